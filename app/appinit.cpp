@@ -1,0 +1,50 @@
+#include "app/appinit.h"
+
+#include "app/appdir.h"
+#include "app/deployment.h"
+#include "bridge/menuopt.h"
+#include "bridge/zxjavascript.h"
+#include "config/config.h"
+#include "net/mynetwork.h"
+#include "sync/reportfolders.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QQmlApplicationEngine>
+#include <QQmlContext>
+#include <QUrl>
+
+AppInit *AppInit::getInstance()
+{
+    static AppInit *const instance = new AppInit;
+    return instance;
+}
+
+void AppInit::init(QQmlApplicationEngine *engine)
+{
+    Config *config = Config::getInstance();
+    MyNetwork::getInstance(QStringLiteral("app_index"))->setBaseUrl(Deployment::indexServiceAddress());
+    config->loadConfig();
+    config->checkCodeVersion();
+    switchReportFolders();
+    qDebug().noquote() << "---------url" + config->getUrl(0);
+
+    engine->rootContext()->setContextProperty(QStringLiteral("config"), config);
+    engine->rootContext()->setContextProperty(QStringLiteral("menuOpt"), MenuOpt::getInstance());
+}
+
+void AppInit::loadWindow(QQmlApplicationEngine *engine)
+{
+    engine->rootContext()->setContextProperty(QStringLiteral("zx"), ZxJavascript::getInstance());
+    engine->rootContext()->setContextProperty(QStringLiteral("appDir"), AppDir::path());
+
+    const QUrl window(QStringLiteral("qrc:/main.qml"), QUrl::TolerantMode);
+    QObject::connect(
+            engine, &QQmlApplicationEngine::objectCreated, QCoreApplication::instance(),
+            [window](QObject *object, const QUrl &url) {
+                if (!object && url == window)
+                    QCoreApplication::exit(-1);
+            },
+            Qt::QueuedConnection);
+    engine->load(window);
+}

@@ -1,0 +1,20 @@
+#include "app/appinit.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <QQmlApplicationEngine>
+#include <QtWebEngineQuick>
+
+int main(int argc, char *argv[])
+{
+    // Qt WebEngine has to set up its shared graphics context before the
+    // application object exists.
+    QtWebEngineQuick::initialize();
+    QApplication app(argc, argv);
+    QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/images/qtweb.ico")));
+
+    QQmlApplicationEngine engine;
+    AppInit::getInstance()->init(&engine);
+    AppInit::getInstance()->loadWindow(&engine);
+    return QApplication::exec();
+}

@@ -1,0 +1,231 @@
+#include "config/config.h"
+
+#include "app/appdir.h"
+#include "app/deployment.h"
+
+#include <QDomDocument>
+#include <QDomElement>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QTextStream>
+
+namespace {
+
+// Reads a decimal attribute; `fallback` when it is absent or not a number.
+int intAttribute(const QDomElement &element, const QString &attr, int fallback)
+{
+    bool ok = false;
+    const int value = element.attribute(attr).toInt(&ok);
+    return ok ? value : fallback;
+}
+
+QDomElement firstChildNamed(const QDomDocument &document, const QString &name)
+{
+    for (QDomNode node = document.documentElement().firstChild(); !node.isNull();
+         node = node.nextSibling()) {
+        const QDomElement element = node.toElement();
+        if (!element.isNull() && element.tagName() == name)
+            return element;
+    }
+    return {};
+}
+
+} // namespace
+
+Config *Config::getInstance()
+{
+    static Config *const instance = new Config;
+    return instance;
+}
+
+Config::Config()
+    : serverUrl(Deployment::signUpAddress()),
+      serverPath(QStringLiteral("register")),
+      dbName(QStringLiteral("mini_alum")),
+      webPort(80),
+      dbPort(7878),
+      serverHid(0),
+      serverIsOffline(0)
+{
+}
+
+QString Config::filePath()
+{
+    return AppDir::filePath(QStringLiteral("config.dll"));
+}
+
+bool Config::readDocument(QDomDocument *document)
+{
+    QFile file(filePath());
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+#if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
+    return bool(document->setContent(&file, QDomDocument::ParseOption::Default));
+#else
+    return document->setContent(&file);
+#endif
+}
+
+// Replaces config.dll as a whole: the document goes to a temporary file beside
+// it that takes the file's place only once it is complete, so a crash or a full
+// disk never leaves a truncated configuration behind.
+bool Config::writeDocument(const QDomDocument &document)
+{
+    const QFileInfo existing(filePath());
+    if (existing.exists() && !existing.isWritable())
+        return false; // a read-only configuration stays as it is
+
+    QSaveFile file(filePath());
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    QTextStream stream(&file);
+    stream.setEncoding(QStringConverter::Utf8);
+    document.save(stream, 4, QDomNode::EncodingFromTextStream);
+    stream.flush();
+    if (stream.status() != QTextStream::Ok) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+void Config::loadConfig()
+{
+    if (!QFileInfo::exists(filePath())) {
+        saveConfig();
+        return;
+    }
+
+    QDomDocument document;
+    if (!readDocument(&document))
+        return;
+
+    for (QDomNode node = document.documentElement().firstChild(); !node.isNull();
+         node = node.nextSibling()) {
+        const QDomElement e = node.toElement();
+        if (e.isNull())
+            continue;
+        const QString tag = e.tagName();
+        if (tag == QLatin1String("server")) {
+            serverUrl = e.attribute(QStringLiteral("url"));
+            serverHid = intAttribute(e, QStringLiteral("hid"), 0);
+            serverIsOffline = intAttribute(e, QStringLiteral("isoffline"), 0);
+            serverPath = e.attribute(QStringLiteral("path"));
+        } else if (tag == QLatin1String("site")) {
+            siteUrl = e.attribute(QStringLiteral("url"));
+        } else if (tag == QLatin1String("backup")) {
+            backupUrl = e.attribute(QStringLiteral("url"));
+            backupPath = e.attribute(QStringLiteral("path"));
+            backupCompany = e.attribute(QStringLiteral("company"));
+        } else if (tag == QLatin1String("web")) {
+            const int port = intAttribute(e, QStringLiteral("port"), 0);
+            if (port > 0)
+                webPort = port;
+        } else if (tag == QLatin1String("db")) {
+            const int port = intAttribute(e, QStringLiteral("port"), 0);
+            if (port > 0)
+                dbPort = port;
+            const QString name = e.attribute(QStringLiteral("name"));
+            if (!name.isEmpty())
+                dbName = name;
+        } else if (tag == QLatin1String("app")) {
+            appName = e.attribute(QStringLiteral("name"));
+            appVersion = e.attribute(QStringLiteral("version"));
+            appType = e.attribute(QStringLiteral("type"));
+        } else if (tag == QLatin1String("factory")) {
+            factoryAppCode = e.attribute(QStringLiteral("app_code"));
+            factoryCodeVersion = e.attribute(QStringLiteral("code_version"));
+            factoryIsDomain = e.attribute(QStringLiteral("is_domain"));
+        }
+    }
+}
+
+void Config::saveConfig()
+{
+    QDomDocument document;
+    QDomElement root = document.createElement(QStringLiteral("hallinfo"));
+    document.appendChild(root);
+
+    const auto addElement = [&](const QString &tag,
+                                std::initializer_list<std::pair<QString, QString>> attributes) {
+        QDomElement element = document.createElement(tag);
+        for (const auto &[name, value] : attributes)
+            element.setAttribute(name, value);
+        root.appendChild(element);
+    };
+    addElement(QStringLiteral("server"),
+               { { QStringLiteral("url"), serverUrl },
+                 { QStringLiteral("hid"), QString::number(serverHid) },
+                 { QStringLiteral("isoffline"), QString::number(serverIsOffline) },
+                 { QStringLiteral("path"), serverPath } });
+    addElement(QStringLiteral("backup"),
+               { { QStringLiteral("url"), backupUrl },
+                 { QStringLiteral("path"), backupPath },
+                 { QStringLiteral("company"), backupCompany } });
+    addElement(QStringLiteral("db"),
+               { { QStringLiteral("port"), QString::number(dbPort) },
+                 { QStringLiteral("name"), dbName } });
+    addElement(QStringLiteral("web"), { { QStringLiteral("port"), QString::number(webPort) } });
+    addElement(QStringLiteral("app"),
+               { { QStringLiteral("name"), appName },
+                 { QStringLiteral("version"), appVersion },
+                 { QStringLiteral("type"), appType } });
+    addElement(QStringLiteral("factory"),
+               { { QStringLiteral("code_version"), factoryCodeVersion },
+                 { QStringLiteral("app_code"), factoryAppCode },
+                 { QStringLiteral("is_domain"), factoryIsDomain } });
+
+    if (writeDocument(document))
+        loadConfig();
+}
+
+QString Config::getAttr(const QString &name, const QString &attr) const
+{
+    QDomDocument document;
+    if (!readDocument(&document))
+        return {};
+    return firstChildNamed(document, name).attribute(attr);
+}
+
+QString Config::getUrl(int val) const
+{
+    if (serverPath == QLatin1String("register"))
+        return serverUrl;
+
+    const QString port = QString::number(webPort);
+    QString url;
+    if (factoryIsDomain.toInt() == 1) {
+        url = QStringLiteral("%1:%2").arg(serverUrl, port);
+        if (!factoryCodeVersion.isEmpty())
+            url += QLatin1Char('/') + factoryCodeVersion;
+    } else {
+        url = QStringLiteral("%1:%2/%3").arg(serverUrl, port, serverPath);
+        if (!factoryCodeVersion.isEmpty())
+            url += QLatin1Char('/') + factoryCodeVersion;
+        if (!appVersion.isEmpty())
+            url += QLatin1Char('/') + appVersion;
+        if (val != 0)
+            return url;
+    }
+    if (!url.endsWith(QLatin1Char('/')))
+        url += QLatin1Char('/');
+    return url;
+}
+
+void Config::setAttr(const QString &name, const QString &attr, const QString &value)
+{
+    QDomDocument document;
+    if (!readDocument(&document))
+        return;
+
+    QDomElement element = firstChildNamed(document, name);
+    if (element.isNull()) {
+        element = document.createElement(name);
+        document.documentElement().appendChild(element);
+    }
+    element.setAttribute(attr, value);
+
+    writeDocument(document);
+    loadConfig();
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class QDomDocument;
+
+// The single in-memory copy of config.dll, the XML file beside the executable
+// that holds every local setting. It composes the start address of the web
+// application from those settings.
+class Config : public QObject
+{
+    Q_OBJECT
+
+public:
+    static Config *getInstance();
+
+    // Reads config.dll into the fields; a missing file is created from the
+    // current fields first. A file that cannot be read or parsed changes nothing.
+    void loadConfig();
+
+    // Writes the whole file from the fields, then reads it back.
+    void saveConfig();
+
+    // One attribute of the first direct child `name` of the root, read straight
+    // from the file; empty on any failure.
+    QString getAttr(const QString &name, const QString &attr) const;
+
+    // The start address. A non-zero `val` leaves off the final "/" of a
+    // server-path address.
+    Q_INVOKABLE QString getUrl(int val = 0) const;
+
+    // Sets one attribute of the first direct child `name` of the root (appending
+    // that element when there is none), writes the file and reads it back.
+    void setAttr(const QString &name, const QString &attr, const QString &value);
+
+    // Asks the index service for the configured server's code version and
+    // addressing form, and stores the answer (sync/codeversion.cpp).
+    void checkCodeVersion();
+    void applyCodeVersion(const QString &reply);
+
+private:
+    Config();
+
+    static QString filePath();
+    static bool readDocument(QDomDocument *document);
+    static bool writeDocument(const QDomDocument &document);
+
+    QString serverUrl;
+    QString serverPath;
+    QString backupUrl;
+    QString backupPath;
+    QString backupCompany;
+    QString appType;
+    QString appName;
+    QString siteUrl;
+    QString dbName;
+    int webPort;
+    int dbPort;
+    int serverHid;
+    int serverIsOffline;
+    QString factoryAppCode;
+    QString factoryIsDomain;
+    QString factoryCodeVersion;
+    QString appVersion;
+};

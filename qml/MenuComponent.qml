@@ -1,0 +1,6 @@
+import QtQuick
+import QtQuick.Controls
+
+Menu {
+    id: contextMenu
+}

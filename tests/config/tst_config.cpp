@@ -1,0 +1,333 @@
+#include "app/appdir.h"
+#include "app/deployment.h"
+#include "config/config.h"
+#include "testenvironment.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QDomDocument>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QtTest>
+#include <QtWebEngineQuick>
+
+#include <csignal>
+#include <sys/resource.h>
+
+namespace {
+
+const QByteArray defaultDocument =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<hallinfo>\n"
+        "    <server url=\"http://signup.test/client-register/register-company\" hid=\"0\" isoffline=\"0\" path=\"register\"/>\n"
+        "    <backup url=\"\" path=\"\" company=\"\"/>\n"
+        "    <db port=\"7878\" name=\"mini_alum\"/>\n"
+        "    <web port=\"80\"/>\n"
+        "    <app name=\"\" version=\"\" type=\"\"/>\n"
+        "    <factory code_version=\"\" app_code=\"\" is_domain=\"\"/>\n"
+        "</hallinfo>\n";
+
+QStringList childTags(const QByteArray &xml)
+{
+    QDomDocument document;
+    document.setContent(xml);
+    QStringList tags;
+    for (QDomElement e = document.documentElement().firstChildElement(); !e.isNull();
+         e = e.nextSiblingElement())
+        tags << e.tagName();
+    return tags;
+}
+
+QStringList leftoverFiles(const QString &folder)
+{
+    QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+    names.removeAll(QStringLiteral("config.dll"));
+    return names;
+}
+
+// Makes every write of this process fail past `bytes`, the way a full disk does.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &m_saved);
+        m_previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = m_saved;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, m_previousHandler);
+    }
+
+private:
+    rlimit m_saved{};
+    void (*m_previousHandler)(int) = nullptr;
+};
+
+} // namespace
+
+class TestConfig : public QObject
+{
+    Q_OBJECT
+
+private:
+    Config *config = Config::getInstance();
+
+    // Loads `xml` over a known baseline, so that fields that keep their previous
+    // value start from the built-in defaults.
+    void load(const TemporaryAppDir &dir, const QByteArray &xml)
+    {
+        QVERIFY(dir.write(QStringLiteral("config.dll"), defaultDocument));
+        config->loadConfig();
+        QVERIFY(dir.write(QStringLiteral("config.dll"), xml));
+        config->loadConfig();
+    }
+
+private Q_SLOTS:
+    // Runs first, while the object still holds its built-in defaults.
+    void firstStartWritesTheDefaults()
+    {
+        TemporaryAppDir dir;
+        config->loadConfig();
+
+        const QByteArray written = dir.read(QStringLiteral("config.dll"));
+        QVERIFY(written.startsWith("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<hallinfo>\n    <server "));
+        QVERIFY(!written.startsWith("\xEF\xBB\xBF"));
+        QCOMPARE(childTags(written), QStringList({ "server", "backup", "db", "web", "app", "factory" }));
+        QCOMPARE(config->getAttr("server", "url"), Deployment::signUpAddress());
+        QCOMPARE(config->getAttr("server", "path"), QStringLiteral("register"));
+        QCOMPARE(config->getAttr("db", "name"), QStringLiteral("mini_alum"));
+        QCOMPARE(config->getAttr("db", "port"), QStringLiteral("7878"));
+        QCOMPARE(config->getAttr("web", "port"), QStringLiteral("80"));
+        QVERIFY(written.contains("<factory ") && written.contains("code_version=\"\"")
+                && written.contains("is_domain=\"\"") && written.contains("app_code=\"\""));
+        QCOMPARE(config->getUrl(), Deployment::signUpAddress());
+        QVERIFY(leftoverFiles(dir.path()).isEmpty());
+    }
+
+    void startAddress_data()
+    {
+        QTest::addColumn<QByteArray>("elements");
+        QTest::addColumn<int>("val");
+        QTest::addColumn<QString>("expected");
+
+        const QByteArray server = "<server url=\"http://10.0.0.5\" path=\"abc\"/><web port=\"8080\"/>";
+        QTest::newRow("path form") << server + "<factory code_version=\"c12\"/>" << 0
+                                   << "http://10.0.0.5:8080/abc/c12/";
+        QTest::newRow("path form, val 1") << server + "<factory code_version=\"c12\"/>" << 1
+                                          << "http://10.0.0.5:8080/abc/c12";
+        QTest::newRow("domain form") << server + "<factory code_version=\"c12\" is_domain=\"1\"/>" << 0
+                                     << "http://10.0.0.5:8080/c12/";
+        QTest::newRow("domain form, val 1") << server + "<factory code_version=\"c12\" is_domain=\"1\"/>"
+                                            << 1 << "http://10.0.0.5:8080/c12/";
+        QTest::newRow("domain form, no version") << server + "<factory is_domain=\"1\"/>" << 0
+                                                 << "http://10.0.0.5:8080/";
+        QTest::newRow("is_domain not a number")
+                << server + "<factory code_version=\"c12\" is_domain=\"yes\"/>" << 0
+                << "http://10.0.0.5:8080/abc/c12/";
+        QTest::newRow("app version") << server + "<factory code_version=\"c12\"/><app version=\"v3\"/>"
+                                     << 0 << "http://10.0.0.5:8080/abc/c12/v3/";
+        QTest::newRow("register wins over domain form")
+                << QByteArray("<server url=\"http://x.test/s\" path=\"register\"/><factory is_domain=\"1\" code_version=\"c\"/>")
+                << 0 << "http://x.test/s";
+        QTest::newRow("Register is a server path")
+                << QByteArray("<server url=\"http://x.test\" path=\"Register\"/>") << 1
+                << "http://x.test:80/Register";
+        QTest::newRow("no path attribute") << QByteArray("<server url=\"http://x.test\"/>") << 0
+                                           << "http://x.test:80/";
+        QTest::newRow("url ending in a slash") << QByteArray("<server url=\"http://x.test/\" path=\"p\"/>")
+                                               << 0 << "http://x.test/:80/p/";
+        QTest::newRow("percent signs stay as they are")
+                << QByteArray("<server url=\"http://x.test/%2a%3\" path=\"p%1\"/>") << 0
+                << "http://x.test/%2a%3:80/p%1/";
+    }
+
+    void startAddress()
+    {
+        QFETCH(QByteArray, elements);
+        QFETCH(int, val);
+        QFETCH(QString, expected);
+
+        TemporaryAppDir dir;
+        load(dir, "<hallinfo>" + elements + "</hallinfo>");
+        QCOMPARE(config->getUrl(val), expected);
+    }
+
+    void readingRules_data()
+    {
+        QTest::addColumn<QByteArray>("xml");
+        QTest::addColumn<QString>("expected");
+
+        QTest::newRow("port 0 keeps 80") << QByteArray("<web port=\"0\"/>") << "http://h.test:80/p/";
+        QTest::newRow("port -5 keeps 80") << QByteArray("<web port=\"-5\"/>") << "http://h.test:80/p/";
+        QTest::newRow("port abc keeps 80") << QByteArray("<web port=\"abc\"/>") << "http://h.test:80/p/";
+        QTest::newRow("port 81") << QByteArray("<web port=\"81\"/>") << "http://h.test:81/p/";
+        QTest::newRow("other tags and letter case are ignored")
+                << QByteArray("<Web port=\"81\"/><web><port>82</port></web><!-- x --><other port=\"83\"/>")
+                << "http://h.test:80/p/";
+        QTest::newRow("the last server element wins, absent attributes included")
+                << QByteArray("<server url=\"http://other.test\" path=\"q\"/><server url=\"http://h.test\"/>")
+                << "http://h.test:80/";
+    }
+
+    void readingRules()
+    {
+        QFETCH(QByteArray, xml);
+        QFETCH(QString, expected);
+
+        TemporaryAppDir dir;
+        load(dir, "<anyroot><server url=\"http://h.test\" path=\"p\"/>" + xml + "</anyroot>");
+        QCOMPARE(config->getUrl(), expected);
+    }
+
+    void databaseFieldsAreCarried()
+    {
+        TemporaryAppDir dir;
+        load(dir, "<hallinfo><db port=\"0\" name=\"\"/><server hid=\"x\" isoffline=\"3\" path=\"p\"/></hallinfo>");
+        QFile::remove(dir.filePath("config.dll"));
+        config->loadConfig(); // written anew from the fields
+
+        QCOMPARE(config->getAttr("db", "port"), QStringLiteral("7878"));
+        QCOMPARE(config->getAttr("db", "name"), QStringLiteral("mini_alum"));
+        QCOMPARE(config->getAttr("server", "hid"), QStringLiteral("0"));
+        QCOMPARE(config->getAttr("server", "isoffline"), QStringLiteral("3"));
+        QVERIFY(!dir.read("config.dll").contains("<site"));
+    }
+
+    void unreadableFilesAreLeftAlone_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("not well-formed") << QByteArray("<hallinfo><server path='x'></hallinfo>");
+        QTest::newRow("empty") << QByteArray();
+    }
+
+    void unreadableFilesAreLeftAlone()
+    {
+        QFETCH(QByteArray, content);
+
+        TemporaryAppDir dir;
+        load(dir, "<hallinfo><server url=\"http://h.test\" path=\"p\"/></hallinfo>");
+        QVERIFY(dir.write("config.dll", content));
+
+        config->loadConfig();
+        QCOMPARE(config->getUrl(), QStringLiteral("http://h.test:80/p/"));
+        config->setAttr("server", "path", "changed");
+        QCOMPARE(dir.read("config.dll"), content);
+        QCOMPARE(config->getAttr("server", "url"), QString());
+    }
+
+    void setAttrChangesOneAttribute()
+    {
+        TemporaryAppDir dir;
+        load(dir, defaultDocument);
+        config->setAttr("server", "path", "company7");
+
+        QCOMPARE(config->getAttr("server", "path"), QStringLiteral("company7"));
+        QCOMPARE(config->getAttr("server", "hid"), QStringLiteral("0"));
+        QCOMPARE(config->getAttr("server", "url"), QStringLiteral("http://signup.test/client-register/register-company"));
+        QCOMPARE(config->getUrl(), QStringLiteral("http://signup.test/client-register/register-company:80/company7/"));
+        QCOMPARE(childTags(dir.read("config.dll")),
+                 QStringList({ "server", "backup", "db", "web", "app", "factory" }));
+    }
+
+    void setAttrKeepsTheRestOfTheFile()
+    {
+        TemporaryAppDir dir;
+        load(dir, "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<root>\n  <!-- note -->\n"
+                  "  <server url=\"http://h.test\" path=\"p\"/>\n  <server path=\"second\"/>\n</root>\n");
+        config->setAttr("server", "url", "http://new.test");
+        config->setAttr("extra", "key", "value");
+
+        const QByteArray written = dir.read("config.dll");
+        QVERIFY(written.startsWith("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<root>\n"
+                                   "    <!-- note -->\n    <server "));
+        QVERIFY(written.endsWith("    <server path=\"second\"/>\n    <extra key=\"value\"/>\n</root>\n"));
+        QCOMPARE(childTags(written), QStringList({ "server", "server", "extra" }));
+        // The first server element changed, the last one is what was read.
+        QCOMPARE(config->getAttr("server", "url"), QStringLiteral("http://new.test"));
+        QCOMPARE(config->getUrl(), QStringLiteral(":80/second/"));
+        QCOMPARE(config->getAttr("extra", "key"), QStringLiteral("value"));
+    }
+
+    void valuesSurviveEscaping()
+    {
+        TemporaryAppDir dir;
+        load(dir, defaultDocument);
+        const QString value = QStringLiteral("a<b & \"c\" 'd' >e 门窗");
+        config->setAttr("backup", "company", value);
+        QCOMPARE(config->getAttr("backup", "company"), value);
+
+        config->setAttr("web", "port", "0"); // stored, but not taken
+        QCOMPARE(config->getAttr("web", "port"), QStringLiteral("0"));
+        config->setAttr("server", "path", "p");
+        QCOMPARE(config->getUrl(), QStringLiteral("http://signup.test/client-register/register-company:80/p/"));
+    }
+
+    void setAttrNeverCreatesTheFile()
+    {
+        TemporaryAppDir dir;
+        config->setAttr("server", "path", "p");
+        QVERIFY(!QFileInfo::exists(dir.filePath("config.dll")));
+    }
+
+    void unusableApplicationDirectory()
+    {
+        TemporaryAppDir dir;
+        load(dir, "<hallinfo><server url=\"http://h.test\" path=\"p\"/></hallinfo>");
+        QVERIFY(dir.write("blocker", "a file where a folder should be"));
+        AppDir::setPath(dir.filePath("blocker/app"));
+
+        config->loadConfig(); // cannot create the file: the fields stay
+        QCOMPARE(config->getUrl(), QStringLiteral("http://h.test:80/p/"));
+        QCOMPARE(config->getAttr("server", "url"), QString());
+        AppDir::setPath(dir.path());
+    }
+
+    void readOnlyFileIsNotReplaced()
+    {
+        TemporaryAppDir dir;
+        load(dir, defaultDocument);
+        const QString path = dir.filePath("config.dll");
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+        if (QFileInfo(path).isWritable()) {
+            QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+            QSKIP("Permissions do not bind this user (root).");
+        }
+
+        config->setAttr("server", "path", "p");
+        QCOMPARE(dir.read("config.dll"), defaultDocument);
+        QCOMPARE(config->getUrl(), QStringLiteral("http://signup.test/client-register/register-company"));
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    }
+
+    // A write that breaks off half-way (a full disk) must leave the previous
+    // file whole, and nothing else behind.
+    void failedWriteKeepsThePreviousFile()
+    {
+        TemporaryAppDir dir;
+        load(dir, defaultDocument);
+        const QByteArray before = dir.read("config.dll");
+        {
+            FileSizeLimit limit(before.size() / 2);
+            config->setAttr("backup", "company", QString(4000, QLatin1Char('x')));
+        }
+        QCOMPARE(dir.read("config.dll"), before);
+        QCOMPARE(leftoverFiles(dir.path()), QStringList());
+        QCOMPARE(config->getAttr("backup", "company"), QString());
+
+        QFile::remove(dir.filePath("config.dll"));
+        {
+            FileSizeLimit limit(64);
+            config->loadConfig();
+        }
+        QVERIFY(!QFileInfo::exists(dir.filePath("config.dll")));
+        QCOMPARE(leftoverFiles(dir.path()), QStringList());
+    }
+};
+
+FENESTRA_TEST_MAIN(TestConfig)
+#include "tst_config.moc"
