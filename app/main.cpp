@@ -1,4 +1,5 @@
 #include "app/appinit.h"
+#include "app/terminationsignals.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -11,6 +12,7 @@ int main(int argc, char *argv[])
     // application object exists.
     QtWebEngineQuick::initialize();
     QApplication app(argc, argv);
+    quitOnTerminationSignals();
     QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/images/qtweb.ico")));
 
     QQmlApplicationEngine engine;

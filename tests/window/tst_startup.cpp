@@ -1,0 +1,98 @@
+#include "shellprocess.h"
+#include "testenvironment.h"
+#include "testhttpserver.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QtTest>
+#include <QtWebEngineQuick>
+
+namespace {
+constexpr int startTimeout = 60000;
+}
+
+// The real program, started as a user starts it.
+class TestStartup : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void firstStartOpensTheSignUpPage()
+    {
+        TestHttpServer signUpSite;
+        signUpSite.route("/client-register/register-company",
+                         TestHttpServer::Response::html("<title>Sign up</title>"));
+        QVERIFY(signUpSite.listen(FENESTRA_TEST_SIGNUP_PORT));
+
+        ShellProcess shell;
+        shell.start();
+        QTRY_COMPARE_WITH_TIMEOUT(signUpSite.requestsFor("/client-register/register-company").size(), 1,
+                                  startTimeout);
+
+        const QByteArray config = shell.readFile("config.dll");
+        QVERIFY(config.startsWith("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<hallinfo>"));
+        QVERIFY(config.contains("path=\"register\""));
+        const QString address =
+                QStringLiteral("http://localhost:%1/client-register/register-company").arg(FENESTRA_TEST_SIGNUP_PORT);
+        QVERIFY(config.contains(address.toUtf8()));
+        QVERIFY2(shell.log().contains(QStringLiteral("---------url") + address), qPrintable(shell.log()));
+        QVERIFY(shell.stop());
+        QCOMPARE(shell.process().exitCode(), 0);
+    }
+
+    // The debug line and the first tab show the same address, and a login
+    // cookie of the session survives a restart of the program.
+    void loginSurvivesARestart()
+    {
+        TestHttpServer company;
+        company.route("/erp/", [](const TestHttpServer::Request &request) {
+            auto response = TestHttpServer::Response::html("<title>ERP</title>");
+            if (request.header("cookie").isEmpty())
+                response.withHeader("Set-Cookie", "login=staff42; Path=/");
+            return response;
+        });
+        QVERIFY(company.listen());
+
+        ShellProcess shell;
+        QVERIFY(shell.writeFile("config.dll", QStringLiteral("<hallinfo><server url=\"localhost\" path=\"erp\"/>"
+                                                             "<web port=\"%1\"/></hallinfo>")
+                                                      .arg(company.port())
+                                                      .toUtf8()));
+        shell.start();
+        QTRY_COMPARE_WITH_TIMEOUT(company.requestsFor("/erp/").size(), 1, startTimeout);
+        QVERIFY(shell.log().contains(QStringLiteral("---------urllocalhost:%1/erp/").arg(company.port())));
+        QCOMPARE(company.requestsFor("/erp/").first().header("cookie"), QByteArray());
+        QVERIFY(shell.stop());
+
+        shell.start();
+        QTRY_COMPARE_WITH_TIMEOUT(company.requestsFor("/erp/").size(), 2, startTimeout);
+        QCOMPARE(company.requestsFor("/erp/").last().header("cookie"), QByteArray("login=staff42"));
+        QVERIFY(shell.stop());
+    }
+
+    void brokenWindowDocumentEndsWithMinusOne()
+    {
+        // A layouts module whose StackLayout does not compile makes the window
+        // document fail to load.
+        QTemporaryDir imports;
+        QDir(imports.path()).mkpath("QtQuick/Layouts");
+        for (const auto &[name, content] :
+             { std::pair<QString, QByteArray>("qmldir", "module QtQuick.Layouts\nStackLayout 1.0 StackLayout.qml\n"),
+               std::pair<QString, QByteArray>("StackLayout.qml", "import QtQuick\nItem { not QML\n") }) {
+            QFile file(imports.filePath("QtQuick/Layouts/" + name));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(content);
+        }
+
+        ShellProcess shell;
+        shell.setEnvironmentValue("QML_IMPORT_PATH", imports.path());
+        shell.start();
+        QVERIFY(shell.waitForExit(startTimeout));
+        QCOMPARE(shell.process().exitStatus(), QProcess::NormalExit);
+        QCOMPARE(shell.process().exitCode(), 255); // exit(-1)
+        QVERIFY(shell.log().contains("Type StackLayout unavailable"));
+    }
+};
+
+FENESTRA_TEST_MAIN(TestStartup)
+#include "tst_startup.moc"
