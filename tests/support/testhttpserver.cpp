@@ -187,7 +187,7 @@ void TestHttpServer::readFrom(Connection *connection)
     m_requests.append(request);
     Q_EMIT requestReceived(request);
 
-    const Handler handler = m_routes.value(request.path());
+    const Handler handler = m_routes.value(request.path(), m_fallback);
     connection->response = handler ? handler(request) : Response::text("not found", "text/plain", 404);
     if (connection->response.delayMs > 0) {
         QTimer::singleShot(connection->response.delayMs, connection->socket,

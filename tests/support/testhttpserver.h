@@ -77,6 +77,8 @@ public:
     // Answers requests for `path` (without query). Unknown paths get 404.
     void route(const QByteArray &path, const Response &response);
     void route(const QByteArray &path, Handler handler);
+    // Answers every path that has no route of its own.
+    void setFallback(Handler handler) { m_fallback = std::move(handler); }
 
     QList<Request> requests() const { return m_requests; }
     QList<Request> requestsFor(const QByteArray &path) const;
@@ -99,6 +101,7 @@ private:
 
     QList<QTcpServer *> m_servers;
     QHash<QByteArray, Handler> m_routes;
+    Handler m_fallback;
     QList<Request> m_requests;
     QList<Connection *> m_connections;
 };
