@@ -3,8 +3,7 @@
 #include <QObject>
 
 // The object that pages reach as `zx` over their view's web channel.
-class ZxJavascript : public QObject
-{
+class ZxJavascript : public QObject {
     Q_OBJECT
 
 public:

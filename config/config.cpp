@@ -22,8 +22,7 @@ int intAttribute(const QDomElement &element, const QString &attr, int fallback)
 
 QDomElement firstChildNamed(const QDomDocument &document, const QString &name)
 {
-    for (QDomNode node = document.documentElement().firstChild(); !node.isNull();
-         node = node.nextSibling()) {
+    for (QDomNode node = document.documentElement().firstChild(); !node.isNull(); node = node.nextSibling()) {
         const QDomElement element = node.toElement();
         if (!element.isNull() && element.tagName() == name)
             return element;
@@ -101,8 +100,7 @@ void Config::loadConfig()
     if (!readDocument(&document))
         return;
 
-    for (QDomNode node = document.documentElement().firstChild(); !node.isNull();
-         node = node.nextSibling()) {
+    for (QDomNode node = document.documentElement().firstChild(); !node.isNull(); node = node.nextSibling()) {
         const QDomElement e = node.toElement();
         if (e.isNull())
             continue;
@@ -164,8 +162,7 @@ void Config::saveConfig()
                  { QStringLiteral("path"), backupPath },
                  { QStringLiteral("company"), backupCompany } });
     addElement(QStringLiteral("db"),
-               { { QStringLiteral("port"), QString::number(dbPort) },
-                 { QStringLiteral("name"), dbName } });
+               { { QStringLiteral("port"), QString::number(dbPort) }, { QStringLiteral("name"), dbName } });
     addElement(QStringLiteral("web"), { { QStringLiteral("port"), QString::number(webPort) } });
     addElement(QStringLiteral("app"),
                { { QStringLiteral("name"), appName },

@@ -57,9 +57,7 @@ QString htmlEscaped(const QString &text)
 
 } // namespace
 
-DemoServer::DemoServer(QObject *parent)
-    : QObject(parent),
-      m_image(windowDrawing())
+DemoServer::DemoServer(QObject *parent) : QObject(parent), m_image(windowDrawing())
 {
     m_priceList.reserve(priceListSize);
     const QByteArray line = "DW-1200x1500,断桥铝平开窗,1380.00\n";
@@ -86,7 +84,8 @@ TestHttpServer::Response DemoServer::page(const QString &name, const QString &us
     html.replace(QStringLiteral("{{version}}"), htmlEscaped(m_codeVersion));
     html.replace(QStringLiteral("{{user}}"), htmlEscaped(user));
     if (m_autopilot)
-        html.replace(QStringLiteral("</body>"), QStringLiteral("<script src=\"/demo/autopilot.js\"></script>\n</body>"));
+        html.replace(QStringLiteral("</body>"),
+                     QStringLiteral("<script src=\"/demo/autopilot.js\"></script>\n</body>"));
     return TestHttpServer::Response::html(html.toUtf8());
 }
 
@@ -94,9 +93,12 @@ TestHttpServer::Response DemoServer::indexService(const QUrlQuery &query) const
 {
     if (query.queryItemValue(QStringLiteral("r")) != QLatin1String("register/codeVersion"))
         return TestHttpServer::Response::text("{\"return\":1}", "application/json");
-    const QJsonObject reply{ { "return", 0 },
-                             { "data", QJsonObject{ { "code_version", m_codeVersion }, { "is_domain", m_isDomain } } } };
-    return TestHttpServer::Response::text(QJsonDocument(reply).toJson(QJsonDocument::Compact), "application/json");
+    const QJsonObject reply {
+        { "return", 0 },
+        { "data", QJsonObject { { "code_version", m_codeVersion }, { "is_domain", m_isDomain } } }
+    };
+    return TestHttpServer::Response::text(QJsonDocument(reply).toJson(QJsonDocument::Compact),
+                                          "application/json");
 }
 
 TestHttpServer::Response DemoServer::answer(const TestHttpServer::Request &request)
@@ -135,14 +137,16 @@ TestHttpServer::Response DemoServer::answer(const TestHttpServer::Request &reque
         return Response::text("ok");
     }
     if (path == "/demo/callbacks")
-        return Response::text(QJsonDocument(QJsonArray::fromStringList(m_callbacks)).toJson(), "application/json");
+        return Response::text(QJsonDocument(QJsonArray::fromStringList(m_callbacks)).toJson(),
+                              "application/json");
     if (path == "/demo/version") {
         m_codeVersion = query.queryItemValue(QStringLiteral("code_version"), QUrl::FullyDecoded);
         return Response::text(m_codeVersion.toUtf8());
     }
     if (path == "/demo/login") {
-        const QString user = QUrlQuery(QString::fromUtf8(request.body).replace(QLatin1Char('+'), QLatin1Char(' ')))
-                                     .queryItemValue(QStringLiteral("user"), QUrl::FullyDecoded);
+        const QString user =
+                QUrlQuery(QString::fromUtf8(request.body).replace(QLatin1Char('+'), QLatin1Char(' ')))
+                        .queryItemValue(QStringLiteral("user"), QUrl::FullyDecoded);
         // A session cookie: the shell's profile keeps it across restarts anyway.
         return Response::redirect(request.header("referer").isEmpty() ? "/" : request.header("referer"), 303)
                 .withHeader("Set-Cookie", "demo_user=" + QUrl::toPercentEncoding(user) + "; Path=/");

@@ -7,10 +7,7 @@
 #include <QNetworkRequest>
 #include <QUrl>
 
-MyNetwork::MyNetwork(const QString &appKey)
-    : m_appKey(appKey)
-{
-}
+MyNetwork::MyNetwork(const QString &appKey) : m_appKey(appKey) { }
 
 MyNetwork *MyNetwork::getInstance(const QString &appKey)
 {

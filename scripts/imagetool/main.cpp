@@ -98,9 +98,8 @@ QByteArray iconImageData(const QImage &source)
     QDataStream out(&data, QIODevice::WriteOnly);
     out.setByteOrder(QDataStream::LittleEndian);
     const int maskStride = ((size + 31) / 32) * 4;
-    out << quint32(40) << qint32(size) << qint32(size * 2) << quint16(1) << quint16(32)
-        << quint32(0) << quint32(size * size * 4 + maskStride * size) << qint32(0) << qint32(0)
-        << quint32(0) << quint32(0);
+    out << quint32(40) << qint32(size) << qint32(size * 2) << quint16(1) << quint16(32) << quint32(0)
+        << quint32(size * size * 4 + maskStride * size) << qint32(0) << qint32(0) << quint32(0) << quint32(0);
     for (int y = size - 1; y >= 0; --y) {
         const auto *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
         for (int x = 0; x < size; ++x)
@@ -152,7 +151,7 @@ int main(int argc, char *argv[])
         return 2;
     }
     const QDir folder(QString::fromLocal8Bit(argv[1]));
-    const QList<int> iconSizes{ 16, 20, 24, 30, 32, 36, 40, 48, 60, 64, 72, 128, 256 };
+    const QList<int> iconSizes { 16, 20, 24, 30, 32, 36, 40, 48, 60, 64, 72, 128, 256 };
     const bool ok = writeIcon(folder.filePath(QStringLiteral("qtweb.ico")), iconSizes)
             && renderBack().save(folder.filePath(QStringLiteral("back.png")))
             && renderLoading().save(folder.filePath(QStringLiteral("loading.png")));

@@ -16,16 +16,16 @@
 
 namespace {
 
-const QByteArray defaultDocument =
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-        "<hallinfo>\n"
-        "    <server url=\"http://signup.test/client-register/register-company\" hid=\"0\" isoffline=\"0\" path=\"register\"/>\n"
-        "    <backup url=\"\" path=\"\" company=\"\"/>\n"
-        "    <db port=\"7878\" name=\"mini_alum\"/>\n"
-        "    <web port=\"80\"/>\n"
-        "    <app name=\"\" version=\"\" type=\"\"/>\n"
-        "    <factory code_version=\"\" app_code=\"\" is_domain=\"\"/>\n"
-        "</hallinfo>\n";
+const QByteArray defaultDocument = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                                   "<hallinfo>\n"
+                                   "    <server url=\"http://signup.test/client-register/register-company\" "
+                                   "hid=\"0\" isoffline=\"0\" path=\"register\"/>\n"
+                                   "    <backup url=\"\" path=\"\" company=\"\"/>\n"
+                                   "    <db port=\"7878\" name=\"mini_alum\"/>\n"
+                                   "    <web port=\"80\"/>\n"
+                                   "    <app name=\"\" version=\"\" type=\"\"/>\n"
+                                   "    <factory code_version=\"\" app_code=\"\" is_domain=\"\"/>\n"
+                                   "</hallinfo>\n";
 
 QStringList childTags(const QByteArray &xml)
 {
@@ -46,8 +46,7 @@ QStringList leftoverFiles(const QString &folder)
 }
 
 // Makes every write of this process fail past `bytes`, the way a full disk does.
-class FileSizeLimit
-{
+class FileSizeLimit {
 public:
     explicit FileSizeLimit(rlim_t bytes)
     {
@@ -64,14 +63,13 @@ public:
     }
 
 private:
-    rlimit m_saved{};
+    rlimit m_saved {};
     void (*m_previousHandler)(int) = nullptr;
 };
 
 } // namespace
 
-class TestConfig : public QObject
-{
+class TestConfig : public QObject {
     Q_OBJECT
 
 private:
@@ -118,29 +116,30 @@ private Q_SLOTS:
         const QByteArray server = "<server url=\"http://10.0.0.5\" path=\"abc\"/><web port=\"8080\"/>";
         QTest::newRow("path form") << server + "<factory code_version=\"c12\"/>" << 0
                                    << "http://10.0.0.5:8080/abc/c12/";
-        QTest::newRow("path form, val 1") << server + "<factory code_version=\"c12\"/>" << 1
-                                          << "http://10.0.0.5:8080/abc/c12";
+        QTest::newRow("path form, val 1")
+                << server + "<factory code_version=\"c12\"/>" << 1 << "http://10.0.0.5:8080/abc/c12";
         QTest::newRow("domain form") << server + "<factory code_version=\"c12\" is_domain=\"1\"/>" << 0
                                      << "http://10.0.0.5:8080/c12/";
-        QTest::newRow("domain form, val 1") << server + "<factory code_version=\"c12\" is_domain=\"1\"/>"
-                                            << 1 << "http://10.0.0.5:8080/c12/";
-        QTest::newRow("domain form, no version") << server + "<factory is_domain=\"1\"/>" << 0
-                                                 << "http://10.0.0.5:8080/";
+        QTest::newRow("domain form, val 1") << server + "<factory code_version=\"c12\" is_domain=\"1\"/>" << 1
+                                            << "http://10.0.0.5:8080/c12/";
+        QTest::newRow("domain form, no version")
+                << server + "<factory is_domain=\"1\"/>" << 0 << "http://10.0.0.5:8080/";
         QTest::newRow("is_domain not a number")
                 << server + "<factory code_version=\"c12\" is_domain=\"yes\"/>" << 0
                 << "http://10.0.0.5:8080/abc/c12/";
-        QTest::newRow("app version") << server + "<factory code_version=\"c12\"/><app version=\"v3\"/>"
-                                     << 0 << "http://10.0.0.5:8080/abc/c12/v3/";
+        QTest::newRow("app version") << server + "<factory code_version=\"c12\"/><app version=\"v3\"/>" << 0
+                                     << "http://10.0.0.5:8080/abc/c12/v3/";
         QTest::newRow("register wins over domain form")
-                << QByteArray("<server url=\"http://x.test/s\" path=\"register\"/><factory is_domain=\"1\" code_version=\"c\"/>")
+                << QByteArray("<server url=\"http://x.test/s\" path=\"register\"/><factory is_domain=\"1\" "
+                              "code_version=\"c\"/>")
                 << 0 << "http://x.test/s";
         QTest::newRow("Register is a server path")
                 << QByteArray("<server url=\"http://x.test\" path=\"Register\"/>") << 1
                 << "http://x.test:80/Register";
-        QTest::newRow("no path attribute") << QByteArray("<server url=\"http://x.test\"/>") << 0
-                                           << "http://x.test:80/";
-        QTest::newRow("url ending in a slash") << QByteArray("<server url=\"http://x.test/\" path=\"p\"/>")
-                                               << 0 << "http://x.test/:80/p/";
+        QTest::newRow("no path attribute")
+                << QByteArray("<server url=\"http://x.test\"/>") << 0 << "http://x.test:80/";
+        QTest::newRow("url ending in a slash")
+                << QByteArray("<server url=\"http://x.test/\" path=\"p\"/>") << 0 << "http://x.test/:80/p/";
         QTest::newRow("percent signs stay as they are")
                 << QByteArray("<server url=\"http://x.test/%2a%3\" path=\"p%1\"/>") << 0
                 << "http://x.test/%2a%3:80/p%1/";
@@ -187,7 +186,8 @@ private Q_SLOTS:
     void databaseFieldsAreCarried()
     {
         TemporaryAppDir dir;
-        load(dir, "<hallinfo><db port=\"0\" name=\"\"/><server hid=\"x\" isoffline=\"3\" path=\"p\"/></hallinfo>");
+        load(dir,
+             "<hallinfo><db port=\"0\" name=\"\"/><server hid=\"x\" isoffline=\"3\" path=\"p\"/></hallinfo>");
         QFile::remove(dir.filePath("config.dll"));
         config->loadConfig(); // written anew from the fields
 
@@ -228,8 +228,10 @@ private Q_SLOTS:
 
         QCOMPARE(config->getAttr("server", "path"), QStringLiteral("company7"));
         QCOMPARE(config->getAttr("server", "hid"), QStringLiteral("0"));
-        QCOMPARE(config->getAttr("server", "url"), QStringLiteral("http://signup.test/client-register/register-company"));
-        QCOMPARE(config->getUrl(), QStringLiteral("http://signup.test/client-register/register-company:80/company7/"));
+        QCOMPARE(config->getAttr("server", "url"),
+                 QStringLiteral("http://signup.test/client-register/register-company"));
+        QCOMPARE(config->getUrl(),
+                 QStringLiteral("http://signup.test/client-register/register-company:80/company7/"));
         QCOMPARE(childTags(dir.read("config.dll")),
                  QStringList({ "server", "backup", "db", "web", "app", "factory" }));
     }
@@ -237,8 +239,9 @@ private Q_SLOTS:
     void setAttrKeepsTheRestOfTheFile()
     {
         TemporaryAppDir dir;
-        load(dir, "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<root>\n  <!-- note -->\n"
-                  "  <server url=\"http://h.test\" path=\"p\"/>\n  <server path=\"second\"/>\n</root>\n");
+        load(dir,
+             "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<root>\n  <!-- note -->\n"
+             "  <server url=\"http://h.test\" path=\"p\"/>\n  <server path=\"second\"/>\n</root>\n");
         config->setAttr("server", "url", "http://new.test");
         config->setAttr("extra", "key", "value");
 
@@ -264,7 +267,8 @@ private Q_SLOTS:
         config->setAttr("web", "port", "0"); // stored, but not taken
         QCOMPARE(config->getAttr("web", "port"), QStringLiteral("0"));
         config->setAttr("server", "path", "p");
-        QCOMPARE(config->getUrl(), QStringLiteral("http://signup.test/client-register/register-company:80/p/"));
+        QCOMPARE(config->getUrl(),
+                 QStringLiteral("http://signup.test/client-register/register-company:80/p/"));
     }
 
     void setAttrNeverCreatesTheFile()

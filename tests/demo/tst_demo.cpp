@@ -15,7 +15,8 @@ constexpr int stepTimeout = 90000;
 
 bool anyStartsWith(const QStringList &lines, const QString &prefix)
 {
-    return std::any_of(lines.cbegin(), lines.cend(), [&](const QString &line) { return line.startsWith(prefix); });
+    return std::any_of(lines.cbegin(), lines.cend(),
+                       [&](const QString &line) { return line.startsWith(prefix); });
 }
 
 } // namespace
@@ -23,8 +24,7 @@ bool anyStartsWith(const QStringList &lines, const QString &prefix)
 // A new user's first day with the demo: sign up, start again on the company's
 // application, log in, download, and find the login still there after a
 // version change and another restart.
-class TestDemo : public QObject
-{
+class TestDemo : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:

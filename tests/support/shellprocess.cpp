@@ -4,18 +4,18 @@
 #include <QFile>
 #include <QFileInfo>
 
-ShellProcess::ShellProcess()
-    : m_environment(QProcessEnvironment::systemEnvironment())
+ShellProcess::ShellProcess() : m_environment(QProcessEnvironment::systemEnvironment())
 {
     QFile::copy(QStringLiteral(FENESTRA_TEST_SHELL), m_appDir.filePath(QStringLiteral("fenestra")));
 
     const QString home = m_home.path();
     m_environment.insert(QStringLiteral("HOME"), home);
-    for (const char *name : { "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME",
-                              "XDG_RUNTIME_DIR" }) {
+    for (const char *name :
+         { "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME", "XDG_RUNTIME_DIR" }) {
         const QString folder = home + QLatin1Char('/') + QString::fromLatin1(name).toLower();
         QDir().mkpath(folder);
-        QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QFile::setPermissions(folder,
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         m_environment.insert(QString::fromLatin1(name), folder);
     }
     m_environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));

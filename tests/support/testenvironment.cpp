@@ -21,8 +21,8 @@ void prepareTestEnvironment()
     const QString home = homeDir()->path();
     const QByteArray homeBytes = QFile::encodeName(home);
     qputenv("HOME", homeBytes);
-    for (const char *name : { "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME",
-                              "XDG_RUNTIME_DIR" }) {
+    for (const char *name :
+         { "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME", "XDG_RUNTIME_DIR" }) {
         const QByteArray folder = homeBytes + '/' + QByteArray(name).toLower();
         QDir().mkpath(QFile::decodeName(folder));
         QFile::setPermissions(QFile::decodeName(folder),

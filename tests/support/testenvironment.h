@@ -13,8 +13,7 @@ QString testHomePath();
 
 // A fresh temporary application directory that the program's paths resolve
 // against while the object lives.
-class TemporaryAppDir
-{
+class TemporaryAppDir {
 public:
     TemporaryAppDir();
     ~TemporaryAppDir();
@@ -31,14 +30,14 @@ private:
 
 // QTEST_MAIN for this project's tests: a QApplication that Qt WebEngine can
 // run in, in the environment above.
-#define FENESTRA_TEST_MAIN(TestObject)                                                             \
-    int main(int argc, char *argv[])                                                               \
-    {                                                                                              \
-        prepareTestEnvironment();                                                                  \
-        QtWebEngineQuick::initialize();                                                            \
-        QApplication app(argc, argv);                                                              \
-        app.setAttribute(Qt::AA_Use96Dpi, true);                                                   \
-        TestObject tc;                                                                             \
-        QTEST_SET_MAIN_SOURCE_PATH                                                                 \
-        return QTest::qExec(&tc, argc, argv);                                                      \
+#define FENESTRA_TEST_MAIN(TestObject)                                                                       \
+    int main(int argc, char *argv[])                                                                         \
+    {                                                                                                        \
+        prepareTestEnvironment();                                                                            \
+        QtWebEngineQuick::initialize();                                                                      \
+        QApplication app(argc, argv);                                                                        \
+        app.setAttribute(Qt::AA_Use96Dpi, true);                                                             \
+        TestObject tc;                                                                                       \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                           \
+        return QTest::qExec(&tc, argc, argv);                                                                \
     }

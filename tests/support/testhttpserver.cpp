@@ -7,8 +7,7 @@
 
 #include <algorithm>
 
-struct TestHttpServer::Connection
-{
+struct TestHttpServer::Connection {
     QTcpSocket *socket = nullptr;
     QByteArray buffer;
     Response response;
@@ -23,17 +22,28 @@ namespace {
 QByteArray reasonPhrase(int status)
 {
     switch (status) {
-    case 200: return "OK";
-    case 204: return "No Content";
-    case 301: return "Moved Permanently";
-    case 302: return "Found";
-    case 304: return "Not Modified";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 500: return "Internal Server Error";
-    default: return "Status";
+    case 200:
+        return "OK";
+    case 204:
+        return "No Content";
+    case 301:
+        return "Moved Permanently";
+    case 302:
+        return "Found";
+    case 304:
+        return "Not Modified";
+    case 400:
+        return "Bad Request";
+    case 401:
+        return "Unauthorized";
+    case 403:
+        return "Forbidden";
+    case 404:
+        return "Not Found";
+    case 500:
+        return "Internal Server Error";
+    default:
+        return "Status";
     }
 }
 
@@ -82,10 +92,7 @@ qint64 TestHttpServer::Response::bodySize() const
     return generatedSize >= 0 ? generatedSize : body.size();
 }
 
-TestHttpServer::TestHttpServer(QObject *parent)
-    : QObject(parent)
-{
-}
+TestHttpServer::TestHttpServer(QObject *parent) : QObject(parent) { }
 
 TestHttpServer::~TestHttpServer()
 {
@@ -176,7 +183,8 @@ void TestHttpServer::readFrom(Connection *connection)
     for (qsizetype i = 1; i < lines.size(); ++i) {
         const int colon = lines[i].indexOf(':');
         if (colon > 0)
-            request.headers.insert(lines[i].left(colon).trimmed().toLower(), lines[i].mid(colon + 1).trimmed());
+            request.headers.insert(lines[i].left(colon).trimmed().toLower(),
+                                   lines[i].mid(colon + 1).trimmed());
     }
     const qint64 bodyLength = request.header("content-length").toLongLong();
     if (connection->buffer.size() < headerEnd + 4 + bodyLength)
@@ -203,8 +211,8 @@ void TestHttpServer::respond(Connection *connection, const Request &request)
     if (response.delivery == Response::Delivery::Stall)
         return;
 
-    QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + ' '
-            + reasonPhrase(response.status) + "\r\n";
+    QByteArray head =
+            "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + reasonPhrase(response.status) + "\r\n";
     for (const auto &[name, value] : response.headers)
         head += name + ": " + value + "\r\n";
     if (response.sendContentLength)

@@ -12,8 +12,7 @@ constexpr int startTimeout = 60000;
 }
 
 // The real program, started as a user starts it.
-class TestStartup : public QObject
-{
+class TestStartup : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -32,8 +31,8 @@ private Q_SLOTS:
         const QByteArray config = shell.readFile("config.dll");
         QVERIFY(config.startsWith("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<hallinfo>"));
         QVERIFY(config.contains("path=\"register\""));
-        const QString address =
-                QStringLiteral("http://localhost:%1/client-register/register-company").arg(FENESTRA_TEST_SIGNUP_PORT);
+        const QString address = QStringLiteral("http://localhost:%1/client-register/register-company")
+                                        .arg(FENESTRA_TEST_SIGNUP_PORT);
         QVERIFY(config.contains(address.toUtf8()));
         QVERIFY2(shell.log().contains(QStringLiteral("---------url") + address), qPrintable(shell.log()));
         QVERIFY(shell.stop());
@@ -54,10 +53,11 @@ private Q_SLOTS:
         QVERIFY(company.listen());
 
         ShellProcess shell;
-        QVERIFY(shell.writeFile("config.dll", QStringLiteral("<hallinfo><server url=\"localhost\" path=\"erp\"/>"
-                                                             "<web port=\"%1\"/></hallinfo>")
-                                                      .arg(company.port())
-                                                      .toUtf8()));
+        QVERIFY(shell.writeFile("config.dll",
+                                QStringLiteral("<hallinfo><server url=\"localhost\" path=\"erp\"/>"
+                                               "<web port=\"%1\"/></hallinfo>")
+                                        .arg(company.port())
+                                        .toUtf8()));
         shell.start();
         QTRY_COMPARE_WITH_TIMEOUT(company.requestsFor("/erp/").size(), 1, startTimeout);
         QVERIFY(shell.log().contains(QStringLiteral("---------urllocalhost:%1/erp/").arg(company.port())));
@@ -77,7 +77,8 @@ private Q_SLOTS:
         QTemporaryDir imports;
         QDir(imports.path()).mkpath("QtQuick/Layouts");
         for (const auto &[name, content] :
-             { std::pair<QString, QByteArray>("qmldir", "module QtQuick.Layouts\nStackLayout 1.0 StackLayout.qml\n"),
+             { std::pair<QString, QByteArray>("qmldir",
+                                              "module QtQuick.Layouts\nStackLayout 1.0 StackLayout.qml\n"),
                std::pair<QString, QByteArray>("StackLayout.qml", "import QtQuick\nItem { not QML\n") }) {
             QFile file(imports.filePath("QtQuick/Layouts/" + name));
             QVERIFY(file.open(QIODevice::WriteOnly));

@@ -16,16 +16,14 @@ namespace {
 
 QByteArray page(const QByteArray &title, const QByteArray &body = QByteArray())
 {
-    return "<!doctype html><html><head><title>" + title + "</title></head><body>" + body
-            + "</body></html>";
+    return "<!doctype html><html><head><title>" + title + "</title></head><body>" + body + "</body></html>";
 }
 
 } // namespace
 
 // The real window, loaded the way the program loads it, against pages of a
 // loopback server.
-class TestWindow : public QObject
-{
+class TestWindow : public QObject {
     Q_OBJECT
 
 private:
@@ -48,9 +46,9 @@ private:
 private Q_SLOTS:
     void initTestCase()
     {
-        server.route("/app/", TestHttpServer::Response::html(page(
-                "Start", "<a id='blank' href='/app/other' target='_blank'>other</a>"
-)));
+        server.route("/app/",
+                     TestHttpServer::Response::html(
+                             page("Start", "<a id='blank' href='/app/other' target='_blank'>other</a>")));
         server.route("/app/other", TestHttpServer::Response::html(page("Other")));
         server.route("/app/popup", TestHttpServer::Response::html(page("Popup")));
         QVERIFY(server.listen());
