@@ -87,8 +87,10 @@ ApplicationWindow {
                 id: webEngineView
 
                 // Only pages of the company's server may reach the bridge. Others
-                // get no channel transport at all, so even their own copy of the
-                // channel library finds nothing to talk to.
+                // are connected to an empty channel, so even their own copy of the
+                // channel library finds nothing to call. The transport itself stays:
+                // taking it away while a bridge call waits (a download) would pull
+                // it from under that call.
                 property bool trusted: false
 
                 // Gives a trusted page its global `zx`.
@@ -105,11 +107,15 @@ ApplicationWindow {
 
                 url: model.url
                 profile: webEngineProfile
-                webChannel: trusted ? webChannel : null
+                webChannel: trusted ? webChannel : closedChannel
 
                 WebChannel {
                     id: webChannel
                     Component.onCompleted: registerObject("zx", zx)
+                }
+
+                WebChannel {
+                    id: closedChannel
                 }
 
                 // The channel goes before a new document can run and comes back
