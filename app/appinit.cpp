@@ -2,6 +2,7 @@
 
 #include "app/appdir.h"
 #include "app/deployment.h"
+#include "bridge/addressrules.h"
 #include "bridge/menuopt.h"
 #include "bridge/zxjavascript.h"
 #include "config/config.h"
@@ -36,6 +37,7 @@ void AppInit::init(QQmlApplicationEngine *engine)
 void AppInit::loadWindow(QQmlApplicationEngine *engine)
 {
     engine->rootContext()->setContextProperty(QStringLiteral("zx"), ZxJavascript::getInstance());
+    engine->rootContext()->setContextProperty(QStringLiteral("addressRules"), AddressRules::getInstance());
     engine->rootContext()->setContextProperty(QStringLiteral("appDir"), AppDir::path());
 
     const QUrl window(QStringLiteral("qrc:/main.qml"), QUrl::TolerantMode);

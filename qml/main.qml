@@ -16,20 +16,13 @@ ApplicationWindow {
         navBar.currentIndex = tabModel.count - 1
     }
 
-    // An address without a scheme of its own is taken as plain HTTP.
-    function withScheme(address) {
-        if (address.indexOf("http://") >= 0 || /^[A-Za-z][A-Za-z0-9+.-]*:\/\//.test(address))
-            return address
-        return "http://" + address
-    }
-
     width: 1024
     height: 768
     visible: true
     visibility: Window.Maximized
     title: qsTr("门窗软件管理")
 
-    Component.onCompleted: addTab(qsTr("加载中..."), Qt.resolvedUrl(withScheme(config.getUrl())))
+    Component.onCompleted: addTab(qsTr("加载中..."), Qt.resolvedUrl(addressRules.withScheme(config.getUrl())))
 
     ListModel {
         id: tabModel
@@ -92,13 +85,47 @@ ApplicationWindow {
 
             WebEngineView {
                 id: webEngineView
+
+                // Only pages of the company's server may reach the bridge. Others
+                // are connected to an empty channel, so even their own copy of the
+                // channel library finds nothing to call. The transport itself stays:
+                // taking it away while a bridge call waits (a download) would pull
+                // it from under that call.
+                property bool trusted: false
+
+                // Gives a trusted page its global `zx`.
+                readonly property string channelBootstrap: [
+                    "let script = document.createElement('script');",
+                    "script.src = 'qrc:/qtwebchannel/qwebchannel.js';",
+                    "script.onload = function() {",
+                    "new QWebChannel(qt.webChannelTransport, function(channel) {",
+                    "zx = channel.objects.zx;",
+                    "});",
+                    "};",
+                    "document.head.appendChild(script);"
+                ].join("\n")
+
                 url: model.url
                 profile: webEngineProfile
-                webChannel: channel
+                webChannel: trusted ? webChannel : closedChannel
 
                 WebChannel {
-                    id: channel
+                    id: webChannel
                     Component.onCompleted: registerObject("zx", zx)
+                }
+
+                WebChannel {
+                    id: closedChannel
+                }
+
+                // The channel goes before a new document can run and comes back
+                // once a trusted page has arrived; the address of the document
+                // that is showing decides.
+                onLoadingChanged: function(loadingInfo) {
+                    trusted = loadingInfo.status !== WebEngineView.LoadStartedStatus
+                            && addressRules.isTrusted(url)
+                    if (trusted && loadingInfo.status === WebEngineView.LoadSucceededStatus)
+                        runJavaScript(channelBootstrap)
                 }
 
                 onTitleChanged: tabModel.setProperty(index, "title", title)

@@ -1,0 +1,29 @@
+#include "bridge/commandrunner.h"
+
+#include "app/appdir.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+
+CommandLine commandLineFor(const QString &cmd, const QString &args)
+{
+    if (!args.isEmpty())
+        return { cmd, { args }, AppDir::path() };
+
+    static const QRegularExpression wordAndRest(QStringLiteral("^(\\S+)\\s+(.*)$"));
+    const QRegularExpressionMatch match = wordAndRest.match(cmd);
+    if (!match.hasMatch())
+        return { cmd, {}, QString() };
+
+    const QString program = match.captured(1);
+    const QString argumentText
+        = program == QLatin1String("explorer") ? QStringLiteral(".\\excel\\") : match.captured(2);
+    return { program, argumentText.split(QLatin1Char(',')), AppDir::path() };
+}
+
+void startDetached(const CommandLine &commandLine)
+{
+    if (commandLine.program.isEmpty())
+        return;
+    QProcess::startDetached(commandLine.program, commandLine.arguments, commandLine.workingDirectory);
+}

@@ -1,0 +1,164 @@
+#include "net/synservdb.h"
+
+#include "app/appdir.h"
+
+#include <QDir>
+#include <QEventLoop>
+#include <QNetworkRequest>
+#include <QProgressDialog>
+
+#include <algorithm>
+#include <climits>
+
+SynServDb::SynServDb(const QString &fileName)
+    : fileName(fileName)
+{
+    qRegisterMetaType<QNetworkReply::NetworkError>("QNetworkReply::NetworkError");
+}
+
+SynServDb::~SynServDb()
+{
+    delete progressDialog;
+}
+
+bool SynServDb::isSafeFileName(const QString &fileName)
+{
+    if (fileName.isEmpty() || fileName == QLatin1String(".") || fileName == QLatin1String(".."))
+        return false;
+    return std::none_of(fileName.cbegin(), fileName.cend(), [](QChar c) {
+        return c == QLatin1Char('/') || c == QLatin1Char('\\') || c == QLatin1Char(':')
+            || c.category() == QChar::Other_Control;
+    });
+}
+
+QString SynServDb::speedTitle(qint64 bytesRead, qint64 elapsedMs)
+{
+    // Bytes per millisecond are kilobytes per second.
+    const qint64 speed = bytesRead / std::max<qint64>(elapsedMs, 1);
+    return QStringLiteral("速度：%1").arg(speed) + QStringLiteral("KB/sec");
+}
+
+std::pair<int, int> SynServDb::progressValues(qint64 bytesRead, qint64 totalBytes)
+{
+    int shift = 0;
+    while ((std::max(bytesRead, totalBytes) >> shift) > INT_MAX)
+        ++shift;
+    return { int(bytesRead >> shift), totalBytes < 0 ? 0 : int(totalBytes >> shift) };
+}
+
+QString SynServDb::download(const QString &fUrl, const QString &dstDir, const QString &callback)
+{
+    if (!isSafeFileName(fileName))
+        return {};
+
+    const QString folder = QDir::fromNativeSeparators(
+        AppDir::filePath(dstDir.isEmpty() ? QStringLiteral("server/www/src") : dstDir));
+    const QString target = QDir(folder).filePath(fileName);
+    if (!QDir().mkpath(folder))
+        return {};
+    file.setFileName(target);
+    if (!file.open(QIODevice::WriteOnly))
+        return {};
+
+    reply = manager.get(QNetworkRequest(QUrl(fUrl, QUrl::TolerantMode)));
+    connect(reply, &QNetworkReply::errorOccurred, this, &SynServDb::netError);
+    connect(reply, &QNetworkReply::readyRead, this, &SynServDb::writeArrivedData);
+    connect(reply, &QNetworkReply::downloadProgress, this, &SynServDb::updateDataReadProgress);
+
+    progressDialog = new QProgressDialog(nullptr, Qt::Tool | Qt::WindowStaysOnTopHint);
+    progressDialog->setWindowTitle(QStringLiteral("下载服务器数据"));
+    // Without a known length the maximum is 0; an automatic reset would close
+    // the window at the first report.
+    progressDialog->setAutoReset(false);
+    connect(progressDialog, &QProgressDialog::canceled, this, &SynServDb::cancelTransfer);
+    progressDialog->show();
+
+    cancelled = false;
+    timer.start();
+    waitFor(reply);
+
+    if (cancelled) {
+        discardFile();
+        return {};
+    }
+    closeProgressDialog();
+    if (hasError) {
+        discardFile();
+        return {};
+    }
+    writeArrivedData();
+    if (!file.commit())
+        return {};
+
+    if (!callback.isEmpty()) {
+        reply = manager.get(QNetworkRequest(QUrl(callback, QUrl::TolerantMode)));
+        waitFor(reply);
+    }
+    return target;
+}
+
+void SynServDb::netError(QNetworkReply::NetworkError err)
+{
+    Q_UNUSED(err)
+    hasError = true;
+}
+
+void SynServDb::cancelTransfer()
+{
+    cancelled = true;
+    if (reply)
+        reply->abort();
+    if (progressDialog) {
+        progressDialog->hide();
+        // We are inside the dialog's own signal.
+        progressDialog->deleteLater();
+        progressDialog = nullptr;
+    }
+}
+
+void SynServDb::updateDataReadProgress(qint64 bytesRead, qint64 totalBytes)
+{
+    if (cancelled || !progressDialog)
+        return;
+    const auto [value, maximum] = progressValues(bytesRead, totalBytes);
+    progressDialog->setMaximum(maximum);
+    progressDialog->setValue(value);
+    progressDialog->setWindowTitle(speedTitle(bytesRead, timer.elapsed()));
+}
+
+// The body goes to disk as it arrives, so that large files never sit in memory.
+void SynServDb::writeArrivedData()
+{
+    if (hasError)
+        return;
+    const QByteArray data = reply->readAll();
+    if (file.write(data) != data.size()) {
+        hasError = true;
+        reply->abort();
+    }
+}
+
+// Removes the temporary file at once instead of when the object goes.
+void SynServDb::discardFile()
+{
+    file.cancelWriting();
+    file.commit();
+}
+
+void SynServDb::closeProgressDialog()
+{
+    if (!progressDialog)
+        return;
+    progressDialog->hide();
+    delete progressDialog;
+    progressDialog = nullptr;
+}
+
+void SynServDb::waitFor(QNetworkReply *watched)
+{
+    if (watched->isFinished())
+        return;
+    QEventLoop loop;
+    connect(watched, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    loop.exec();
+}

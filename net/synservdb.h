@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QObject>
+#include <QSaveFile>
+#include <QString>
+
+#include <utility>
+
+class QProgressDialog;
+
+// Downloads one server file into a folder below the application directory while
+// a small progress window shows the speed, then optionally requests a callback
+// address. download() blocks in a local event loop, so the window stays usable
+// and further downloads can run inside the wait. Each object serves one download.
+class SynServDb : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit SynServDb(const QString &fileName);
+    ~SynServDb() override;
+
+    // Fetches `fUrl` into `dstDir` (relative to the application directory;
+    // "server/www/src" when empty) under the file name given at construction.
+    // The body goes to a temporary file beside the target that replaces it only
+    // once the transfer has succeeded. Returns the stored file's path, or the
+    // empty text when the name is unusable, the transfer failed or was
+    // cancelled, or the file could not be stored; `callback` is requested only
+    // after a stored file.
+    QString download(const QString &fUrl, const QString &dstDir, const QString &callback);
+
+    // Whether `fileName` names a file inside the destination folder and nothing else.
+    static bool isSafeFileName(const QString &fileName);
+
+    // The window title for `bytesRead` bytes after `elapsedMs` milliseconds.
+    static QString speedTitle(qint64 bytesRead, qint64 elapsedMs);
+
+    // The progress bar's value and maximum for `bytesRead` of `totalBytes`,
+    // scaled down together when either leaves the bar's int range. An unknown
+    // total (-1) gives the maximum 0, which makes the bar a busy indicator.
+    static std::pair<int, int> progressValues(qint64 bytesRead, qint64 totalBytes);
+
+private Q_SLOTS:
+    void netError(QNetworkReply::NetworkError err);
+    void cancelTransfer();
+    void updateDataReadProgress(qint64 bytesRead, qint64 totalBytes);
+
+private:
+    void writeArrivedData();
+    void discardFile();
+    void closeProgressDialog();
+    static void waitFor(QNetworkReply *watched);
+
+    QNetworkAccessManager manager; // owns the replies
+    const QString fileName;
+    QNetworkReply *reply = nullptr;
+    QProgressDialog *progressDialog = nullptr;
+    bool cancelled = false;
+    QElapsedTimer timer;
+    bool hasError = false;
+    QSaveFile file;
+};

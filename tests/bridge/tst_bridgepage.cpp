@@ -1,0 +1,269 @@
+#include "app/appinit.h"
+#include "argrecorder.h"
+#include "config/config.h"
+#include "testenvironment.h"
+#include "testhttpserver.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QQmlApplicationEngine>
+#include <QWebChannel>
+#include <QtTest>
+#include <QtWebEngineQuick>
+
+using Response = TestHttpServer::Response;
+
+namespace {
+
+// Reports back to the server that served the page.
+const QByteArray reportScript = "function report(q) { fetch('/report?' + q); }\n";
+
+// Waits for the `zx` that the window gives trusted pages, then uses all of it.
+QByteArray trustedPage(const QString &helper)
+{
+    return "<html><head><title>start</title></head><body><script>\n" + reportScript
+        + "(function wait() {\n"
+          "  if (typeof zx === 'undefined') { setTimeout(wait, 20); return; }\n"
+          "  zx.setConfig('app', 'name', 'trusted-page');\n"
+          "  zx.openUrlExt('opened.test/page');\n"
+          "  zx.run('"
+        + helper.toUtf8()
+        + " one,two');\n"
+          "  zx.downloadFile(location.origin + '/files/data.txt', 'dl', location.origin + '/callback',\n"
+          "                  function(path) { report('m=trusted&path=' + encodeURIComponent(path)); });\n"
+          "})();\n"
+          "</script></body></html>";
+}
+
+// Brings its own copy of the channel library and talks to the transport
+// directly, as a hostile page would. Its marker (?m=) tags every effect. It
+// opens its channel late so that on a trusted page it takes the transport over
+// from the window's own script.
+QByteArray selfServingPage(const QString &helper)
+{
+    return "<html><head><title>self</title></head><body><script>\n"
+           "const m = new URLSearchParams(location.search).get('m');\n"
+           "function report(q) { fetch('/report?m=' + m + '&' + q); }\n"
+           "let s = document.createElement('script');\n"
+           "s.src = 'qrc:/qtwebchannel/qwebchannel.js';\n"
+           "s.onerror = function() { report('lib=failed'); };\n"
+           "s.onload = function() { report('lib=loaded&qt=' + typeof qt); setTimeout(start, 800); };\n"
+           "function start() {\n"
+           "  try {\n"
+           "    new QWebChannel(qt.webChannelTransport, function(channel) {\n"
+           "      const z = channel.objects.zx;\n"
+           "      z.setConfig('app', 'name', m);\n"
+           "      z.openUrlExt(m + '.test/x');\n"
+           "      z.run('"
+        + helper.toUtf8()
+        + " ' + m);\n"
+          "      z.downloadFile(location.origin + '/files/' + m + '.txt', 'dl', '', function(p) {});\n"
+          "    });\n"
+          "  } catch (e) { report('error=' + encodeURIComponent(e)); }\n"
+          "}\n"
+          "document.head.appendChild(s);\n"
+          "setTimeout(function() { report('globalzx=' + typeof zx); }, 1000);\n"
+          "</script></body></html>";
+}
+
+} // namespace
+
+class TestBridgePage : public QObject
+{
+    Q_OBJECT
+
+public Q_SLOTS:
+    void openedByDesktop(const QUrl &url) { opened << url; }
+
+private:
+    TemporaryAppDir appDir;
+    TestHttpServer server;
+    ArgRecorder recorder;
+    QQmlApplicationEngine *engine = nullptr;
+    QList<QUrl> opened;
+    const QByteArray slowFile = QByteArray(200 * 1024, 's');
+
+    QObject *currentView() const
+    {
+        return engine->rootObjects().value(0)->property("currentView").value<QObject *>();
+    }
+
+    // What the current view's channel offers its page.
+    QStringList publishedObjects() const
+    {
+        auto *channel = qobject_cast<QWebChannel *>(currentView()->property("webChannel").value<QObject *>());
+        if (!channel)
+            return { QStringLiteral("<no channel>") };
+        QStringList names;
+        const auto objects = channel->registeredObjects();
+        for (auto it = objects.cbegin(); it != objects.cend(); ++it)
+            names << it.key() + QLatin1Char('=') + QLatin1String(it.value()->metaObject()->className());
+        return names;
+    }
+
+    QString trusted(const QString &path) const
+    {
+        return server.url(path, QStringLiteral("localhost")).toString();
+    }
+    QString untrusted(const QString &path) const
+    {
+        return server.url(path, QStringLiteral("127.0.0.1")).toString();
+    }
+
+    bool reported(const QString &marker, const QString &what) const
+    {
+        const QByteArray needle = "m=" + marker.toUtf8() + '&' + what.toUtf8();
+        const auto reports = server.requestsFor("/report");
+        return std::any_of(reports.cbegin(), reports.cend(),
+            [&](const TestHttpServer::Request &r) { return r.target.contains(needle); });
+    }
+
+    // Whether the page tagged `marker` has reached any part of the bridge.
+    bool anyEffectOf(const QString &marker) const
+    {
+        const bool configured
+            = Config::getInstance()->getAttr(QStringLiteral("app"), QStringLiteral("name")) == marker;
+        const bool openedUrl = std::any_of(
+            opened.cbegin(), opened.cend(), [&](const QUrl &url) { return url.host().startsWith(marker); });
+        const auto runs = recorder.runs();
+        const bool ran = std::any_of(runs.cbegin(), runs.cend(),
+            [&](const ArgRecorder::Run &run) { return run.arguments.contains(marker); });
+        const bool downloaded = !server.requestsFor("/files/" + marker.toUtf8() + ".txt").isEmpty();
+        return configured || openedUrl || ran || downloaded;
+    }
+
+    bool allEffectsOf(const QString &marker) const
+    {
+        const auto runs = recorder.runs();
+        return Config::getInstance()->getAttr(QStringLiteral("app"), QStringLiteral("name")) == marker
+            && opened.contains(QUrl(QStringLiteral("http://%1.test/x").arg(marker)))
+            && std::any_of(runs.cbegin(), runs.cend(),
+                [&](const ArgRecorder::Run &run) { return run.arguments == QStringList { marker }; })
+            && !server.requestsFor("/files/" + marker.toUtf8() + ".txt").isEmpty();
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(server.listen());
+        const QString helper = ArgRecorder::program();
+        server.route("/", Response::html(trustedPage(helper)));
+        server.route("/self", Response::html(selfServingPage(helper)));
+        server.route("/framed",
+            Response::html("<html><head><title>framed</title></head><body><iframe src=\""
+                + untrusted(QStringLiteral("/self?m=framed")).toUtf8() + "\"></iframe></body></html>"));
+        server.route("/away", Response::redirect(untrusted(QStringLiteral("/self?m=redirected")).toUtf8()));
+        server.route("/files/data.txt", Response::text("payload"));
+        server.route("/downloading",
+            Response::html(
+                "<html><body><script>\n"
+                "(function wait() {\n"
+                "  if (typeof zx === 'undefined') { setTimeout(wait, 20); return; }\n"
+                "  zx.downloadFile(location.origin + '/files/slow.bin', 'dl', '', function(p) {});\n"
+                "})();\n"
+                "</script></body></html>"));
+        Response slow = Response::text(slowFile, "application/octet-stream");
+        slow.delivery = Response::Delivery::Drip;
+        slow.dripChunk = 2048;
+        slow.dripIntervalMs = 20; // about 2 s
+        server.route("/files/slow.bin", slow);
+        server.route("/callback", Response::text("ok"));
+        server.route("/report", Response::text("ok"));
+
+        // The company server is this test server under the name "localhost".
+        QVERIFY(appDir.write(QStringLiteral("config.dll"),
+            "<hallinfo><server url=\"localhost:" + QByteArray::number(server.port())
+                + "\" path=\"register\"/><app name=\"\"/></hallinfo>"));
+        QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "openedByDesktop");
+
+        engine = new QQmlApplicationEngine(this);
+        AppInit::getInstance()->init(engine);
+        AppInit::getInstance()->loadWindow(engine);
+        QVERIFY(currentView());
+    }
+
+    void init() { QTest::failOnWarning(QRegularExpression(QStringLiteral("[Bb]inding loop"))); }
+
+    void cleanupTestCase()
+    {
+        QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+        delete engine;
+    }
+
+    void trustedPageUsesTheBridge()
+    {
+        const QString stored = appDir.filePath(QStringLiteral("dl/data.txt"));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            reported(QStringLiteral("trusted"), "path=" + QUrl::toPercentEncoding(stored)), 20000);
+
+        QCOMPARE(appDir.read(QStringLiteral("dl/data.txt")), QByteArray("payload"));
+        QCOMPARE(server.requestsFor("/callback").size(), 1);
+        QCOMPARE(Config::getInstance()->getAttr(QStringLiteral("app"), QStringLiteral("name")),
+            QStringLiteral("trusted-page"));
+        QVERIFY(opened.contains(QUrl(QStringLiteral("http://opened.test/page"))));
+        QTRY_COMPARE(recorder.runs().size(), 1);
+        QCOMPARE(recorder.runs().first().arguments, (QStringList { "one", "two" }));
+        QCOMPARE(QFileInfo(recorder.runs().first().workingDirectory).canonicalFilePath(),
+            QFileInfo(appDir.path()).canonicalFilePath());
+        QCOMPARE(publishedObjects(), QStringList { "zx=ZxJavascript" });
+    }
+
+    // The same hostile script, served by the company server, does reach the
+    // bridge: what stops it elsewhere is the page's address alone.
+    void ownChannelLibraryWorksOnATrustedPage()
+    {
+        currentView()->setProperty("url", trusted(QStringLiteral("/self?m=control")));
+        QTRY_VERIFY_WITH_TIMEOUT(allEffectsOf(QStringLiteral("control")), 20000);
+    }
+
+    void untrustedPagesCannotReachTheBridge_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("marker");
+
+        QTest::newRow("another host name") << untrusted(QStringLiteral("/self?m=direct")) << "direct";
+        QTest::newRow("redirected away") << trusted(QStringLiteral("/away")) << "redirected";
+        QTest::newRow("frame in a trusted page") << trusted(QStringLiteral("/framed")) << "framed";
+    }
+    void untrustedPagesCannotReachTheBridge()
+    {
+        QFETCH(QString, address);
+        QFETCH(QString, marker);
+
+        currentView()->setProperty("url", address);
+        QTRY_VERIFY_WITH_TIMEOUT(reported(marker, QStringLiteral("lib=loaded")), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(reported(marker, QStringLiteral("globalzx=undefined")), 20000);
+        QTest::qWait(1500); // what the trusted control needs by far
+        QVERIFY(!anyEffectOf(marker));
+    }
+
+    // The page goes away while its download waits; the call still ends cleanly
+    // and the next page can neither use the bridge nor break the window.
+    void leavingDuringADownload()
+    {
+        currentView()->setProperty("url", trusted(QStringLiteral("/downloading")));
+        QTRY_VERIFY_WITH_TIMEOUT(!server.requestsFor("/files/slow.bin").isEmpty(), 20000);
+
+        currentView()->setProperty("url", untrusted(QStringLiteral("/self?m=during")));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            reported(QStringLiteral("during"), QStringLiteral("globalzx=undefined")), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(appDir.read(QStringLiteral("dl/slow.bin")) == slowFile, 20000);
+        QTest::qWait(1000);
+        QVERIFY(!anyEffectOf(QStringLiteral("during")));
+    }
+
+    void trustComesBackWithATrustedPage()
+    {
+        currentView()->setProperty("url", untrusted(QStringLiteral("/self?m=before")));
+        QTRY_VERIFY_WITH_TIMEOUT(reported(QStringLiteral("before"), QStringLiteral("lib=loaded")), 20000);
+        QCOMPARE(publishedObjects(), QStringList());
+
+        currentView()->setProperty("url", trusted(QStringLiteral("/self?m=after")));
+        QTRY_VERIFY_WITH_TIMEOUT(allEffectsOf(QStringLiteral("after")), 20000);
+        QVERIFY(!anyEffectOf(QStringLiteral("before")));
+    }
+};
+
+FENESTRA_TEST_MAIN(TestBridgePage)
+#include "tst_bridgepage.moc"
