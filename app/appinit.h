@@ -6,7 +6,8 @@ class QQmlApplicationEngine;
 
 // The start-up wiring: everything that has to happen between the creation of
 // the QML engine and the loading of the window.
-class AppInit : public QObject {
+class AppInit : public QObject
+{
     Q_OBJECT
 
 public:

@@ -27,8 +27,8 @@ qint64 peakResidentKiB()
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly))
         return -1;
-    const QRegularExpression line(
-        QStringLiteral("^VmHWM:\\s+(\\d+) kB"), QRegularExpression::MultilineOption);
+    const QRegularExpression line(QStringLiteral("^VmHWM:\\s+(\\d+) kB"),
+                                  QRegularExpression::MultilineOption);
     return line.match(QString::fromLatin1(status.readAll())).captured(1).toLongLong();
 }
 
@@ -51,8 +51,8 @@ int main(int argc, char *argv[])
         out << "cannot listen on loopback\n";
         return 1;
     }
-    TestHttpServer::Response big
-        = TestHttpServer::Response::text(QByteArray(64 * 1024, 'z'), "application/octet-stream");
+    TestHttpServer::Response big =
+            TestHttpServer::Response::text(QByteArray(64 * 1024, 'z'), "application/octet-stream");
     big.generatedSize = fileSize;
     server.route("/big.bin", big);
     const QString address = server.url(QStringLiteral("/big.bin")).toString();
@@ -77,7 +77,8 @@ int main(int argc, char *argv[])
     QObject::connect(&curl, &QProcess::finished, &loop, &QEventLoop::quit);
     timer.restart();
     curl.start(QStringLiteral("curl"),
-        { QStringLiteral("-s"), QStringLiteral("-o"), folder.filePath(QStringLiteral("curl.bin")), address });
+               { QStringLiteral("-s"), QStringLiteral("-o"), folder.filePath(QStringLiteral("curl.bin")),
+                 address });
     loop.exec(); // the server answers from this thread
     const qint64 curlMs = timer.elapsed();
     if (curl.exitCode() != 0 || QFileInfo(folder.filePath(QStringLiteral("curl.bin"))).size() != fileSize) {
@@ -89,13 +90,13 @@ int main(int argc, char *argv[])
     const double theirs = mibPerSecond(fileSize, curlMs);
     out << "file:                      512 MiB over loopback\n";
     out << QStringLiteral("SynServDb:                 %1 MiB/s (%2 ms)\n")
-               .arg(ours, 0, 'f', 1)
-               .arg(synServDbMs);
+                    .arg(ours, 0, 'f', 1)
+                    .arg(synServDbMs);
     out << QStringLiteral("curl:                      %1 MiB/s (%2 ms)\n").arg(theirs, 0, 'f', 1).arg(curlMs);
     out << QStringLiteral("ratio SynServDb/curl:      %1\n").arg(ours / theirs, 0, 'f', 2);
     out << QStringLiteral("SynServDb peak growth:     %1 MiB (VmHWM %2 -> %3 KiB)\n")
-               .arg(double(peakAfter - peakBefore) / 1024.0, 0, 'f', 1)
-               .arg(peakBefore)
-               .arg(peakAfter);
+                    .arg(double(peakAfter - peakBefore) / 1024.0, 0, 'f', 1)
+                    .arg(peakBefore)
+                    .arg(peakAfter);
     return 0;
 }

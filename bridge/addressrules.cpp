@@ -31,5 +31,5 @@ bool AddressRules::isTrusted(const QUrl &pageUrl) const
     const QUrl startAddress(withScheme(Config::getInstance()->getUrl(0)), QUrl::TolerantMode);
     const QUrl signUpAddress(Deployment::signUpAddress(), QUrl::TolerantMode);
     return host.compare(startAddress.host(), Qt::CaseInsensitive) == 0
-        || host.compare(signUpAddress.host(), Qt::CaseInsensitive) == 0;
+            || host.compare(signUpAddress.host(), Qt::CaseInsensitive) == 0;
 }

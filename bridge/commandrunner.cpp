@@ -16,8 +16,8 @@ CommandLine commandLineFor(const QString &cmd, const QString &args)
         return { cmd, {}, QString() };
 
     const QString program = match.captured(1);
-    const QString argumentText
-        = program == QLatin1String("explorer") ? QStringLiteral(".\\excel\\") : match.captured(2);
+    const QString argumentText =
+            program == QLatin1String("explorer") ? QStringLiteral(".\\excel\\") : match.captured(2);
     return { program, argumentText.split(QLatin1Char(',')), AppDir::path() };
 }
 

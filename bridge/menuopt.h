@@ -3,7 +3,8 @@
 #include <QObject>
 
 // Carries out the page context menu's entries that need the desktop.
-class MenuOpt : public QObject {
+class MenuOpt : public QObject
+{
     Q_OBJECT
 
 public:

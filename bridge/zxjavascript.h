@@ -5,7 +5,8 @@
 
 // The object that trusted pages reach as `zx` over their view's web channel:
 // settings, the system browser, server downloads and local programs.
-class ZxJavascript : public QObject {
+class ZxJavascript : public QObject
+{
     Q_OBJECT
 
 public:

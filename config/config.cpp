@@ -46,8 +46,7 @@ Config::Config()
       dbPort(7878),
       serverHid(0),
       serverIsOffline(0)
-{
-}
+{ }
 
 QString Config::filePath()
 {

@@ -8,7 +8,8 @@ class QDomDocument;
 // The single in-memory copy of config.dll, the XML file beside the executable
 // that holds every local setting. It composes the start address of the web
 // application from those settings.
-class Config : public QObject {
+class Config : public QObject
+{
     Q_OBJECT
 
 public:

@@ -11,7 +11,8 @@
 // Plays every outside party of the shell on loopback: the sign-up site, the
 // index service and the company's web application, so that the shell can be
 // tried, and tested end to end, with nothing else installed.
-class DemoServer : public QObject {
+class DemoServer : public QObject
+{
     Q_OBJECT
 
 public:

@@ -5,7 +5,8 @@
 
 // An HTTP client known by a short key, carrying the base address of the server
 // it talks to. Clients live in a process-wide registry and are never deleted.
-class MyNetwork : public QNetworkAccessManager {
+class MyNetwork : public QNetworkAccessManager
+{
     Q_OBJECT
 
 public:

@@ -10,8 +10,7 @@
 #include <algorithm>
 #include <climits>
 
-SynServDb::SynServDb(const QString &fileName)
-    : fileName(fileName)
+SynServDb::SynServDb(const QString &fileName) : fileName(fileName)
 {
     qRegisterMetaType<QNetworkReply::NetworkError>("QNetworkReply::NetworkError");
 }
@@ -27,7 +26,7 @@ bool SynServDb::isSafeFileName(const QString &fileName)
         return false;
     return std::none_of(fileName.cbegin(), fileName.cend(), [](QChar c) {
         return c == QLatin1Char('/') || c == QLatin1Char('\\') || c == QLatin1Char(':')
-            || c.category() == QChar::Other_Control;
+                || c.category() == QChar::Other_Control;
     });
 }
 
@@ -52,7 +51,7 @@ QString SynServDb::download(const QString &fUrl, const QString &dstDir, const QS
         return {};
 
     const QString folder = QDir::fromNativeSeparators(
-        AppDir::filePath(dstDir.isEmpty() ? QStringLiteral("server/www/src") : dstDir));
+            AppDir::filePath(dstDir.isEmpty() ? QStringLiteral("server/www/src") : dstDir));
     const QString target = QDir(folder).filePath(fileName);
     if (!QDir().mkpath(folder))
         return {};

@@ -11,11 +11,11 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     const QJsonObject record { { QStringLiteral("arguments"),
-                                   QJsonArray::fromStringList(QCoreApplication::arguments().mid(1)) },
-        { QStringLiteral("workingDirectory"), QDir::currentPath() } };
+                                 QJsonArray::fromStringList(QCoreApplication::arguments().mid(1)) },
+                               { QStringLiteral("workingDirectory"), QDir::currentPath() } };
     QSaveFile file(
-        QDir(qEnvironmentVariable("ARGRECORDER_DIR"))
-            .filePath(QString::number(QCoreApplication::applicationPid()) + QStringLiteral(".json")));
+            QDir(qEnvironmentVariable("ARGRECORDER_DIR"))
+                    .filePath(QString::number(QCoreApplication::applicationPid()) + QStringLiteral(".json")));
     if (!file.open(QIODevice::WriteOnly))
         return 1;
     file.write(QJsonDocument(record).toJson());

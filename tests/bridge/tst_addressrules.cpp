@@ -24,8 +24,8 @@ private:
     static void configureServer(const TemporaryAppDir &appDir, const QString &serverUrl)
     {
         QVERIFY(appDir.write(QStringLiteral("config.dll"),
-            "<hallinfo><server url=\"" + serverUrl.toUtf8()
-                + "\" path=\"mes\"/><web port=\"8080\"/></hallinfo>"));
+                             "<hallinfo><server url=\"" + serverUrl.toUtf8()
+                                     + "\" path=\"mes\"/><web port=\"8080\"/></hallinfo>"));
         Config::getInstance()->loadConfig();
     }
 
@@ -100,8 +100,8 @@ private Q_SLOTS:
         configureServer(appDir, QStringLiteral("old.test"));
         QVERIFY(!rules->isTrusted(QUrl(QStringLiteral("http://new.test/"))));
 
-        ZxJavascript::getInstance()->setConfig(
-            QStringLiteral("server"), QStringLiteral("url"), QStringLiteral("new.test"));
+        ZxJavascript::getInstance()->setConfig(QStringLiteral("server"), QStringLiteral("url"),
+                                               QStringLiteral("new.test"));
 
         QVERIFY(rules->isTrusted(QUrl(QStringLiteral("http://new.test/"))));
         QVERIFY(!rules->isTrusted(QUrl(QStringLiteral("http://old.test/"))));
@@ -115,7 +115,7 @@ private Q_SLOTS:
         QTest::newRow("bare") << "host/page" << QUrl(QStringLiteral("http://host/page"));
         QTest::newRow("https unchanged") << "https://host/page" << QUrl(QStringLiteral("https://host/page"));
         QTest::newRow("http:// in the query")
-            << "https://host/go?to=http://x" << QUrl(QStringLiteral("https://host/go?to=http://x"));
+                << "https://host/go?to=http://x" << QUrl(QStringLiteral("https://host/go?to=http://x"));
     }
     void openUrlExtUsesTheSchemeRule()
     {

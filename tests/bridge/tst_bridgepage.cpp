@@ -23,17 +23,17 @@ const QByteArray reportScript = "function report(q) { fetch('/report?' + q); }\n
 QByteArray trustedPage(const QString &helper)
 {
     return "<html><head><title>start</title></head><body><script>\n" + reportScript
-        + "(function wait() {\n"
-          "  if (typeof zx === 'undefined') { setTimeout(wait, 20); return; }\n"
-          "  zx.setConfig('app', 'name', 'trusted-page');\n"
-          "  zx.openUrlExt('opened.test/page');\n"
-          "  zx.run('"
-        + helper.toUtf8()
-        + " one,two');\n"
-          "  zx.downloadFile(location.origin + '/files/data.txt', 'dl', location.origin + '/callback',\n"
-          "                  function(path) { report('m=trusted&path=' + encodeURIComponent(path)); });\n"
-          "})();\n"
-          "</script></body></html>";
+            + "(function wait() {\n"
+              "  if (typeof zx === 'undefined') { setTimeout(wait, 20); return; }\n"
+              "  zx.setConfig('app', 'name', 'trusted-page');\n"
+              "  zx.openUrlExt('opened.test/page');\n"
+              "  zx.run('"
+            + helper.toUtf8()
+            + " one,two');\n"
+              "  zx.downloadFile(location.origin + '/files/data.txt', 'dl', location.origin + '/callback',\n"
+              "                  function(path) { report('m=trusted&path=' + encodeURIComponent(path)); });\n"
+              "})();\n"
+              "</script></body></html>";
 }
 
 // Brings its own copy of the channel library and talks to the transport
@@ -56,15 +56,15 @@ QByteArray selfServingPage(const QString &helper)
            "      z.setConfig('app', 'name', m);\n"
            "      z.openUrlExt(m + '.test/x');\n"
            "      z.run('"
-        + helper.toUtf8()
-        + " ' + m);\n"
-          "      z.downloadFile(location.origin + '/files/' + m + '.txt', 'dl', '', function(p) {});\n"
-          "    });\n"
-          "  } catch (e) { report('error=' + encodeURIComponent(e)); }\n"
-          "}\n"
-          "document.head.appendChild(s);\n"
-          "setTimeout(function() { report('globalzx=' + typeof zx); }, 1000);\n"
-          "</script></body></html>";
+            + helper.toUtf8()
+            + " ' + m);\n"
+              "      z.downloadFile(location.origin + '/files/' + m + '.txt', 'dl', '', function(p) {});\n"
+              "    });\n"
+              "  } catch (e) { report('error=' + encodeURIComponent(e)); }\n"
+              "}\n"
+              "document.head.appendChild(s);\n"
+              "setTimeout(function() { report('globalzx=' + typeof zx); }, 1000);\n"
+              "</script></body></html>";
 }
 
 } // namespace
@@ -116,19 +116,20 @@ private:
         const QByteArray needle = "m=" + marker.toUtf8() + '&' + what.toUtf8();
         const auto reports = server.requestsFor("/report");
         return std::any_of(reports.cbegin(), reports.cend(),
-            [&](const TestHttpServer::Request &r) { return r.target.contains(needle); });
+                           [&](const TestHttpServer::Request &r) { return r.target.contains(needle); });
     }
 
     // Whether the page tagged `marker` has reached any part of the bridge.
     bool anyEffectOf(const QString &marker) const
     {
-        const bool configured
-            = Config::getInstance()->getAttr(QStringLiteral("app"), QStringLiteral("name")) == marker;
-        const bool openedUrl = std::any_of(
-            opened.cbegin(), opened.cend(), [&](const QUrl &url) { return url.host().startsWith(marker); });
+        const bool configured =
+                Config::getInstance()->getAttr(QStringLiteral("app"), QStringLiteral("name")) == marker;
+        const bool openedUrl = std::any_of(opened.cbegin(), opened.cend(),
+                                           [&](const QUrl &url) { return url.host().startsWith(marker); });
         const auto runs = recorder.runs();
-        const bool ran = std::any_of(runs.cbegin(), runs.cend(),
-            [&](const ArgRecorder::Run &run) { return run.arguments.contains(marker); });
+        const bool ran = std::any_of(runs.cbegin(), runs.cend(), [&](const ArgRecorder::Run &run) {
+            return run.arguments.contains(marker);
+        });
         const bool downloaded = !server.requestsFor("/files/" + marker.toUtf8() + ".txt").isEmpty();
         return configured || openedUrl || ran || downloaded;
     }
@@ -137,10 +138,11 @@ private:
     {
         const auto runs = recorder.runs();
         return Config::getInstance()->getAttr(QStringLiteral("app"), QStringLiteral("name")) == marker
-            && opened.contains(QUrl(QStringLiteral("http://%1.test/x").arg(marker)))
-            && std::any_of(runs.cbegin(), runs.cend(),
-                [&](const ArgRecorder::Run &run) { return run.arguments == QStringList { marker }; })
-            && !server.requestsFor("/files/" + marker.toUtf8() + ".txt").isEmpty();
+                && opened.contains(QUrl(QStringLiteral("http://%1.test/x").arg(marker)))
+                && std::any_of(
+                        runs.cbegin(), runs.cend(),
+                        [&](const ArgRecorder::Run &run) { return run.arguments == QStringList { marker }; })
+                && !server.requestsFor("/files/" + marker.toUtf8() + ".txt").isEmpty();
     }
 
 private Q_SLOTS:
@@ -151,18 +153,20 @@ private Q_SLOTS:
         server.route("/", Response::html(trustedPage(helper)));
         server.route("/self", Response::html(selfServingPage(helper)));
         server.route("/framed",
-            Response::html("<html><head><title>framed</title></head><body><iframe src=\""
-                + untrusted(QStringLiteral("/self?m=framed")).toUtf8() + "\"></iframe></body></html>"));
+                     Response::html("<html><head><title>framed</title></head><body><iframe src=\""
+                                    + untrusted(QStringLiteral("/self?m=framed")).toUtf8()
+                                    + "\"></iframe></body></html>"));
         server.route("/away", Response::redirect(untrusted(QStringLiteral("/self?m=redirected")).toUtf8()));
         server.route("/files/data.txt", Response::text("payload"));
-        server.route("/downloading",
-            Response::html(
-                "<html><body><script>\n"
-                "(function wait() {\n"
-                "  if (typeof zx === 'undefined') { setTimeout(wait, 20); return; }\n"
-                "  zx.downloadFile(location.origin + '/files/slow.bin', 'dl', '', function(p) {});\n"
-                "})();\n"
-                "</script></body></html>"));
+        server.route(
+                "/downloading",
+                Response::html(
+                        "<html><body><script>\n"
+                        "(function wait() {\n"
+                        "  if (typeof zx === 'undefined') { setTimeout(wait, 20); return; }\n"
+                        "  zx.downloadFile(location.origin + '/files/slow.bin', 'dl', '', function(p) {});\n"
+                        "})();\n"
+                        "</script></body></html>"));
         Response slow = Response::text(slowFile, "application/octet-stream");
         slow.delivery = Response::Delivery::Drip;
         slow.dripChunk = 2048;
@@ -173,8 +177,8 @@ private Q_SLOTS:
 
         // The company server is this test server under the name "localhost".
         QVERIFY(appDir.write(QStringLiteral("config.dll"),
-            "<hallinfo><server url=\"localhost:" + QByteArray::number(server.port())
-                + "\" path=\"register\"/><app name=\"\"/></hallinfo>"));
+                             "<hallinfo><server url=\"localhost:" + QByteArray::number(server.port())
+                                     + "\" path=\"register\"/><app name=\"\"/></hallinfo>"));
         QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "openedByDesktop");
 
         engine = new QQmlApplicationEngine(this);
@@ -195,17 +199,17 @@ private Q_SLOTS:
     {
         const QString stored = appDir.filePath(QStringLiteral("dl/data.txt"));
         QTRY_VERIFY_WITH_TIMEOUT(
-            reported(QStringLiteral("trusted"), "path=" + QUrl::toPercentEncoding(stored)), 20000);
+                reported(QStringLiteral("trusted"), "path=" + QUrl::toPercentEncoding(stored)), 20000);
 
         QCOMPARE(appDir.read(QStringLiteral("dl/data.txt")), QByteArray("payload"));
         QCOMPARE(server.requestsFor("/callback").size(), 1);
         QCOMPARE(Config::getInstance()->getAttr(QStringLiteral("app"), QStringLiteral("name")),
-            QStringLiteral("trusted-page"));
+                 QStringLiteral("trusted-page"));
         QVERIFY(opened.contains(QUrl(QStringLiteral("http://opened.test/page"))));
         QTRY_COMPARE(recorder.runs().size(), 1);
         QCOMPARE(recorder.runs().first().arguments, (QStringList { "one", "two" }));
         QCOMPARE(QFileInfo(recorder.runs().first().workingDirectory).canonicalFilePath(),
-            QFileInfo(appDir.path()).canonicalFilePath());
+                 QFileInfo(appDir.path()).canonicalFilePath());
         QCOMPARE(publishedObjects(), QStringList { "zx=ZxJavascript" });
     }
 
@@ -246,8 +250,8 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!server.requestsFor("/files/slow.bin").isEmpty(), 20000);
 
         currentView()->setProperty("url", untrusted(QStringLiteral("/self?m=during")));
-        QTRY_VERIFY_WITH_TIMEOUT(
-            reported(QStringLiteral("during"), QStringLiteral("globalzx=undefined")), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(reported(QStringLiteral("during"), QStringLiteral("globalzx=undefined")),
+                                 20000);
         QTRY_VERIFY_WITH_TIMEOUT(appDir.read(QStringLiteral("dl/slow.bin")) == slowFile, 20000);
         QTest::qWait(1000);
         QVERIFY(!anyEffectOf(QStringLiteral("during")));

@@ -29,35 +29,35 @@ private Q_SLOTS:
         QTest::addColumn<QString>("workingDirectory");
 
         const QString none;
-        QTest::newRow("word and path")
-            << "notepad D:/data/a.txt" << none << "notepad" << QStringList { "D:/data/a.txt" } << inAppDir;
+        QTest::newRow("word and path") << "notepad D:/data/a.txt" << none << "notepad"
+                                       << QStringList { "D:/data/a.txt" } << inAppDir;
         QTest::newRow("split at commas, empty kept")
-            << "prog a,b,,c" << none << "prog" << QStringList { "a", "b", "", "c" } << inAppDir;
+                << "prog a,b,,c" << none << "prog" << QStringList { "a", "b", "", "c" } << inAppDir;
         QTest::newRow("nothing trimmed")
-            << "prog a, b" << none << "prog" << QStringList { "a", " b" } << inAppDir;
+                << "prog a, b" << none << "prog" << QStringList { "a", " b" } << inAppDir;
         QTest::newRow("spaces stay inside")
-            << "prog one two" << none << "prog" << QStringList { "one two" } << inAppDir;
+                << "prog one two" << none << "prog" << QStringList { "one two" } << inAppDir;
         QTest::newRow("white-space run consumed")
-            << "prog   x" << none << "prog" << QStringList { "x" } << inAppDir;
+                << "prog   x" << none << "prog" << QStringList { "x" } << inAppDir;
         QTest::newRow("trailing space") << "prog " << none << "prog" << QStringList { "" } << inAppDir;
         QTest::newRow("explorer opens the excel folder")
-            << "explorer D:/anything" << none << "explorer" << QStringList { ".\\excel\\" } << inAppDir;
+                << "explorer D:/anything" << none << "explorer" << QStringList { ".\\excel\\" } << inAppDir;
         QTest::newRow("explorer alone") << "explorer" << none << "explorer" << QStringList() << QString();
         QTest::newRow("Explorer is another program")
-            << "Explorer x" << none << "Explorer" << QStringList { "x" } << inAppDir;
+                << "Explorer x" << none << "Explorer" << QStringList { "x" } << inAppDir;
         QTest::newRow("leading space") << " prog x" << none << " prog x" << QStringList() << QString();
         QTest::newRow("line break in the rest")
-            << "prog a\nb" << none << "prog a\nb" << QStringList() << QString();
+                << "prog a\nb" << none << "prog a\nb" << QStringList() << QString();
         QTest::newRow("line break after the word")
-            << "prog\na b" << none << "prog" << QStringList { "a b" } << inAppDir;
+                << "prog\na b" << none << "prog" << QStringList { "a b" } << inAppDir;
         QTest::newRow("path with a space") << "D:/Program Files/tool.exe x" << none << "D:/Program"
                                            << QStringList { "Files/tool.exe x" } << inAppDir;
         QTest::newRow("ideographic space is no white space")
-            << QStringLiteral("prog\u3000x") << none << QStringLiteral("prog\u3000x") << QStringList()
-            << QString();
+                << QStringLiteral("prog\u3000x") << none << QStringLiteral("prog\u3000x") << QStringList()
+                << QString();
         QTest::newRow("no-break space is no white space")
-            << QStringLiteral("prog\u00a0x") << none << QStringLiteral("prog\u00a0x") << QStringList()
-            << QString();
+                << QStringLiteral("prog\u00a0x") << none << QStringLiteral("prog\u00a0x") << QStringList()
+                << QString();
         QTest::newRow("two texts: one argument") << "notepad"
                                                  << "a.txt b.txt"
                                                  << "notepad" << QStringList { "a.txt b.txt" } << inAppDir;
@@ -110,7 +110,7 @@ private Q_SLOTS:
         const ArgRecorder::Run run = recorder.runs().first();
         QCOMPARE(run.arguments, arguments);
         QCOMPARE(QFileInfo(run.workingDirectory).canonicalFilePath(),
-            QFileInfo(appDir.path()).canonicalFilePath());
+                 QFileInfo(appDir.path()).canonicalFilePath());
     }
 
     void programAloneInheritsTheWorkingDirectory()
@@ -123,7 +123,7 @@ private Q_SLOTS:
         QTRY_COMPARE(recorder.runs().size(), 1);
         QCOMPARE(recorder.runs().first().arguments, QStringList());
         QCOMPARE(QFileInfo(recorder.runs().first().workingDirectory).canonicalFilePath(),
-            QFileInfo(QDir::currentPath()).canonicalFilePath());
+                 QFileInfo(QDir::currentPath()).canonicalFilePath());
     }
 };
 

@@ -325,7 +325,7 @@ private Q_SLOTS:
         QTest::addColumn<bool>("asFolder");
 
         QTest::newRow("folder cannot be made")
-            << QStringLiteral("blocked/sub") << QStringLiteral("blocked") << false;
+                << QStringLiteral("blocked/sub") << QStringLiteral("blocked") << false;
         QTest::newRow("target is a folder") << QStringLiteral("dl") << QStringLiteral("dl/data.bin") << true;
     }
     void storingFailureIsAFailure()
@@ -382,7 +382,7 @@ private Q_SLOTS:
         TemporaryAppDir appDir;
 
         QCOMPARE(ZxJavascript::getInstance()->downloadFile(fUrl, QStringLiteral("dl"), address("/callback")),
-            QString());
+                 QString());
         QCOMPARE(server.requests().size(), 0);
         QVERIFY(QDir(appDir.path()).isEmpty());
     }
@@ -395,7 +395,7 @@ private Q_SLOTS:
 
         // The query belongs to the name; the server still sees the path.
         QCOMPARE(ZxJavascript::getInstance()->downloadFile(withQuery, QString(), QString()),
-            appDir.filePath(QStringLiteral("server/www/src/report.pdf?v=2")));
+                 appDir.filePath(QStringLiteral("server/www/src/report.pdf?v=2")));
         QCOMPARE(appDir.read(QStringLiteral("server/www/src/report.pdf?v=2")), QByteArray("pdf"));
     }
 

@@ -46,7 +46,8 @@ QStringList leftoverFiles(const QString &folder)
 }
 
 // Makes every write of this process fail past `bytes`, the way a full disk does.
-class FileSizeLimit {
+class FileSizeLimit
+{
 public:
     explicit FileSizeLimit(rlim_t bytes)
     {
@@ -69,7 +70,8 @@ private:
 
 } // namespace
 
-class TestConfig : public QObject {
+class TestConfig : public QObject
+{
     Q_OBJECT
 
 private:

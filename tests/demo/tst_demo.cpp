@@ -24,7 +24,8 @@ bool anyStartsWith(const QStringList &lines, const QString &prefix)
 // A new user's first day with the demo: sign up, start again on the company's
 // application, log in, download, and find the login still there after a
 // version change and another restart.
-class TestDemo : public QObject {
+class TestDemo : public QObject
+{
     Q_OBJECT
 
 private Q_SLOTS:

@@ -6,7 +6,8 @@
 
 // The real program, copied into a fresh application directory and run headless
 // with a home folder of its own, for end-to-end tests.
-class ShellProcess {
+class ShellProcess
+{
 public:
     ShellProcess();
     ~ShellProcess();

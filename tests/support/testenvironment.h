@@ -13,7 +13,8 @@ QString testHomePath();
 
 // A fresh temporary application directory that the program's paths resolve
 // against while the object lives.
-class TemporaryAppDir {
+class TemporaryAppDir
+{
 public:
     TemporaryAppDir();
     ~TemporaryAppDir();

@@ -7,7 +7,8 @@
 
 #include <algorithm>
 
-struct TestHttpServer::Connection {
+struct TestHttpServer::Connection
+{
     QTcpSocket *socket = nullptr;
     QByteArray buffer;
     Response response;

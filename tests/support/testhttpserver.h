@@ -16,11 +16,13 @@ class QTcpSocket;
 // Each path answers with a chosen status, headers and body, and can misbehave
 // on purpose: answer late, never answer, drip the body slowly or drop the
 // connection half-way. Every request it receives is recorded.
-class TestHttpServer : public QObject {
+class TestHttpServer : public QObject
+{
     Q_OBJECT
 
 public:
-    struct Request {
+    struct Request
+    {
         QByteArray method;
         QByteArray target; // path with query, as sent
         QHash<QByteArray, QByteArray> headers; // names in lower case
@@ -30,7 +32,8 @@ public:
         QByteArray header(const QByteArray &name) const { return headers.value(name.toLower()); }
     };
 
-    struct Response {
+    struct Response
+    {
         enum class Delivery {
             Whole, // the whole answer at once
             Stall, // accept the request, never answer

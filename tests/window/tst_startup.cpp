@@ -12,7 +12,8 @@ constexpr int startTimeout = 60000;
 }
 
 // The real program, started as a user starts it.
-class TestStartup : public QObject {
+class TestStartup : public QObject
+{
     Q_OBJECT
 
 private Q_SLOTS:

@@ -23,7 +23,8 @@ QByteArray page(const QByteArray &title, const QByteArray &body = QByteArray())
 
 // The real window, loaded the way the program loads it, against pages of a
 // loopback server.
-class TestWindow : public QObject {
+class TestWindow : public QObject
+{
     Q_OBJECT
 
 private:
