@@ -1,0 +1,2 @@
+#include "testenvironment.h"
+int main(){}
