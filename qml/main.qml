@@ -9,7 +9,10 @@ import QtWebEngine
 ApplicationWindow {
     id: window
 
-    property WebEngineView currentView: webEngineViewRepeater.itemAt(navBar.currentIndex)
+    // Read again whenever views come or go: closing the selected first tab
+    // leaves the index at 0 while the view behind it changes.
+    property WebEngineView currentView: webEngineViewRepeater.count > navBar.currentIndex
+                                        ? webEngineViewRepeater.itemAt(navBar.currentIndex) : null
 
     function addTab(title, url) {
         tabModel.append({ "title": title, "url": url })
