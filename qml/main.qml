@@ -9,7 +9,10 @@ import QtWebEngine
 ApplicationWindow {
     id: window
 
-    property WebEngineView currentView: webEngineViewRepeater.itemAt(navBar.currentIndex)
+    // Read again whenever views come or go: closing the selected first tab
+    // leaves the index at 0 while the view behind it changes.
+    property WebEngineView currentView: webEngineViewRepeater.count > navBar.currentIndex
+                                        ? webEngineViewRepeater.itemAt(navBar.currentIndex) : null
 
     function addTab(title, url) {
         tabModel.append({ "title": title, "url": url })
@@ -48,19 +51,117 @@ ApplicationWindow {
         height: 40
         color: "#d3e3fd"
 
-        Flickable {
-            id: flickable
-            width: parent.width
-            height: parent.height
-            contentWidth: navBar.width
-            interactive: false
-            clip: true
+        Row {
+            id: row
 
-            NavBar {
-                id: navBar
-                width: tabModel.count * 120
-                height: flickable.height
-                tabModel: tabModel
+            // Room of everything but the strip and its scroll buttons: the three
+            // navigation buttons, the two buttons on the right and the separators.
+            property int baseWidth: Math.floor(3 * backBtn.width + 2 * updateBtn.width + 2)
+            property int flickableWidth: Math.floor(width - baseWidth - (leftSlide.visible ? 2 * leftSlide.width : 0))
+
+            width: topRect.width
+            height: topRect.height
+            spacing: 0
+
+            NavBtn {
+                id: backBtn
+                imgSource: "images/back.png"
+                btnText: qsTr("后退")
+                marginValue: 10
+                mouseEnable: currentView ? currentView.canGoBack : false
+                onBtnClick: if (currentView && currentView.canGoBack) currentView.goBack()
+            }
+
+            NavBtn {
+                imgSource: "images/back.png"
+                btnText: qsTr("前进")
+                marginValue: 10
+                rotate: 180
+                mouseEnable: currentView ? currentView.canGoForward : false
+                onBtnClick: if (currentView && currentView.canGoForward) currentView.goForward()
+            }
+
+            NavBtn {
+                imgSource: "images/loading.png"
+                btnText: qsTr("刷新")
+                marginValue: 10
+                mouseEnable: true
+                onBtnClick: if (currentView) currentView.reload()
+            }
+
+            NavBtn {
+                id: leftSlide
+                imgSource: "images/back.png"
+                marginValue: 4
+                mouseEnable: true
+                showToolTip: false
+                visible: navBar.width > row.width - row.baseWidth
+                onBtnClick: flickable.contentX = Math.max(0, flickable.contentX - 50)
+            }
+
+            Rectangle {
+                width: 1
+                height: row.height
+                color: "#b9b9be"
+            }
+
+            Flickable {
+                id: flickable
+                width: row.flickableWidth
+                height: row.height
+                contentWidth: navBar.width
+                interactive: false
+                clip: true
+
+                NavBar {
+                    id: navBar
+                    width: tabModel ? tabModel.count * 120 : 0
+                    height: flickable.height
+
+                    // Here a plain `tabModel` names the strip's own property; the
+                    // binding's value is looked up from the window instead.
+                    Binding on tabModel {
+                        value: tabModel
+                    }
+
+                    onClickTabBar: {}
+                    // A tab added or removed while the strip overflows moves the view
+                    // a step to the right, never past the end.
+                    onWidthChanged: {
+                        if (width > flickable.width)
+                            flickable.contentX = Math.min(width - flickable.width, flickable.contentX + 100)
+                    }
+                }
+            }
+
+            Rectangle {
+                width: 1
+                height: row.height
+                color: "#b9b9be"
+            }
+
+            NavBtn {
+                id: rightSlide
+                imgSource: "images/back.png"
+                marginValue: 4
+                rotate: 180
+                mouseEnable: true
+                showToolTip: false
+                visible: navBar.width > row.width - row.baseWidth
+                onBtnClick: flickable.contentX = Math.min(navBar.width - flickable.width, flickable.contentX + 50)
+            }
+
+            NavBtn {
+                id: updateBtn
+                btnText: qsTr("更新")
+                marginValue: 8
+                mouseEnable: true
+            }
+
+            NavBtn {
+                btnText: qsTr("备注")
+                marginValue: 8
+                mouseEnable: true
             }
         }
     }
