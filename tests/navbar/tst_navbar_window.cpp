@@ -60,8 +60,8 @@ QVariant TestNavBarWindow::eval(const QString &expression)
 QPoint TestNavBarWindow::centre(const QString &item)
 {
     return eval(QStringLiteral("%1.mapToItem(null, %1.width / 2, %1.height / 2)").arg(item))
-        .toPointF()
-        .toPoint();
+            .toPointF()
+            .toPoint();
 }
 
 void TestNavBarWindow::click(const QString &item)
@@ -92,16 +92,19 @@ void TestNavBarWindow::setWindowWidth(int width)
 void TestNavBarWindow::initTestCase()
 {
     m_server.route("/start",
-        TestHttpServer::Response::html("<html><head><title>Start</title></head><body>start</body></html>"));
+                   TestHttpServer::Response::html(
+                           "<html><head><title>Start</title></head><body>start</body></html>"));
     m_server.route("/second",
-        TestHttpServer::Response::html("<html><head><title>Second</title></head><body>second</body></html>"));
+                   TestHttpServer::Response::html(
+                           "<html><head><title>Second</title></head><body>second</body></html>"));
     m_server.route("/other",
-        TestHttpServer::Response::html("<html><head><title>Other</title></head><body>other</body></html>"));
+                   TestHttpServer::Response::html(
+                           "<html><head><title>Other</title></head><body>other</body></html>"));
     QVERIFY(m_server.listen());
 
     m_appDir = std::make_unique<TemporaryAppDir>();
     const QByteArray config = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<hallinfo>\n    <server url=\""
-        + m_server.url(QStringLiteral("/start")).toEncoded() + "\" path=\"register\"/>\n</hallinfo>\n";
+            + m_server.url(QStringLiteral("/start")).toEncoded() + "\" path=\"register\"/>\n</hallinfo>\n";
     QVERIFY(m_appDir->write(QStringLiteral("config.dll"), config));
 
     m_engine = std::make_unique<QQmlApplicationEngine>();
@@ -113,8 +116,8 @@ void TestNavBarWindow::initTestCase()
     m_window = qobject_cast<QQuickWindow *>(m_engine->rootObjects().first());
     QVERIFY(m_window);
     QVERIFY(QTest::qWaitForWindowExposed(m_window));
-    QTRY_COMPARE_WITH_TIMEOUT(
-        eval(QStringLiteral("tabModel.get(0).title")).toString(), QStringLiteral("Start"), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(eval(QStringLiteral("tabModel.get(0).title")).toString(),
+                              QStringLiteral("Start"), 20000);
 }
 
 void TestNavBarWindow::cleanupTestCase()
@@ -144,14 +147,14 @@ void TestNavBarWindow::backAndForwardActOnTheSelectedTab()
 
     // A second tab with its own, single page: back is off there.
     eval(QStringLiteral("addTab('other', Qt.resolvedUrl('%1'))").arg(other));
-    QTRY_COMPARE_WITH_TIMEOUT(
-        eval(QStringLiteral("tabModel.get(1).title")).toString(), QStringLiteral("Other"), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(eval(QStringLiteral("tabModel.get(1).title")).toString(),
+                              QStringLiteral("Other"), 20000);
     QCOMPARE(eval(QStringLiteral("navBar.currentIndex")).toInt(), 1);
     QCOMPARE(eval(QStringLiteral("backBtn.mouseEnable")).toBool(), false);
 
     // Back on the first tab goes back there only.
     QTest::mouseClick(m_window, Qt::LeftButton, Qt::NoModifier,
-        eval(QStringLiteral("navBar.itemAt(0).mapToItem(null, 40, 20)")).toPointF().toPoint());
+                      eval(QStringLiteral("navBar.itemAt(0).mapToItem(null, 40, 20)")).toPointF().toPoint());
     QCOMPARE(eval(QStringLiteral("navBar.currentIndex")).toInt(), 0);
     QTRY_COMPARE(eval(QStringLiteral("backBtn.mouseEnable")).toBool(), true);
     click(QStringLiteral("backBtn"));
@@ -167,10 +170,10 @@ void TestNavBarWindow::backAndForwardActOnTheSelectedTab()
     eval(QStringLiteral("currentView.url = '%1'").arg(start));
     QTRY_COMPARE_WITH_TIMEOUT(eval(QStringLiteral("currentView.canGoBack")).toBool(), true, 20000);
     eval(QStringLiteral("webEngineViewRepeater.itemAt(1).url = '%1'").arg(second));
-    QTRY_COMPARE_WITH_TIMEOUT(
-        eval(QStringLiteral("webEngineViewRepeater.itemAt(1).canGoBack")).toBool(), true, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(eval(QStringLiteral("webEngineViewRepeater.itemAt(1).canGoBack")).toBool(),
+                              true, 20000);
     QTest::mouseClick(m_window, Qt::LeftButton, Qt::NoModifier,
-        eval(QStringLiteral("navBar.itemAt(0).mapToItem(null, 109, 20)")).toPointF().toPoint());
+                      eval(QStringLiteral("navBar.itemAt(0).mapToItem(null, 109, 20)")).toPointF().toPoint());
     QTRY_COMPARE(eval(QStringLiteral("tabModel.count")).toInt(), 1);
     QCOMPARE(eval(QStringLiteral("navBar.currentIndex")).toInt(), 0);
     QTRY_COMPARE(eval(QStringLiteral("backBtn.mouseEnable")).toBool(), true);
@@ -239,8 +242,8 @@ void TestNavBarWindow::scrollButtonsStopAtTheEnds()
 
     // At the end the whole last tab is in view.
     eval(QStringLiteral("flickable.contentX = %1").arg(end));
-    const qreal lastTabEnd
-        = number(QStringLiteral("navBar.itemAt(navBar.count - 1).mapToItem(flickable, 120, 0).x"));
+    const qreal lastTabEnd =
+            number(QStringLiteral("navBar.itemAt(navBar.count - 1).mapToItem(flickable, 120, 0).x"));
     QVERIFY(lastTabEnd <= number(QStringLiteral("flickable.width")));
     QVERIFY(lastTabEnd > number(QStringLiteral("flickable.width")) - 50);
 }
@@ -292,7 +295,7 @@ void TestNavBarWindow::pointerDoesNotScrollTheStrip()
 
     for (const QPoint delta : { QPoint(0, -240), QPoint(0, 240), QPoint(-240, 0), QPoint(240, 0) }) {
         QWheelEvent wheel(middle, m_window->mapToGlobal(middle), QPoint(), delta, Qt::NoButton,
-            Qt::NoModifier, Qt::NoScrollPhase, false);
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
         QGuiApplication::sendEvent(m_window, &wheel);
     }
     QTest::mousePress(m_window, Qt::LeftButton, Qt::NoModifier, middle);
@@ -314,7 +317,7 @@ void TestNavBarWindow::closingRemovesOneTabAndItsView()
     QCOMPARE(eval(QStringLiteral("webEngineViewRepeater.count")).toInt(), 3);
 
     QTest::mouseClick(m_window, Qt::LeftButton, Qt::NoModifier,
-        eval(QStringLiteral("navBar.itemAt(1).mapToItem(null, 109, 20)")).toPointF().toPoint());
+                      eval(QStringLiteral("navBar.itemAt(1).mapToItem(null, 109, 20)")).toPointF().toPoint());
     QCOMPARE(eval(QStringLiteral("tabModel.count")).toInt(), 2);
     QCOMPARE(eval(QStringLiteral("webEngineViewRepeater.count")).toInt(), 2);
     QCOMPARE(eval(QStringLiteral("tabModel.get(1).title")).toString(), QStringLiteral("third"));
@@ -326,7 +329,7 @@ void TestNavBarWindow::closingTheLastTabQuits()
     keepTabs(1);
     QSignalSpy quit(m_engine.get(), &QQmlEngine::quit);
     QTest::mouseClick(m_window, Qt::LeftButton, Qt::NoModifier,
-        eval(QStringLiteral("navBar.itemAt(0).mapToItem(null, 109, 20)")).toPointF().toPoint());
+                      eval(QStringLiteral("navBar.itemAt(0).mapToItem(null, 109, 20)")).toPointF().toPoint());
     QTRY_COMPARE(quit.count(), 1);
     QCOMPARE(eval(QStringLiteral("tabModel.count")).toInt(), 1);
 }
