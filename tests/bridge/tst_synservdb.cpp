@@ -1,5 +1,6 @@
 #include "app/appdir.h"
 #include "bridge/zxjavascript.h"
+#include "filesizelimit.h"
 #include "net/synservdb.h"
 #include "testenvironment.h"
 #include "testhttpserver.h"
@@ -15,9 +16,7 @@
 #include <QtWebEngineQuick>
 
 #include <climits>
-#include <csignal>
 #include <functional>
-#include <sys/resource.h>
 
 using Response = TestHttpServer::Response;
 
@@ -72,29 +71,6 @@ Response drip(const QByteArray &body, int chunk, int intervalMs)
     response.dripIntervalMs = intervalMs;
     return response;
 }
-
-// Makes every write of this process fail past `bytes`, the way a full disk does.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &m_saved);
-        m_previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = m_saved;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &m_saved);
-        std::signal(SIGXFSZ, m_previousHandler);
-    }
-
-private:
-    rlimit m_saved {};
-    void (*m_previousHandler)(int) = nullptr;
-};
 
 } // namespace
 

@@ -1,6 +1,7 @@
 #include "app/appdir.h"
 #include "app/deployment.h"
 #include "config/config.h"
+#include "filesizelimit.h"
 #include "testenvironment.h"
 
 #include <QApplication>
@@ -11,8 +12,6 @@
 #include <QtTest>
 #include <QtWebEngineQuick>
 
-#include <csignal>
-#include <sys/resource.h>
 
 namespace {
 
@@ -44,29 +43,6 @@ QStringList leftoverFiles(const QString &folder)
     names.removeAll(QStringLiteral("config.dll"));
     return names;
 }
-
-// Makes every write of this process fail past `bytes`, the way a full disk does.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &m_saved);
-        m_previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = m_saved;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &m_saved);
-        std::signal(SIGXFSZ, m_previousHandler);
-    }
-
-private:
-    rlimit m_saved {};
-    void (*m_previousHandler)(int) = nullptr;
-};
 
 } // namespace
 
