@@ -13,6 +13,7 @@
 
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -45,6 +46,16 @@ QStringList tempLeftovers(const QString &folder)
     QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden);
     names.removeAll(QStringLiteral("config.dll"));
     return names;
+}
+
+// Identifies the file behind `path`: a save gives config.dll a new one, as
+// the new content takes the old file's place.
+ino_t fileId(const QString &path)
+{
+    struct stat status
+    {
+    };
+    return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_ino : 0;
 }
 
 // Makes every file write of this process fail past `bytes`, the way a full
@@ -287,20 +298,35 @@ private Q_SLOTS:
         QVERIFY(tempLeftovers(dir.path()).isEmpty());
     }
 
-    // The two values go to the file as two saves, is_domain first. A size limit
-    // that lets a file with one long new value through but not one with both
-    // stops the second save, so the file shows which save came first; a single
-    // save of both values would leave the file untouched.
-    void differentValuesAreSavedTwiceIsDomainFirst()
+    void savesIsDomainThenCodeVersion_data()
     {
+        // The file holds is_domain "0" and code_version "v1"; the limit lets one
+        // value grow by up to 60 characters.
+        QTest::addColumn<QString>("newIsDomain");
+        QTest::addColumn<QString>("newCodeVersion");
+        QTest::newRow("both differ") << QStringLiteral("0") + QString(40, QLatin1Char('d'))
+                                     << QStringLiteral("v1") + QString(40, QLatin1Char('c'));
+        QTest::newRow("only code_version differs")
+            << QStringLiteral("0") << QStringLiteral("v1") + QString(80, QLatin1Char('c'));
+    }
+
+    // A changed answer goes to the file as two saves, is_domain first, even when
+    // is_domain keeps its value. A size limit that the file with both new values
+    // exceeds stops the sequence half-way: the file then shows that is_domain was
+    // saved on its own, and before code_version (a code_version saved first would
+    // have fitted, and is_domain then failed).
+    void savesIsDomainThenCodeVersion()
+    {
+        QFETCH(QString, newIsDomain);
+        QFETCH(QString, newCodeVersion);
         TemporaryAppDir dir;
+        const QString file = dir.filePath(QStringLiteral("config.dll"));
         start(dir, configDocument(QStringLiteral("acme"), QStringLiteral("0"), QStringLiteral("v1")));
         // Brings the file to the program's own layout, so sizes can be reckoned.
         config->setAttr(QStringLiteral("factory"), QStringLiteral("is_domain"), QStringLiteral("0"));
-        const qint64 before = QFileInfo(dir.filePath(QStringLiteral("config.dll"))).size();
+        const qint64 before = QFileInfo(file).size();
+        const ino_t replacedFile = fileId(file);
 
-        const QString newIsDomain = QStringLiteral("0") + QString(40, QLatin1Char('d'));
-        const QString newCodeVersion = QStringLiteral("v1") + QString(40, QLatin1Char('c'));
         index.route(indexPath,
             jsonReply("{\"return\":0,\"data\":{\"is_domain\":\"" + newIsDomain.toLatin1()
                 + "\",\"code_version\":\"" + newCodeVersion.toLatin1() + "\"}}"));
@@ -308,6 +334,7 @@ private Q_SLOTS:
             const FileSizeLimit limit(rlim_t(before + 60));
             config->checkCodeVersion();
         }
+        QVERIFY(fileId(file) != replacedFile);
         QCOMPARE(config->getAttr(QStringLiteral("factory"), QStringLiteral("is_domain")), newIsDomain);
         QCOMPARE(
             config->getAttr(QStringLiteral("factory"), QStringLiteral("code_version")), QStringLiteral("v1"));

@@ -165,7 +165,7 @@ private Q_SLOTS:
         QVERIFY(shell.write(QStringLiteral("reports_b/day.rpt"), "report"));
         shell.start();
 
-        QTRY_VERIFY_WITH_TIMEOUT(!pages.requestsFor("/acme/v77/").isEmpty(), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(!pages.requestsFor("/acme/v77/").isEmpty(), 30000);
         QCOMPARE(shell.line(QStringLiteral("---------url")), "---------url" + pageAddress("v77"));
         QCOMPARE(shell.line(QStringLiteral("runcmd http: ")),
             QStringLiteral("runcmd http: http://127.0.0.1:%1/appindex/index.php"
@@ -187,7 +187,7 @@ private Q_SLOTS:
         QVERIFY(shell.write(QStringLiteral("config.dll"), configDocument(pages.port(), "v1")));
         shell.start();
 
-        QTRY_VERIFY_WITH_TIMEOUT(!pages.requestsFor("/acme/v1/").isEmpty(), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(!pages.requestsFor("/acme/v1/").isEmpty(), 30000);
         QCOMPARE(shell.line(QStringLiteral("---------url")), "---------url" + pageAddress("v1"));
         QVERIFY(shell.read(QStringLiteral("config.dll")).contains("code_version=\"v1\""));
     }
@@ -206,14 +206,14 @@ private Q_SLOTS:
         QVERIFY(shell.write(QStringLiteral("config.dll"), configDocument(pages.port(), "v1")));
         shell.start();
 
-        QTRY_VERIFY_WITH_TIMEOUT(!shell.line(QStringLiteral("---------url")).isEmpty(), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(!shell.line(QStringLiteral("---------url")).isEmpty(), 30000);
         const qint64 waited = shell.elapsed();
         QCOMPARE(index.requests().size(), 1);
         QCOMPARE(shell.line(QStringLiteral("---------url")), "---------url" + pageAddress("v1"));
         QVERIFY2(waited >= 9500, qPrintable(QStringLiteral("gave up after %1 ms").arg(waited)));
         qInfo("start-up went on %lld ms after launch", waited);
 
-        QTRY_VERIFY_WITH_TIMEOUT(!pages.requestsFor("/acme/v1/").isEmpty(), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(!pages.requestsFor("/acme/v1/").isEmpty(), 30000);
         QVERIFY(shell.running());
     }
 };
