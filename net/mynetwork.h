@@ -23,8 +23,8 @@ public:
     // local event loop for the whole answer. Returns the body as sent (also for
     // an HTTP error status); empty when the request failed on the way.
     // The request has no time limit of its own: a caller that cannot wait
-    // forever passes `transferTimeout`, after which a transfer that has received
-    // nothing for that long is given up (and yields what arrived until then).
+    // forever passes `transferTimeout`; a transfer that receives nothing for that
+    // long is then given up like a failed one.
     QString runCmd(
         const QString &cmd, std::chrono::milliseconds transferTimeout = std::chrono::milliseconds::zero());
 

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <QtWebEngineQuick>
@@ -183,6 +184,10 @@ private Q_SLOTS:
     // Nothing listens on the index port: the stored address opens at once.
     void unreachableServiceKeepsTheStoredAddress()
     {
+        QTcpSocket probe;
+        probe.connectToHost(QHostAddress::LocalHost, FENESTRA_TEST_INDEX_PORT);
+        QVERIFY2(!probe.waitForConnected(2000), "another program listens on the index service port");
+
         Shell shell;
         QVERIFY(shell.write(QStringLiteral("config.dll"), configDocument(pages.port(), "v1")));
         shell.start();
