@@ -35,8 +35,14 @@ public:
     void setAttr(const QString &name, const QString &attr, const QString &value);
 
     // Asks the index service for the configured server's code version and
-    // addressing form, and stores the answer (sync/codeversion.cpp).
+    // addressing form, and stores the answer (sync/codeversion.cpp). Blocks until
+    // the service has answered, failed, or stayed silent for ten seconds. Makes
+    // no request while the server path is "register".
     void checkCodeVersion();
+
+    // Stores "is_domain" and "code_version" of a successful JSON answer in the
+    // "factory" element, both of them and in that order, unless both already
+    // hold those values. Anything but a JSON object changes nothing.
     void applyCodeVersion(const QString &reply);
 
 private:

@@ -28,15 +28,19 @@ void MyNetwork::setBaseUrl(const QString &url)
     m_baseUrl = url.startsWith(QLatin1String("http://")) ? url : QStringLiteral("http://") + url;
 }
 
-QString MyNetwork::runCmd(const QString &cmd)
+QString MyNetwork::runCmd(const QString &cmd, std::chrono::milliseconds transferTimeout)
 {
     const QString address = m_baseUrl + cmd;
     qDebug().noquote() << "runcmd http: " + address;
 
-    QNetworkReply *reply = get(QNetworkRequest(QUrl(address, QUrl::TolerantMode)));
+    QNetworkRequest request(QUrl(address, QUrl::TolerantMode));
+    // Zero is the request's own default: no limit.
+    request.setTransferTimeout(int(transferTimeout.count()));
+    QNetworkReply *reply = get(request);
     QEventLoop loop;
     connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    loop.exec();
+    if (!reply->isFinished())
+        loop.exec();
 
     const QString body = QString::fromUtf8(reply->readAll());
     reply->deleteLater();

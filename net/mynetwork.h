@@ -3,6 +3,8 @@
 #include <QNetworkAccessManager>
 #include <QString>
 
+#include <chrono>
+
 // An HTTP client known by a short key, carrying the base address of the server
 // it talks to. Clients live in a process-wide registry and are never deleted.
 class MyNetwork : public QNetworkAccessManager
@@ -20,7 +22,11 @@ public:
     // Sends a GET for the base address followed directly by `cmd` and waits in a
     // local event loop for the whole answer. Returns the body as sent (also for
     // an HTTP error status); empty when the request failed on the way.
-    QString runCmd(const QString &cmd);
+    // The request has no time limit of its own: a caller that cannot wait
+    // forever passes `transferTimeout`; a transfer that receives nothing for that
+    // long is then given up like a failed one.
+    QString runCmd(
+        const QString &cmd, std::chrono::milliseconds transferTimeout = std::chrono::milliseconds::zero());
 
     QString baseUrl() const { return m_baseUrl; }
     QString appKey() const { return m_appKey; }

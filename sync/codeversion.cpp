@@ -5,12 +5,22 @@
 #include "net/mynetwork.h"
 
 #include <QJsonDocument>
+#include <QJsonObject>
+#include <QUrl>
 #include <QVariant>
 #include <QVariantMap>
 
+#include <chrono>
+
+using namespace std::chrono_literals;
+
 namespace {
 const QString indexClientKey = QStringLiteral("app_index");
-}
+
+// The window appears only after the check, so a service that accepts the
+// connection and then says nothing must not hold the start-up for long.
+constexpr auto indexServiceSilenceLimit = 10s;
+} // namespace
 
 void Config::checkCodeVersion()
 {
@@ -18,18 +28,25 @@ void Config::checkCodeVersion()
     if (serverPath == QLatin1String("register"))
         return;
 
-    const QString query = QStringLiteral("?r=register/codeVersion&server_path=%1").arg(serverPath);
-    applyCodeVersion(MyNetwork::getInstance(indexClientKey)->runCmd(query));
+    // The path travels as one query value: "&", "#", "+" or "=" in it must not
+    // start another parameter or a fragment.
+    const QString query = QStringLiteral("?r=register/codeVersion&server_path=%1")
+                              .arg(QString::fromLatin1(QUrl::toPercentEncoding(serverPath)));
+    applyCodeVersion(MyNetwork::getInstance(indexClientKey)->runCmd(query, indexServiceSilenceLimit));
 }
 
 void Config::applyCodeVersion(const QString &reply)
 {
+    // Only an object is an answer; anything else (an error page, nothing at all,
+    // a stray array) leaves the configuration alone.
     const QJsonDocument document = QJsonDocument::fromJson(reply.toUtf8());
-    if (document.isNull())
+    if (!document.isObject())
         return;
 
-    const QVariantMap members = document.toVariant().toMap();
-    if (members.value(QStringLiteral("return")).toInt() != 0)
+    // A numeric string counts by its value and a missing code as success. Read
+    // as a 64-bit value, so that a large code does not wrap round to 0.
+    const QVariantMap members = document.object().toVariantMap();
+    if (members.value(QStringLiteral("return")).toLongLong() != 0)
         return;
 
     const QVariantMap data = members.value(QStringLiteral("data")).toMap();
