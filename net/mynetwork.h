@@ -25,8 +25,8 @@ public:
     // The request has no time limit of its own: a caller that cannot wait
     // forever passes `transferTimeout`; a transfer that receives nothing for that
     // long is then given up like a failed one.
-    QString runCmd(
-        const QString &cmd, std::chrono::milliseconds transferTimeout = std::chrono::milliseconds::zero());
+    QString runCmd(const QString &cmd,
+                   std::chrono::milliseconds transferTimeout = std::chrono::milliseconds::zero());
 
     QString baseUrl() const { return m_baseUrl; }
     QString appKey() const { return m_appKey; }

@@ -31,7 +31,7 @@ void Config::checkCodeVersion()
     // The path travels as one query value: "&", "#", "+" or "=" in it must not
     // start another parameter or a fragment.
     const QString query = QStringLiteral("?r=register/codeVersion&server_path=%1")
-                              .arg(QString::fromLatin1(QUrl::toPercentEncoding(serverPath)));
+                                  .arg(QString::fromLatin1(QUrl::toPercentEncoding(serverPath)));
     applyCodeVersion(MyNetwork::getInstance(indexClientKey)->runCmd(query, indexServiceSilenceLimit));
 }
 

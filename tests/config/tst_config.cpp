@@ -12,7 +12,6 @@
 #include <QtTest>
 #include <QtWebEngineQuick>
 
-
 namespace {
 
 const QByteArray defaultDocument = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"

@@ -1,4 +1,5 @@
 #include "config/config.h"
+#include "filesizelimit.h"
 #include "messagecapture.h"
 #include "net/mynetwork.h"
 #include "testenvironment.h"
@@ -11,8 +12,6 @@
 #include <QtTest>
 #include <QtWebEngineQuick>
 
-#include <csignal>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 namespace {
@@ -27,13 +26,13 @@ QByteArray configDocument(const QString &serverPath, const QString &isDomain, co
            "<!-- kept by hand -->\n"
            "<hallinfo>\n"
            "  <server path=\""
-        + serverPath.toHtmlEscaped().toUtf8()
-        + "\" url=\"http://10.1.2.3\" hid=\"0\" isoffline=\"0\"/>\n"
-          "  <web port=\"8080\"/>\n"
-          "  <factory is_domain=\""
-        + isDomain.toUtf8() + "\" app_code=\"A7\" code_version=\"" + codeVersion.toUtf8()
-        + "\"/>\n"
-          "</hallinfo>\n";
+            + serverPath.toHtmlEscaped().toUtf8()
+            + "\" url=\"http://10.1.2.3\" hid=\"0\" isoffline=\"0\"/>\n"
+              "  <web port=\"8080\"/>\n"
+              "  <factory is_domain=\""
+            + isDomain.toUtf8() + "\" app_code=\"A7\" code_version=\"" + codeVersion.toUtf8()
+            + "\"/>\n"
+              "</hallinfo>\n";
 }
 
 TestHttpServer::Response jsonReply(const QByteArray &body, int status = 200)
@@ -52,35 +51,9 @@ QStringList tempLeftovers(const QString &folder)
 // the new content takes the old file's place.
 ino_t fileId(const QString &path)
 {
-    struct stat status
-    {
-    };
+    struct stat status = {};
     return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_ino : 0;
 }
-
-// Makes every file write of this process fail past `bytes`, the way a full
-// disk does.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &m_saved);
-        m_previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = m_saved;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &m_saved);
-        std::signal(SIGXFSZ, m_previousHandler);
-    }
-
-private:
-    rlimit m_saved {};
-    void (*m_previousHandler)(int) = nullptr;
-};
 
 } // namespace
 
@@ -120,14 +93,14 @@ private Q_SLOTS:
 
         QTest::newRow("not configured") << "register" << QByteArray();
         QTest::newRow("Register is a path")
-            << "Register" << QByteArray("r=register/codeVersion&server_path=Register");
+                << "Register" << QByteArray("r=register/codeVersion&server_path=Register");
         QTest::newRow("ordinary path")
-            << "acme-01_Branch.2" << QByteArray("r=register/codeVersion&server_path=acme-01_Branch.2");
+                << "acme-01_Branch.2" << QByteArray("r=register/codeVersion&server_path=acme-01_Branch.2");
         QTest::newRow("space") << "my shop" << QByteArray("r=register/codeVersion&server_path=my%20shop");
         QTest::newRow("ampersand and hash")
-            << "a&b=c#d" << QByteArray("r=register/codeVersion&server_path=a%26b%3Dc%23d");
+                << "a&b=c#d" << QByteArray("r=register/codeVersion&server_path=a%26b%3Dc%23d");
         QTest::newRow("plus and percent")
-            << "x+y%41" << QByteArray("r=register/codeVersion&server_path=x%2By%2541");
+                << "x+y%41" << QByteArray("r=register/codeVersion&server_path=x%2By%2541");
         QTest::newRow("chinese") << QString::fromUtf8("门窗")
                                  << QByteArray("r=register/codeVersion&server_path=%E9%97%A8%E7%AA%97");
         QTest::newRow("empty") << "" << QByteArray("r=register/codeVersion&server_path=");
@@ -153,8 +126,8 @@ private Q_SLOTS:
             QCOMPARE(requests[0].method, QByteArray("GET"));
             QCOMPARE(requests[0].target, indexPath + '?' + query);
             QCOMPARE(messages.debugLines(),
-                QStringList { "runcmd http: " + index.url(QString::fromLatin1(indexPath)).toString() + '?'
-                    + QString::fromLatin1(query) });
+                     QStringList { "runcmd http: " + index.url(QString::fromLatin1(indexPath)).toString()
+                                   + '?' + QString::fromLatin1(query) });
 
             // What the service reads back: two parameters, the path whole.
             const QUrlQuery received(QString::fromLatin1(query));
@@ -194,61 +167,62 @@ private Q_SLOTS:
         QTest::newRow("return beyond 32 bits") << "{\"return\":4294967296," + v2 + "}" << 200 << false << ""
                                                << "";
         QTest::newRow("return \"4294967296\"")
-            << "{\"return\":\"4294967296\"," + v2 + "}" << 200 << false << ""
-            << "";
+                << "{\"return\":\"4294967296\"," + v2 + "}" << 200 << false << ""
+                << "";
 
         QTest::newRow("data missing") << QByteArray("{\"return\":0}") << 200 << true << ""
                                       << "";
         QTest::newRow("data not an object")
-            << QByteArray("{\"return\":0,\"data\":[\"1\",\"v2\"]}") << 200 << true << ""
-            << "";
+                << QByteArray("{\"return\":0,\"data\":[\"1\",\"v2\"]}") << 200 << true << ""
+                << "";
         QTest::newRow("data without is_domain")
-            << QByteArray("{\"return\":0,\"data\":{\"code_version\":\"v2\"}}") << 200 << true << ""
-            << "v2";
+                << QByteArray("{\"return\":0,\"data\":{\"code_version\":\"v2\"}}") << 200 << true << ""
+                << "v2";
         QTest::newRow("data without code_version")
-            << QByteArray("{\"return\":0,\"data\":{\"is_domain\":\"0\"}}") << 200 << true << "0"
-            << "";
+                << QByteArray("{\"return\":0,\"data\":{\"is_domain\":\"0\"}}") << 200 << true << "0"
+                << "";
         QTest::newRow("code_version a number")
-            << QByteArray("{\"return\":0,\"data\":{\"is_domain\":\"0\",\"code_version\":12}}") << 200 << true
-            << "0"
-            << "12";
+                << QByteArray("{\"return\":0,\"data\":{\"is_domain\":\"0\",\"code_version\":12}}") << 200
+                << true << "0"
+                << "12";
         QTest::newRow("code_version a fraction")
-            << QByteArray("{\"return\":0,\"data\":{\"is_domain\":\"0\",\"code_version\":2.5}}") << 200 << true
-            << "0"
-            << "2.5";
+                << QByteArray("{\"return\":0,\"data\":{\"is_domain\":\"0\",\"code_version\":2.5}}") << 200
+                << true << "0"
+                << "2.5";
         QTest::newRow("is_domain a number")
-            << QByteArray("{\"return\":0,\"data\":{\"is_domain\":1,\"code_version\":\"v1\"}}") << 200 << true
-            << "1"
-            << "v1";
+                << QByteArray("{\"return\":0,\"data\":{\"is_domain\":1,\"code_version\":\"v1\"}}") << 200
+                << true << "1"
+                << "v1";
         QTest::newRow("is_domain a boolean")
-            << QByteArray("{\"return\":0,\"data\":{\"is_domain\":true,\"code_version\":\"v1\"}}") << 200
-            << true << "true"
-            << "v1";
+                << QByteArray("{\"return\":0,\"data\":{\"is_domain\":true,\"code_version\":\"v1\"}}") << 200
+                << true << "true"
+                << "v1";
         QTest::newRow("members beside data ignored")
-            << QByteArray("{\"return\":0,\"code_version\":\"v9\",\"data\":{\"is_domain\":\"0\","
-                          "\"code_version\":\"v2\",\"app_code\":\"zz\"}}")
-            << 200 << true << "0"
-            << "v2";
+                << QByteArray("{\"return\":0,\"code_version\":\"v9\",\"data\":{\"is_domain\":\"0\","
+                              "\"code_version\":\"v2\",\"app_code\":\"zz\"}}")
+                << 200 << true << "0"
+                << "v2";
         QTest::newRow("case counts") << QByteArray(
-            "{\"return\":0,\"data\":{\"is_domain\":\"0\",\"code_version\":\"V1\"}}")
+                "{\"return\":0,\"data\":{\"is_domain\":\"0\",\"code_version\":\"V1\"}}")
                                      << 200 << true << "0"
                                      << "V1";
         QTest::newRow("non-ASCII version")
-            << QString::fromUtf8("{\"return\":0,\"data\":{\"is_domain\":\"0\",\"code_version\":\"版本2\"}}")
-                   .toUtf8()
-            << 200 << true << "0" << QString::fromUtf8("版本2");
+                << QString::fromUtf8(
+                           "{\"return\":0,\"data\":{\"is_domain\":\"0\",\"code_version\":\"版本2\"}}")
+                           .toUtf8()
+                << 200 << true << "0" << QString::fromUtf8("版本2");
 
         QTest::newRow("equal values")
-            << QByteArray("{\"return\":0,\"data\":{\"is_domain\":\"0\",\"code_version\":\"v1\"}}") << 200
-            << false << ""
-            << "";
+                << QByteArray("{\"return\":0,\"data\":{\"is_domain\":\"0\",\"code_version\":\"v1\"}}") << 200
+                << false << ""
+                << "";
         QTest::newRow("equal values, number for text")
-            << QByteArray("{\"return\":0,\"data\":{\"is_domain\":0,\"code_version\":\"v1\"}}") << 200 << false
-            << ""
-            << "";
+                << QByteArray("{\"return\":0,\"data\":{\"is_domain\":0,\"code_version\":\"v1\"}}") << 200
+                << false << ""
+                << "";
         QTest::newRow("html error page")
-            << QByteArray("<html><body><h1>502 Bad Gateway</h1></body></html>") << 502 << false << ""
-            << "";
+                << QByteArray("<html><body><h1>502 Bad Gateway</h1></body></html>") << 502 << false << ""
+                << "";
         QTest::newRow("error status with a JSON body") << "{\"return\":0," + v2 + "}" << 500 << true << "1"
                                                        << "v2";
         QTest::newRow("empty body") << QByteArray() << 200 << false << ""
@@ -272,11 +246,12 @@ private Q_SLOTS:
         QFETCH(QString, codeVersion);
 
         TemporaryAppDir dir;
-        const QByteArray document
-            = configDocument(QStringLiteral("acme"), QStringLiteral("0"), QStringLiteral("v1"));
+        const QByteArray document =
+                configDocument(QStringLiteral("acme"), QStringLiteral("0"), QStringLiteral("v1"));
         start(dir, document);
         index.route(indexPath,
-            body.startsWith('<') ? TestHttpServer::Response::html(body, status) : jsonReply(body, status));
+                    body.startsWith('<') ? TestHttpServer::Response::html(body, status)
+                                         : jsonReply(body, status));
 
         config->checkCodeVersion();
         QCOMPARE(index.requests().size(), 1);
@@ -288,11 +263,11 @@ private Q_SLOTS:
         QCOMPARE(config->getAttr(QStringLiteral("factory"), QStringLiteral("is_domain")), isDomain);
         QCOMPARE(config->getAttr(QStringLiteral("factory"), QStringLiteral("code_version")), codeVersion);
         // Everything else in the file stays as it was.
-        QCOMPARE(
-            config->getAttr(QStringLiteral("factory"), QStringLiteral("app_code")), QStringLiteral("A7"));
+        QCOMPARE(config->getAttr(QStringLiteral("factory"), QStringLiteral("app_code")),
+                 QStringLiteral("A7"));
         QCOMPARE(config->getAttr(QStringLiteral("server"), QStringLiteral("path")), QStringLiteral("acme"));
         QCOMPARE(config->getAttr(QStringLiteral("server"), QStringLiteral("url")),
-            QStringLiteral("http://10.1.2.3"));
+                 QStringLiteral("http://10.1.2.3"));
         QCOMPARE(config->getAttr(QStringLiteral("web"), QStringLiteral("port")), QStringLiteral("8080"));
         QVERIFY(dir.read(QStringLiteral("config.dll")).contains("<!-- kept by hand -->"));
         QVERIFY(tempLeftovers(dir.path()).isEmpty());
@@ -307,7 +282,7 @@ private Q_SLOTS:
         QTest::newRow("both differ") << QStringLiteral("0") + QString(40, QLatin1Char('d'))
                                      << QStringLiteral("v1") + QString(40, QLatin1Char('c'));
         QTest::newRow("only code_version differs")
-            << QStringLiteral("0") << QStringLiteral("v1") + QString(80, QLatin1Char('c'));
+                << QStringLiteral("0") << QStringLiteral("v1") + QString(80, QLatin1Char('c'));
     }
 
     // A changed answer goes to the file as two saves, is_domain first, even when
@@ -328,16 +303,16 @@ private Q_SLOTS:
         const ino_t replacedFile = fileId(file);
 
         index.route(indexPath,
-            jsonReply("{\"return\":0,\"data\":{\"is_domain\":\"" + newIsDomain.toLatin1()
-                + "\",\"code_version\":\"" + newCodeVersion.toLatin1() + "\"}}"));
+                    jsonReply("{\"return\":0,\"data\":{\"is_domain\":\"" + newIsDomain.toLatin1()
+                              + "\",\"code_version\":\"" + newCodeVersion.toLatin1() + "\"}}"));
         {
             const FileSizeLimit limit(rlim_t(before + 60));
             config->checkCodeVersion();
         }
         QVERIFY(fileId(file) != replacedFile);
         QCOMPARE(config->getAttr(QStringLiteral("factory"), QStringLiteral("is_domain")), newIsDomain);
-        QCOMPARE(
-            config->getAttr(QStringLiteral("factory"), QStringLiteral("code_version")), QStringLiteral("v1"));
+        QCOMPARE(config->getAttr(QStringLiteral("factory"), QStringLiteral("code_version")),
+                 QStringLiteral("v1"));
         QVERIFY(tempLeftovers(dir.path()).isEmpty());
 
         // Without the limit the same answer completes both saves.
@@ -352,8 +327,8 @@ private Q_SLOTS:
     {
         TemporaryAppDir dir;
         QVERIFY(dir.write(QStringLiteral("config.dll"), "<hallinfo><server path=\"acme\""));
-        index.route(
-            indexPath, jsonReply("{\"return\":0,\"data\":{\"is_domain\":\"1\",\"code_version\":\"v2\"}}"));
+        index.route(indexPath,
+                    jsonReply("{\"return\":0,\"data\":{\"is_domain\":\"1\",\"code_version\":\"v2\"}}"));
 
         config->checkCodeVersion();
         QCOMPARE(index.requests().size(), 1);
@@ -364,8 +339,8 @@ private Q_SLOTS:
     void unreachableServiceChangesNothing()
     {
         TemporaryAppDir dir;
-        const QByteArray document
-            = configDocument(QStringLiteral("acme"), QStringLiteral("0"), QStringLiteral("v1"));
+        const QByteArray document =
+                configDocument(QStringLiteral("acme"), QStringLiteral("0"), QStringLiteral("v1"));
         start(dir, document);
         QTcpServer probe;
         QVERIFY(probe.listen(QHostAddress::LocalHost));
@@ -376,9 +351,9 @@ private Q_SLOTS:
         MessageCapture messages;
         config->checkCodeVersion();
         QCOMPARE(messages.debugLines(),
-            QStringList { QStringLiteral("runcmd http: http://127.0.0.1:%1/appindex/index.php"
-                                         "?r=register/codeVersion&server_path=acme")
-                              .arg(port) });
+                 QStringList { QStringLiteral("runcmd http: http://127.0.0.1:%1/appindex/index.php"
+                                              "?r=register/codeVersion&server_path=acme")
+                                       .arg(port) });
         QCOMPARE(dir.read(QStringLiteral("config.dll")), document);
     }
 };

@@ -66,7 +66,7 @@ private Q_SLOTS:
         MessageCapture messages;
         QCOMPARE(MyNetwork::getInstance(QString()), nullptr);
         QCOMPARE(messages.debugLines(),
-            QStringList { QStringLiteral("MyNetwork::getInstance() error appKey can not be empty") });
+                 QStringList { QStringLiteral("MyNetwork::getInstance() error appKey can not be empty") });
         QCOMPARE(MyNetwork::getInstance(QString()), nullptr);
         QCOMPARE(messages.debugLines().size(), 2);
     }
@@ -119,11 +119,11 @@ private Q_SLOTS:
     {
         server.route("/broken", TestHttpServer::Response::html("<h1>down for maintenance</h1>", 500));
         QCOMPARE(clientFor(QStringLiteral("failures"), server.url(QStringLiteral("/")).toString())
-                     ->runCmd(QStringLiteral("broken")),
-            QStringLiteral("<h1>down for maintenance</h1>"));
+                         ->runCmd(QStringLiteral("broken")),
+                 QStringLiteral("<h1>down for maintenance</h1>"));
         QCOMPARE(clientFor(QStringLiteral("failures"), server.url(QStringLiteral("/")).toString())
-                     ->runCmd(QStringLiteral("nowhere")),
-            QStringLiteral("not found"));
+                         ->runCmd(QStringLiteral("nowhere")),
+                 QStringLiteral("not found"));
 
         const QString refused = QStringLiteral("http://127.0.0.1:%1/").arg(refusedPort());
         QCOMPARE(clientFor(QStringLiteral("failures"), refused)->runCmd(QStringLiteral("x")), QString());
@@ -140,8 +140,9 @@ private Q_SLOTS:
         const QString base = server.url(QStringLiteral("/")).toString();
 
         QStringList finished;
-        QTimer::singleShot(100, this,
-            [&] { finished << clientFor(QStringLiteral("inner"), base)->runCmd(QStringLiteral("fast")); });
+        QTimer::singleShot(100, this, [&] {
+            finished << clientFor(QStringLiteral("inner"), base)->runCmd(QStringLiteral("fast"));
+        });
         finished << clientFor(QStringLiteral("outer"), base)->runCmd(QStringLiteral("slow"));
         QCOMPARE(finished, QStringList({ "inner", "outer" }));
     }

@@ -16,8 +16,8 @@ namespace {
 QStringList tree(const QString &folder)
 {
     QStringList entries;
-    QDirIterator it(
-        folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
+    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
+                    QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QFileInfo info(it.next());
         const QString name = QDir(folder).relativeFilePath(info.filePath());
@@ -47,24 +47,24 @@ private Q_SLOTS:
         QTest::addColumn<bool>("renameFails");
 
         QTest::newRow("only reports_b")
-            << QStringList { "reports_b/a.rpt=A", "reports_b/sub/b.rpt=B", "config.dll=x" }
-            << QStringList { "config.dll=x", "reports/", "reports/a.rpt=A", "reports/sub/",
-                   "reports/sub/b.rpt=B" }
-            << false;
+                << QStringList { "reports_b/a.rpt=A", "reports_b/sub/b.rpt=B", "config.dll=x" }
+                << QStringList { "config.dll=x", "reports/", "reports/a.rpt=A", "reports/sub/",
+                                 "reports/sub/b.rpt=B" }
+                << false;
         QTest::newRow("empty reports_b")
-            << QStringList { "reports_b/" } << QStringList { "reports/" } << false;
+                << QStringList { "reports_b/" } << QStringList { "reports/" } << false;
         QTest::newRow("both") << QStringList { "reports/old.rpt=O", "reports_b/new.rpt=N" }
                               << QStringList { "reports/", "reports/old.rpt=O", "reports_b/",
-                                     "reports_b/new.rpt=N" }
+                                               "reports_b/new.rpt=N" }
                               << false;
         QTest::newRow("neither") << QStringList { "config.dll=x" } << QStringList { "config.dll=x" } << false;
         QTest::newRow("only reports") << QStringList { "reports/old.rpt=O" }
                                       << QStringList { "reports/", "reports/old.rpt=O" } << false;
         QTest::newRow("reports_b a plain file")
-            << QStringList { "reports_b=plain" } << QStringList { "reports_b=plain" } << false;
+                << QStringList { "reports_b=plain" } << QStringList { "reports_b=plain" } << false;
         QTest::newRow("reports a plain file")
-            << QStringList { "reports=plain", "reports_b/new.rpt=N" }
-            << QStringList { "reports=plain", "reports_b/", "reports_b/new.rpt=N" } << true;
+                << QStringList { "reports=plain", "reports_b/new.rpt=N" }
+                << QStringList { "reports=plain", "reports_b/", "reports_b/new.rpt=N" } << true;
     }
 
     void switchFolders()

@@ -32,11 +32,11 @@ public:
         environment.insert(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"), QStringLiteral("1"));
         environment.insert(QStringLiteral("HOME"), m_home.path());
         for (const char *name :
-            { "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME", "XDG_RUNTIME_DIR" }) {
+             { "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME", "XDG_RUNTIME_DIR" }) {
             const QString folder = m_home.filePath(QString::fromLatin1(name).toLower());
             QDir().mkpath(folder);
-            QFile::setPermissions(
-                folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+            QFile::setPermissions(folder,
+                                  QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
             environment.insert(QString::fromLatin1(name), folder);
         }
         environment.remove(QStringLiteral("QT_MESSAGE_PATTERN"));
@@ -114,12 +114,12 @@ QByteArray configDocument(quint16 webPort, const QByteArray &codeVersion)
            "<hallinfo>\n"
            "    <server url=\"http://127.0.0.1\" hid=\"0\" isoffline=\"0\" path=\"acme\"/>\n"
            "    <web port=\""
-        + QByteArray::number(webPort)
-        + "\"/>\n"
-          "    <factory code_version=\""
-        + codeVersion
-        + "\" app_code=\"\" is_domain=\"0\"/>\n"
-          "</hallinfo>\n";
+            + QByteArray::number(webPort)
+            + "\"/>\n"
+              "    <factory code_version=\""
+            + codeVersion
+            + "\" app_code=\"\" is_domain=\"0\"/>\n"
+              "</hallinfo>\n";
 }
 
 } // namespace
@@ -133,8 +133,8 @@ private:
     QString pageAddress(const QByteArray &version) const
     {
         return QStringLiteral("http://127.0.0.1:%1/acme/%2/")
-            .arg(pages.port())
-            .arg(QString::fromLatin1(version));
+                .arg(pages.port())
+                .arg(QString::fromLatin1(version));
     }
 
 private Q_SLOTS:
@@ -144,8 +144,8 @@ private Q_SLOTS:
         QVERIFY(pages.listen());
         for (const QByteArray version : { "v1", "v77" })
             pages.route("/acme/" + version + '/',
-                TestHttpServer::Response::html(
-                    "<html><head><title>Acme " + version + "</title></head><body>orders</body></html>"));
+                        TestHttpServer::Response::html("<html><head><title>Acme " + version
+                                                       + "</title></head><body>orders</body></html>"));
     }
 
     void init() { pages.clearRequests(); }
@@ -157,9 +157,9 @@ private Q_SLOTS:
         TestHttpServer index;
         QVERIFY(index.listen(FENESTRA_TEST_INDEX_PORT));
         index.route(indexPath,
-            TestHttpServer::Response::text(
-                "{\"return\":0,\"data\":{\"is_domain\":\"0\",\"code_version\":\"v77\"}}",
-                "application/json"));
+                    TestHttpServer::Response::text(
+                            "{\"return\":0,\"data\":{\"is_domain\":\"0\",\"code_version\":\"v77\"}}",
+                            "application/json"));
 
         Shell shell;
         QVERIFY(shell.write(QStringLiteral("config.dll"), configDocument(pages.port(), "v1")));
@@ -169,9 +169,9 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!pages.requestsFor("/acme/v77/").isEmpty(), 30000);
         QCOMPARE(shell.line(QStringLiteral("---------url")), "---------url" + pageAddress("v77"));
         QCOMPARE(shell.line(QStringLiteral("runcmd http: ")),
-            QStringLiteral("runcmd http: http://127.0.0.1:%1/appindex/index.php"
-                           "?r=register/codeVersion&server_path=acme")
-                .arg(FENESTRA_TEST_INDEX_PORT));
+                 QStringLiteral("runcmd http: http://127.0.0.1:%1/appindex/index.php"
+                                "?r=register/codeVersion&server_path=acme")
+                         .arg(FENESTRA_TEST_INDEX_PORT));
         QCOMPARE(index.requests().size(), 1);
         QCOMPARE(index.requests()[0].target, indexPath + "?r=register/codeVersion&server_path=acme");
         QVERIFY(pages.requestsFor("/acme/v1/").isEmpty());
