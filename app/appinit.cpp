@@ -2,6 +2,8 @@
 
 #include "app/appdir.h"
 #include "app/deployment.h"
+#include "app/downloadlist.h"
+#include "app/pageprinter.h"
 #include "bridge/menuopt.h"
 #include "bridge/zxjavascript.h"
 #include "config/config.h"
@@ -12,6 +14,7 @@
 #include <QDebug>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
+#include <QtQml>
 #include <QUrl>
 
 AppInit *AppInit::getInstance()
@@ -37,6 +40,8 @@ void AppInit::loadWindow(QQmlApplicationEngine *engine)
 {
     engine->rootContext()->setContextProperty(QStringLiteral("zx"), ZxJavascript::getInstance());
     engine->rootContext()->setContextProperty(QStringLiteral("appDir"), AppDir::path());
+    qmlRegisterType<DownloadList>("Fenestra", 1, 0, "DownloadList");
+    qmlRegisterType<PagePrinter>("Fenestra", 1, 0, "PagePrinter");
 
     const QUrl window(QStringLiteral("qrc:/main.qml"), QUrl::TolerantMode);
     QObject::connect(
