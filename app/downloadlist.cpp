@@ -51,7 +51,8 @@ QString DownloadList::folder()
     return QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
 }
 
-QString DownloadList::uniqueFileName(const QString &folder, const QString &suggested, const QStringList &taken)
+QString DownloadList::uniqueFileName(
+    const QString &folder, const QString &suggested, const QStringList &taken)
 {
     const QString name = safeFileName(suggested);
     int dot = name.lastIndexOf(QLatin1Char('.'));
@@ -69,8 +70,8 @@ QString DownloadList::uniqueFileName(const QString &folder, const QString &sugge
 
 int DownloadList::activeCount() const
 {
-    return int(std::count_if(m_entries.cbegin(), m_entries.cend(),
-                             [](const Entry &entry) { return entry.state == Downloading; }));
+    return int(std::count_if(
+        m_entries.cbegin(), m_entries.cend(), [](const Entry &entry) { return entry.state == Downloading; }));
 }
 
 int DownloadList::rowCount(const QModelIndex &parent) const
@@ -102,8 +103,11 @@ QVariant DownloadList::data(const QModelIndex &index, int role) const
 QHash<int, QByteArray> DownloadList::roleNames() const
 {
     return {
-        { FileNameRole, "fileName" },       { FilePathRole, "filePath" }, { ReceivedBytesRole, "receivedBytes" },
-        { TotalBytesRole, "totalBytes" }, { StateRole, "downloadState" },
+        { FileNameRole, "fileName" },
+        { FilePathRole, "filePath" },
+        { ReceivedBytesRole, "receivedBytes" },
+        { TotalBytesRole, "totalBytes" },
+        { StateRole, "downloadState" },
     };
 }
 
@@ -115,18 +119,33 @@ void DownloadList::accept(QObject *object)
 
     const QString dir = folder();
     QDir().mkpath(dir);
+    const auto follow = [this, request] { update(request); };
+    connect(request, &QWebEngineDownloadRequest::receivedBytesChanged, this, follow);
+    connect(request, &QWebEngineDownloadRequest::totalBytesChanged, this, follow);
+    connect(request, &QWebEngineDownloadRequest::stateChanged, this, follow);
+
+    // The engine asks again for a download it resumes after a failed attempt;
+    // it goes on under the name it already has.
+    const int resumed = rowOfId(request->id());
+    if (resumed >= 0) {
+        Entry &entry = m_entries[resumed];
+        if (entry.request)
+            entry.request->disconnect(this);
+        entry.request = request;
+        request->setDownloadDirectory(dir);
+        request->setDownloadFileName(entry.fileName);
+        request->accept();
+        return;
+    }
+
     Entry entry;
     entry.request = request;
+    entry.id = request->id();
     entry.fileName = uniqueFileName(dir, request->suggestedFileName(), namesInProgress());
     entry.filePath = QDir(dir).filePath(entry.fileName);
     entry.totalBytes = request->totalBytes();
     request->setDownloadDirectory(dir);
     request->setDownloadFileName(entry.fileName);
-
-    const auto follow = [this, request] { update(request); };
-    connect(request, &QWebEngineDownloadRequest::receivedBytesChanged, this, follow);
-    connect(request, &QWebEngineDownloadRequest::totalBytesChanged, this, follow);
-    connect(request, &QWebEngineDownloadRequest::stateChanged, this, follow);
 
     beginInsertRows(QModelIndex(), m_entries.size(), m_entries.size());
     m_entries.append(entry);
@@ -161,7 +180,7 @@ void DownloadList::openFolder(int row) const
     if (entry.state == Finished) {
         // Explorer opens the folder with the file selected.
         QProcess::startDetached(QStringLiteral("explorer"),
-                                { QStringLiteral("/select,"), QDir::toNativeSeparators(entry.filePath) });
+            { QStringLiteral("/select,"), QDir::toNativeSeparators(entry.filePath) });
         return;
     }
 #endif
@@ -186,6 +205,15 @@ int DownloadList::rowOf(const QWebEngineDownloadRequest *request) const
 {
     for (int row = 0; row < m_entries.size(); ++row) {
         if (m_entries.at(row).request == request)
+            return row;
+    }
+    return -1;
+}
+
+int DownloadList::rowOfId(quint32 id) const
+{
+    for (int row = 0; row < m_entries.size(); ++row) {
+        if (m_entries.at(row).state == Downloading && m_entries.at(row).id == id)
             return row;
     }
     return -1;
@@ -221,8 +249,8 @@ void DownloadList::update(QWebEngineDownloadRequest *request)
         break;
     case QWebEngineDownloadRequest::DownloadInterrupted:
         entry.state = Failed;
-        // An interrupted download waits to be resumed; nobody will, so let the
-        // engine drop what it has written.
+        // The engine has given up resuming it by itself; nobody else will, so
+        // let it drop what it has written.
         request->cancel();
         break;
     default:

@@ -38,8 +38,8 @@ public:
     // `suggested` made safe as a file name and, when `folder` already holds
     // that name or it is in `taken`, numbered: "report.xlsx" becomes
     // "report (1).xlsx", then "report (2).xlsx".
-    static QString uniqueFileName(const QString &folder, const QString &suggested,
-                                  const QStringList &taken = {});
+    static QString uniqueFileName(
+        const QString &folder, const QString &suggested, const QStringList &taken = {});
 
     int count() const { return m_entries.size(); }
     int activeCount() const;
@@ -65,6 +65,7 @@ private:
     struct Entry
     {
         QPointer<QWebEngineDownloadRequest> request;
+        quint32 id = 0;
         QString fileName;
         QString filePath;
         qint64 receivedBytes = 0;
@@ -73,6 +74,7 @@ private:
     };
 
     int rowOf(const QWebEngineDownloadRequest *request) const;
+    int rowOfId(quint32 id) const;
     void update(QWebEngineDownloadRequest *request);
     QStringList namesInProgress() const;
 

@@ -67,8 +67,8 @@ void PagePrinter::print(QObject *view)
         paper = QPageSize::A4;
     QJSValue viewValue = engine->toScriptValue(view);
     viewValue.property(QStringLiteral("printToPdf"))
-            .callWithInstance(viewValue, { m_workDir->filePath(QStringLiteral("page.pdf")), int(paper),
-                                           int(layout.orientation()) });
+        .callWithInstance(viewValue,
+            { m_workDir->filePath(QStringLiteral("page.pdf")), int(paper), int(layout.orientation()) });
 }
 
 bool PagePrinter::printPdf(const QString &pdfPath, QPrinter *printer)
@@ -109,7 +109,8 @@ void PagePrinter::pdfReady(const QString &filePath, bool success)
         return;
     const bool printed = success && printPdf(filePath, m_printer.get());
     if (!printed)
-        qDebug().noquote() << "print failed:" << (success ? "the printer refused the job" : "no PDF of the page");
+        qDebug().noquote() << "print failed:"
+                           << (success ? "the printer refused the job" : "no PDF of the page");
     finish(printed);
 }
 
