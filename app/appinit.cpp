@@ -2,6 +2,8 @@
 
 #include "app/appdir.h"
 #include "app/deployment.h"
+#include "app/downloadlist.h"
+#include "app/pageprinter.h"
 #include "bridge/addressrules.h"
 #include "bridge/menuopt.h"
 #include "bridge/zxjavascript.h"
@@ -14,6 +16,7 @@
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QUrl>
+#include <QtQml>
 
 AppInit *AppInit::getInstance()
 {
@@ -39,6 +42,8 @@ void AppInit::loadWindow(QQmlApplicationEngine *engine)
     engine->rootContext()->setContextProperty(QStringLiteral("zx"), ZxJavascript::getInstance());
     engine->rootContext()->setContextProperty(QStringLiteral("addressRules"), AddressRules::getInstance());
     engine->rootContext()->setContextProperty(QStringLiteral("appDir"), AppDir::path());
+    qmlRegisterType<DownloadList>("Fenestra", 1, 0, "DownloadList");
+    qmlRegisterType<PagePrinter>("Fenestra", 1, 0, "PagePrinter");
 
     const QUrl window(QStringLiteral("qrc:/main.qml"), QUrl::TolerantMode);
     QObject::connect(

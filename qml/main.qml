@@ -5,6 +5,7 @@ import QtQuick.Layouts
 import Qt.labs.platform as Platform
 import QtWebChannel
 import QtWebEngine
+import Fenestra
 
 ApplicationWindow {
     id: window
@@ -36,6 +37,23 @@ ApplicationWindow {
         offTheRecord: false
         persistentCookiesPolicy: WebEngineProfile.ForcePersistentCookies
         storageName: "loginInfo"
+        onDownloadRequested: function(download) {
+            downloadList.accept(download)
+        }
+    }
+
+    DownloadList {
+        id: downloadList
+    }
+
+    PagePrinter {
+        id: pagePrinter
+    }
+
+    PageActions {
+        view: currentView
+        printer: pagePrinter
+        window: window
     }
 
     Shortcut {
@@ -177,7 +195,7 @@ ApplicationWindow {
         id: stackLayout
         anchors.bottom: parent.bottom
         width: window.width
-        height: window.height - 41
+        height: currentView && currentView.isFullScreen ? window.height : window.height - 41
         currentIndex: navBar.currentIndex
 
         Repeater {
@@ -233,7 +251,47 @@ ApplicationWindow {
                 onNewWindowRequested: function(request) {
                     addTab(qsTr("加载中..."), request.requestedUrl)
                 }
+
+                settings.fullScreenSupportEnabled: true
+                onFullScreenRequested: function(request) {
+                    request.accept()
+                }
+                onPrintRequested: pagePrinter.print(webEngineView)
+                onJavaScriptDialogRequested: function(request) {
+                    pageMessageDialog.ask(request)
+                }
+                onAuthenticationDialogRequested: function(request) {
+                    loginDialog.ask(request)
+                }
+
+                CrashNotice {
+                    view: webEngineView
+                }
             }
         }
+    }
+
+    FindBar {
+        id: findBar
+        view: currentView
+        anchors.top: topRect.bottom
+        anchors.right: parent.right
+        anchors.topMargin: 8
+        anchors.rightMargin: 24
+    }
+
+    DownloadsPanel {
+        list: downloadList
+        anchors.bottom: parent.bottom
+        anchors.right: parent.right
+        anchors.margins: 16
+    }
+
+    PageMessageDialog {
+        id: pageMessageDialog
+    }
+
+    LoginDialog {
+        id: loginDialog
     }
 }

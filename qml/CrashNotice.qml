@@ -1,0 +1,56 @@
+import QtQuick
+import QtQuick.Controls
+import QtWebEngine
+
+// Stands in for a page whose renderer process has ended, until it is loaded again.
+Rectangle {
+    id: notice
+
+    property WebEngineView view
+    property bool crashed: false
+
+    objectName: "crashNotice"
+    anchors.fill: parent
+    z: 1
+    visible: crashed
+    color: "#f8f9fa"
+
+    Connections {
+        target: notice.view
+        function onRenderProcessTerminated(terminationStatus, exitCode) {
+            if (terminationStatus !== WebEngineView.NormalTerminationStatus)
+                notice.crashed = true
+        }
+        function onLoadingChanged(loadingInfo) {
+            if (loadingInfo.status !== WebEngineView.LoadStartedStatus)
+                notice.crashed = false
+        }
+    }
+
+    // The dead page underneath takes no clicks.
+    MouseArea {
+        anchors.fill: parent
+    }
+
+    Column {
+        anchors.centerIn: parent
+        spacing: 12
+
+        Label {
+            anchors.horizontalCenter: parent.horizontalCenter
+            font.pixelSize: 20
+            text: qsTr("页面已停止运行")
+        }
+        Label {
+            anchors.horizontalCenter: parent.horizontalCenter
+            color: "#5f6368"
+            text: qsTr("显示此网页的进程意外退出。")
+        }
+        Button {
+            objectName: "crashReload"
+            anchors.horizontalCenter: parent.horizontalCenter
+            text: qsTr("重新加载")
+            onClicked: notice.view.reload()
+        }
+    }
+}

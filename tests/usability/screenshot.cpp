@@ -1,0 +1,73 @@
+// Shows the window with the download list and the find bar on a page from the
+// loopback server and saves a picture of it: screenshot <file.png>.
+
+#include "app/appinit.h"
+#include "testenvironment.h"
+#include "testhttpserver.h"
+
+#include <QApplication>
+#include <QQmlApplicationEngine>
+#include <QQmlContext>
+#include <QQmlExpression>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QtTest>
+#include <QtWebEngineQuick>
+
+int main(int argc, char *argv[])
+{
+    prepareTestEnvironment();
+    QtWebEngineQuick::initialize();
+    QApplication app(argc, argv);
+    if (argc < 2)
+        return 2;
+
+    TestHttpServer server;
+    server.listen();
+    server.route("/orders",
+                 TestHttpServer::Response::html(
+                         "<html><head><title>订单列表</title></head><body style='font: 16px sans-serif'>"
+                         "<h2>订单列表</h2><p>订单 1001 铝合金窗 已发货</p><p>订单 1002 推拉门 待发货</p>"
+                         "<p>订单 1003 平开窗 已发货</p><a id='a' href='/export'>导出</a>"
+                         "<a id='b' href='/labels'>标签</a></body></html>"));
+    server.route("/export",
+                 TestHttpServer::Response::text(QByteArray(48000, 'x'), "application/vnd.ms-excel")
+                         .withHeader("Content-Disposition", "attachment; filename=\"orders.xlsx\""));
+    TestHttpServer::Response labels = TestHttpServer::Response::text("label", "application/pdf");
+    labels.generatedSize = 8 * 1024 * 1024;
+    labels.delivery = TestHttpServer::Response::Delivery::Drip;
+    labels.dripChunk = 16384;
+    labels.dripIntervalMs = 50;
+    server.route("/labels", labels.withHeader("Content-Disposition", "attachment; filename=\"labels.pdf\""));
+
+    TemporaryAppDir appDir;
+    appDir.write(QStringLiteral("config.dll"),
+                 "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<hallinfo>\n    <server url=\""
+                         + server.url(QStringLiteral("/orders")).toEncoded()
+                         + "\" hid=\"0\" isoffline=\"0\" path=\"register\"/>\n</hallinfo>\n");
+
+    QQmlApplicationEngine engine;
+    AppInit::getInstance()->init(&engine);
+    AppInit::getInstance()->loadWindow(&engine);
+    auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0));
+    if (!window)
+        return 1;
+    const auto eval = [window](const QString &expression) {
+        return QQmlExpression(qmlContext(window), window, expression).evaluate();
+    };
+    QTest::qWaitFor([&] { return eval(QStringLiteral("currentView.title")).toString() == "订单列表"; },
+                    20000);
+
+    for (const char *link : { "a", "a", "b" }) {
+        eval(QStringLiteral("currentView.runJavaScript(\"document.getElementById('%1').click()\")")
+                     .arg(link));
+        QTest::qWait(800);
+    }
+    eval(QStringLiteral("findBar.open()"));
+    QTest::qWait(200);
+    QObject *field = window->findChild<QObject *>(QStringLiteral("findField"));
+    field->setProperty("text", QStringLiteral("已发货"));
+    eval(QStringLiteral("findBar.find(false)"));
+    QTest::qWait(1500);
+    return window->grabWindow().save(QString::fromLocal8Bit(argv[1])) ? 0 : 1;
+}
