@@ -35,6 +35,51 @@ ApplicationWindow {
         id: tabModel
     }
 
+    MenuComponent {
+        id: menu
+    }
+
+    // appDir is a plain local path ("C:/Program Files/x" or "/opt/x"); the dialogs
+    // take their starting folder as a file URL.
+    function folderUrl(path) {
+        const encoded = path.split("/").map(encodeURIComponent).join("/").replace(/%3A/gi, ":")
+        return "file://" + (path.startsWith("/") ? "" : "/") + encoded
+    }
+
+    Platform.FileDialog {
+        id: fileDialog
+
+        property var request: ({})
+
+        title: qsTr("选择文件")
+        folder: folderUrl(appDir)
+        onAccepted: request.dialogAccept(fileMode === Platform.FileDialog.OpenFiles
+                                         ? files.map(String) : [String(file)])
+        onRejected: request.dialogReject()
+    }
+
+    Platform.FolderDialog {
+        id: folderDialog
+
+        property var request: ({})
+
+        title: qsTr("选择文件夹")
+        folder: folderUrl(appDir)
+        onAccepted: request.dialogAccept([String(folder)])
+        onRejected: request.dialogReject()
+    }
+
+    Platform.FileDialog {
+        id: saveDialog
+
+        property var request: ({})
+
+        title: qsTr("保存文件")
+        folder: folderUrl(appDir)
+        onAccepted: request.dialogAccept([String(file)])
+        onRejected: request.dialogReject()
+    }
+
     WebEngineProfile {
         id: webEngineProfile
         offTheRecord: false
@@ -104,6 +149,42 @@ ApplicationWindow {
                 onTitleChanged: tabModel.setProperty(index, "title", title)
                 onNewWindowRequested: function(request) {
                     addTab(qsTr("加载中..."), request.requestedUrl)
+                }
+                onContextMenuRequested: function(request) {
+                    request.accepted = true
+                    menu.request = request
+                    // The request's position is in view coordinates; the menu lives in
+                    // the window's content, where the views start below the top bar.
+                    const pointer = mapToItem(menu.parent, request.position.x, request.position.y)
+                    menu.x = pointer.x
+                    menu.y = pointer.y
+                    menu.open()
+                }
+                onFileDialogRequested: function(request) {
+                    let dialog = null
+                    switch (request.mode) {
+                    case FileDialogRequest.FileModeOpen:
+                        fileDialog.fileMode = Platform.FileDialog.OpenFile
+                        dialog = fileDialog
+                        break
+                    case FileDialogRequest.FileModeOpenMultiple:
+                        fileDialog.fileMode = Platform.FileDialog.OpenFiles
+                        dialog = fileDialog
+                        break
+                    case FileDialogRequest.FileModeUploadFolder:
+                        dialog = folderDialog
+                        break
+                    case FileDialogRequest.FileModeSave:
+                        saveDialog.fileMode = Platform.FileDialog.SaveFile
+                        dialog = saveDialog
+                        break
+                    }
+                    if (dialog) {
+                        dialog.request = request
+                        dialog.open()
+                    }
+                    // Unknown modes are left to the web engine's own dialog.
+                    request.accepted = dialog !== null
                 }
             }
         }

@@ -1,6 +1,7 @@
 #include "app/appdir.h"
 #include "bridge/menuopt.h"
 #include "logcapture.h"
+#include "filedialoguser.h"
 #include "testenvironment.h"
 #include "testhttpserver.h"
 
@@ -9,16 +10,11 @@
 #include <QClipboard>
 #include <QDesktopServices>
 #include <QDir>
-#include <QFileDialog>
 #include <QImageReader>
-#include <QLineEdit>
 #include <QNetworkAccessManager>
 #include <QSignalSpy>
-#include <QTimer>
 #include <QtTest>
 #include <QtWebEngineQuick>
-
-#include <functional>
 
 namespace {
 
@@ -71,58 +67,6 @@ public:
 
 public Q_SLOTS:
     void open(const QUrl &url) { opened << url; }
-};
-
-// Answers the next save dialog as a user would: looks at what it proposes,
-// then types a name and confirms, or cancels.
-class SaveDialogUser : public QObject
-{
-public:
-    struct Seen
-    {
-        QString title;
-        QString folder;
-        QString name;
-        QStringList filters;
-    };
-
-    // An empty name cancels the dialog. The answer waits until `ready` holds.
-    explicit SaveDialogUser(
-        const QString &typedName, std::function<bool()> ready = [] { return true; })
-        : m_typedName(typedName)
-        , m_ready(std::move(ready))
-    {
-        connect(&m_timer, &QTimer::timeout, this, &SaveDialogUser::lookForDialog);
-        m_timer.start(20);
-    }
-
-    int shown = 0;
-    Seen seen;
-
-private:
-    void lookForDialog()
-    {
-        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
-        if (!dialog || !dialog->isVisible() || m_answered.contains(dialog) || !m_ready())
-            return;
-        m_answered << dialog;
-        ++shown;
-        auto *nameEdit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
-        seen = { dialog->windowTitle(), dialog->directory().absolutePath(),
-            nameEdit ? nameEdit->text() : QString(), dialog->nameFilters() };
-        if (m_typedName.isEmpty() || !nameEdit) {
-            dialog->reject();
-            return;
-        }
-        nameEdit->selectAll();
-        QTest::keyClicks(nameEdit, m_typedName);
-        QTest::keyClick(nameEdit, Qt::Key_Return);
-    }
-
-    QString m_typedName;
-    std::function<bool()> m_ready;
-    QTimer m_timer;
-    QList<QFileDialog *> m_answered;
 };
 
 } // namespace
@@ -226,7 +170,7 @@ private Q_SLOTS:
         MenuOpt menuOpt;
         QScopedPointer<QSignalSpy> finished(repliesOf(menuOpt));
         QSignalSpy changes(clipboard, &QClipboard::dataChanged);
-        SaveDialogUser user(QStringLiteral("never.png"));
+        FileDialogUser user(QStringLiteral("never.png"));
         LogCapture log;
         const QString address = server.url(QStringLiteral("/slow.png")).toString();
 
@@ -263,7 +207,7 @@ private Q_SLOTS:
         QSignalSpy changes(clipboard, &QClipboard::dataChanged);
         LogCapture log;
         // The slow copy arrives while the save dialog of the other picture is open.
-        SaveDialogUser user(QStringLiteral("blue.png"), [&] { return changes.count() == 1; });
+        FileDialogUser user(QStringLiteral("blue.png"), [&] { return changes.count() == 1; });
         menuOpt.copyImage(server.url(QStringLiteral("/slow.png")).toString());
         menuOpt.saveImage(server.url(QStringLiteral("/blue.png")).toString());
 
@@ -297,7 +241,7 @@ private Q_SLOTS:
         FileOpener opener;
         MenuOpt menuOpt;
         QScopedPointer<QSignalSpy> finished(repliesOf(menuOpt));
-        SaveDialogUser user(name);
+        FileDialogUser user(name);
         LogCapture log;
 
         menuOpt.saveImage(server.url(QStringLiteral("/red.png")).toString());
@@ -341,7 +285,7 @@ private Q_SLOTS:
         FileOpener opener;
         MenuOpt menuOpt;
         QScopedPointer<QSignalSpy> finished(repliesOf(menuOpt));
-        SaveDialogUser user { QString() };
+        FileDialogUser user { QString() };
         LogCapture log;
 
         menuOpt.saveImage(server.url(QStringLiteral("/red.png")).toString());
