@@ -39,11 +39,21 @@ ApplicationWindow {
         id: menu
     }
 
-    // appDir is a plain local path ("C:/Program Files/x" or "/opt/x"); the dialogs
+    // appDir is a plain local path ("C:/Program Files/x", "//server/x" or "/opt/x"); the dialogs
     // take their starting folder as a file URL.
     function folderUrl(path) {
         const encoded = path.split("/").map(encodeURIComponent).join("/").replace(/%3A/gi, ":")
-        return "file://" + (path.startsWith("/") ? "" : "/") + encoded
+        const scheme = path.startsWith("//") ? "file:" : path.startsWith("/") ? "file://" : "file:///"
+        return scheme + encoded
+    }
+
+    // The dialogs answer with file URLs, while pages are handed local paths: the web
+    // engine does not decode a URL's escapes, so a space or a Chinese folder name
+    // would otherwise lead to a file that does not exist.
+    function localPath(fileUrl) {
+        const text = String(fileUrl)
+        const path = decodeURIComponent(text.startsWith("file:///") ? text.slice(7) : text.replace(/^file:/, ""))
+        return /^\/[A-Za-z]:/.test(path) ? path.slice(1) : path
     }
 
     Platform.FileDialog {
@@ -54,7 +64,7 @@ ApplicationWindow {
         title: qsTr("选择文件")
         folder: folderUrl(appDir)
         onAccepted: request.dialogAccept(fileMode === Platform.FileDialog.OpenFiles
-                                         ? files.map(String) : [String(file)])
+                                         ? files.map(localPath) : [localPath(file)])
         onRejected: request.dialogReject()
     }
 
@@ -65,7 +75,7 @@ ApplicationWindow {
 
         title: qsTr("选择文件夹")
         folder: folderUrl(appDir)
-        onAccepted: request.dialogAccept([String(folder)])
+        onAccepted: request.dialogAccept([localPath(folder)])
         onRejected: request.dialogReject()
     }
 
@@ -76,7 +86,7 @@ ApplicationWindow {
 
         title: qsTr("保存文件")
         folder: folderUrl(appDir)
-        onAccepted: request.dialogAccept([String(file)])
+        onAccepted: request.dialogAccept([localPath(file)])
         onRejected: request.dialogReject()
     }
 

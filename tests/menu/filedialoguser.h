@@ -20,10 +20,12 @@ public:
         QString name;
         QStringList filters;
         QFileDialog::FileMode mode = QFileDialog::AnyFile;
+        QFileDialog::AcceptMode acceptMode = QFileDialog::AcceptOpen;
     };
 
     // An empty answer cancels. Each dialog is answered once `ready` holds.
-    explicit FileDialogUser(const QString &answer, std::function<bool()> ready = [] { return true; });
+    explicit FileDialogUser(
+        const QString &answer, std::function<bool()> ready = [] { return true; });
 
     // The answer for the dialogs still to come.
     void setAnswer(const QString &answer) { m_answer = answer; }
@@ -38,4 +40,5 @@ private:
     std::function<bool()> m_ready;
     QTimer m_timer;
     QList<QFileDialog *> m_answered;
+    QFileDialog *m_appeared = nullptr;
 };

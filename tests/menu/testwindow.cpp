@@ -1,21 +1,24 @@
 #include "testwindow.h"
 
+#include "app/appdir.h"
 #include "app/appinit.h"
-#include "testenvironment.h"
 
+#include <QFile>
 #include <QQmlContext>
 #include <QQmlExpression>
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QTest>
 
-TestWindow::TestWindow(const TemporaryAppDir &appDir, const QUrl &startUrl)
+TestWindow::TestWindow(const QUrl &startUrl)
 {
     // The sign-up form of the address stands for itself, so no index service is asked.
     const QByteArray config = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<hallinfo>\n    <server url=\""
-            + startUrl.toEncoded() + "\" path=\"register\"/>\n</hallinfo>\n";
-    if (!appDir.write(QStringLiteral("config.dll"), config))
+        + startUrl.toEncoded() + "\" path=\"register\"/>\n</hallinfo>\n";
+    QFile file(AppDir::filePath(QStringLiteral("config.dll")));
+    if (!file.open(QIODevice::WriteOnly) || file.write(config) != config.size())
         return;
+    file.close();
     AppInit::getInstance()->init(&m_engine);
     AppInit::getInstance()->loadWindow(&m_engine);
     if (!m_engine.rootObjects().isEmpty())
@@ -44,8 +47,10 @@ QQuickItem *TestWindow::item(const QString &expression) const
 bool TestWindow::waitForCurrentView() const
 {
     return QTest::qWaitFor(
-            [this] { return eval(QStringLiteral("!currentView.loading && currentView.loadProgress === 100")).toBool(); },
-            20000);
+        [this] {
+            return eval(QStringLiteral("!currentView.loading && currentView.loadProgress === 100")).toBool();
+        },
+        20000);
 }
 
 QPoint TestWindow::inWindow(QQuickItem *item, const QPointF &point)

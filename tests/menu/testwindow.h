@@ -7,14 +7,14 @@
 
 class QQuickItem;
 class QQuickWindow;
-class TemporaryAppDir;
 
 // The real window, created in this process the way start-up creates it, with a
-// config.dll in `appDir` that makes `startUrl` the first tab's address.
+// config.dll in the application directory that makes `startUrl` the first tab's
+// address.
 class TestWindow
 {
 public:
-    TestWindow(const TemporaryAppDir &appDir, const QUrl &startUrl);
+    explicit TestWindow(const QUrl &startUrl);
 
     bool isLoaded() const { return m_root != nullptr; }
 

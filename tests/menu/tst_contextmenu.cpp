@@ -7,8 +7,8 @@
 #include <QBuffer>
 #include <QClipboard>
 #include <QQuickItem>
-#include <QtQuickTest/quicktest.h>
 #include <QQuickWindow>
+#include <QtQuickTest/quicktest.h>
 #include <QtTest>
 #include <QtWebEngineQuick>
 
@@ -26,18 +26,19 @@ QByteArray png(QRgb colour)
 }
 
 // Every element sits at a known place, so that a click can aim at it.
-const QByteArray page =
-        "<!doctype html><html><head><meta charset=\"utf-8\"><title>menu page</title><style>"
-        "body { margin: 0 } .box { position: absolute; left: 0; width: 200px; height: 60px; display: block; margin: 0 }"
-        "</style></head><body>"
-        "<p class=\"box\" style=\"top: 0\">plain words</p>"
-        "<a class=\"box\" style=\"top: 80px\" href=\"/linked\">a link</a>"
-        "<img class=\"box\" style=\"top: 160px\" src=\"/red.png\">"
-        "<a class=\"box\" style=\"top: 240px\" href=\"/wrapped\">"
-        "<img style=\"display: block; width: 200px; height: 60px\" src=\"/blue.png\"></a>"
-        "<video class=\"box\" style=\"top: 320px; background: black\" src=\"/clip.webm\"></video>"
-        "<script>onload = () => fetch('/ready')</script>"
-        "</body></html>";
+const QByteArray page
+    = "<!doctype html><html><head><meta charset=\"utf-8\"><title>menu page</title><style>"
+      "body { margin: 0 } .box { position: absolute; left: 0; width: 200px; height: 60px; display: block; "
+      "margin: 0 }"
+      "</style></head><body>"
+      "<p class=\"box\" style=\"top: 0\">plain words</p>"
+      "<a class=\"box\" style=\"top: 80px\" href=\"/linked\">a link</a>"
+      "<img class=\"box\" style=\"top: 160px\" src=\"/red.png\">"
+      "<a class=\"box\" style=\"top: 240px\" href=\"/wrapped\">"
+      "<img style=\"display: block; width: 200px; height: 60px\" src=\"/blue.png\"></a>"
+      "<video class=\"box\" style=\"top: 320px; background: black\" src=\"/clip.webm\"></video>"
+      "<script>onload = () => fetch('/ready')</script>"
+      "</body></html>";
 
 const QPoint plainSpot(100, 30);
 const QPoint linkSpot(20, 90);
@@ -69,8 +70,9 @@ private:
 
     QStringList entries() const
     {
-        return window->eval(QStringLiteral("Array.from({ length: menu.count }, (_, i) => menu.itemAt(i).text)"))
-                .toStringList();
+        return window
+            ->eval(QStringLiteral("Array.from({ length: menu.count }, (_, i) => menu.itemAt(i).text)"))
+            .toStringList();
     }
 
     // Right-clicks the page of the selected tab at `spot` (view coordinates) and
@@ -79,7 +81,7 @@ private:
     {
         QTest::mouseClick(window->window(), Qt::RightButton, {}, TestWindow::inWindow(view(), spot));
         return QTest::qWaitFor([this] { return window->eval(QStringLiteral("menu.opened")).toBool(); }, 10000)
-                && QQuickTest::qWaitForPolish(window->window());
+            && QQuickTest::qWaitForPolish(window->window());
     }
 
     void closeMenu() const
@@ -93,7 +95,7 @@ private:
         const int index = entries().indexOf(caption);
         QVERIFY2(index >= 0, qPrintable(caption));
         QTest::mouseClick(window->window(), Qt::LeftButton, {},
-                          window->centreOf(QStringLiteral("menu.itemAt(%1)").arg(index)));
+            window->centreOf(QStringLiteral("menu.itemAt(%1)").arg(index)));
     }
 
     int tabCount() const { return window->eval(QStringLiteral("tabModel.count")).toInt(); }
@@ -109,7 +111,7 @@ private Q_SLOTS:
         server.route("/linked", TestHttpServer::Response::html("<p>linked</p>"));
         server.route("/wrapped", TestHttpServer::Response::html("<p>wrapped</p>"));
 
-        window = std::make_unique<TestWindow>(appDir, server.url(QStringLiteral("/page.html")));
+        window = std::make_unique<TestWindow>(server.url(QStringLiteral("/page.html")));
         QVERIFY(window->isLoaded());
         QVERIFY(window->waitForCurrentView());
         QTRY_COMPARE_WITH_TIMEOUT(server.requestsFor("/ready").count(), 1, 20000);
@@ -125,14 +127,14 @@ private Q_SLOTS:
     {
         QTest::addColumn<QPoint>("spot");
         QTest::addColumn<QStringList>("expected");
-        QTest::newRow("plain content") << plainSpot << QStringList{ reload };
-        QTest::newRow("link") << linkSpot << QStringList{ reload, copyLink, openLink };
+        QTest::newRow("plain content") << plainSpot << QStringList { reload };
+        QTest::newRow("link") << linkSpot << QStringList { reload, copyLink, openLink };
         QTest::newRow("image") << imageSpot
-                               << QStringList{ reload, copyImage, copyImageAddress, openImage, saveImage };
+                               << QStringList { reload, copyImage, copyImageAddress, openImage, saveImage };
         QTest::newRow("image inside a link")
-                << imageLinkSpot
-                << QStringList{ reload, copyLink, openLink, copyImage, copyImageAddress, openImage, saveImage };
-        QTest::newRow("video") << videoSpot << QStringList{ reload };
+            << imageLinkSpot
+            << QStringList { reload, copyLink, openLink, copyImage, copyImageAddress, openImage, saveImage };
+        QTest::newRow("video") << videoSpot << QStringList { reload };
     }
 
     void entriesFollowWhatIsUnderThePointer()
@@ -188,10 +190,11 @@ private Q_SLOTS:
         clickEntry(caption);
 
         QCOMPARE(tabCount(), before + 1);
-        QCOMPARE(window->eval(QStringLiteral("tabModel.get(tabModel.count - 1).title")).toString(), loadingTitle);
+        QCOMPARE(
+            window->eval(QStringLiteral("tabModel.get(tabModel.count - 1).title")).toString(), loadingTitle);
         QCOMPARE(window->eval(QStringLiteral("navBar.currentIndex")).toInt(), before);
         QCOMPARE(window->eval(QStringLiteral("String(tabModel.get(tabModel.count - 1).url)")).toString(),
-                 server.url(path).toString());
+            server.url(path).toString());
         QTRY_COMPARE(server.requestsFor(path.toUtf8()).count() > 0, true);
         QTRY_VERIFY(!window->eval(QStringLiteral("menu.visible")).toBool());
     }
@@ -227,7 +230,7 @@ private Q_SLOTS:
 
     void savingTheImageAsksForAName()
     {
-        FileDialogUser user{ QString() };
+        FileDialogUser user { QString() };
         QVERIFY(rightClick(imageSpot));
         clickEntry(saveImage);
         QTRY_COMPARE(user.shown, 1);

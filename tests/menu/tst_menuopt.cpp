@@ -1,7 +1,7 @@
 #include "app/appdir.h"
 #include "bridge/menuopt.h"
-#include "logcapture.h"
 #include "filedialoguser.h"
+#include "logcapture.h"
 #include "testenvironment.h"
 #include "testhttpserver.h"
 
