@@ -60,17 +60,21 @@ void MenuOpt::downloadImage(const QString &imageUrl, Action action)
 
 void MenuOpt::onReplyFinished(QNetworkReply *reply)
 {
-    reply->deleteLater();
     const Download download = downloads.take(reply);
-    if (reply->error() != QNetworkReply::NoError)
-        return;
+    if (reply->error() == QNetworkReply::NoError)
+        deliver(QImage::fromData(reply->readAll()), download.action);
+    // Released only now: a save dialog's nested event loop would otherwise delete
+    // the reply while the network manager is still announcing its end.
+    reply->deleteLater();
+}
 
-    const QImage image = QImage::fromData(reply->readAll());
+void MenuOpt::deliver(const QImage &image, Action action)
+{
     if (image.isNull())
         return;
     qDebug().noquote() << "Image downloaded successfully!";
 
-    switch (download.action) {
+    switch (action) {
     case Action::Copy:
         QGuiApplication::clipboard()->setPixmap(QPixmap::fromImage(image), QClipboard::Clipboard);
         qDebug().noquote() << "The image has been copied to the clipboard!";

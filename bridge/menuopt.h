@@ -41,6 +41,8 @@ private:
 
     void downloadImage(const QString &imageUrl, Action action);
     void onReplyFinished(QNetworkReply *reply);
+    // Copies or saves a downloaded picture; a body that is no picture is dropped.
+    void deliver(const QImage &image, Action action);
     void saveToFile(const QImage &image);
 
     QNetworkAccessManager *const manager;

@@ -39,8 +39,8 @@ ApplicationWindow {
         id: menu
     }
 
-    // appDir is a plain local path ("C:/Program Files/x", "//server/x" or "/opt/x"); the dialogs
-    // take their starting folder as a file URL.
+    // appDir is a plain local path ("C:/Program Files/x", "//server/x" or "/opt/x");
+    // the dialogs take their starting folder as a file URL.
     function folderUrl(path) {
         const encoded = path.split("/").map(encodeURIComponent).join("/").replace(/%3A/gi, ":")
         const scheme = path.startsWith("//") ? "file:" : path.startsWith("/") ? "file://" : "file:///"
