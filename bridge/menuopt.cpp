@@ -1,8 +1,108 @@
 #include "bridge/menuopt.h"
 
+#include "app/appdir.h"
+
+#include <QClipboard>
+#include <QDebug>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QImage>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QPixmap>
+#include <QUrl>
+
 MenuOpt *MenuOpt::getInstance()
 {
     // A function-local static is initialised once, also under concurrent first calls.
     static MenuOpt *const instance = new MenuOpt;
     return instance;
+}
+
+MenuOpt::MenuOpt(QObject *parent) : QObject(parent), manager(new QNetworkAccessManager(this))
+{
+    connect(manager, &QNetworkAccessManager::finished, this, &MenuOpt::onReplyFinished);
+}
+
+void MenuOpt::copyText(const QString &text)
+{
+    QGuiApplication::clipboard()->setText(text, QClipboard::Clipboard);
+}
+
+void MenuOpt::copyImage(const QString &imageUrl)
+{
+    downloadImage(imageUrl, Action::Copy);
+}
+
+void MenuOpt::saveImage(const QString &imageUrl)
+{
+    downloadImage(imageUrl, Action::Save);
+}
+
+void MenuOpt::downloadImage(const QString &imageUrl, Action action)
+{
+    for (const Download &download : std::as_const(downloads)) {
+        if (download.imageUrl == imageUrl) {
+            qDebug().noquote() << "The same image is being downloaded. Please try again later!";
+            return;
+        }
+    }
+
+    QNetworkReply *reply = manager->get(QNetworkRequest(QUrl(imageUrl, QUrl::TolerantMode)));
+    downloads.insert(reply, Download { imageUrl, action });
+}
+
+void MenuOpt::onReplyFinished(QNetworkReply *reply)
+{
+    const Download download = downloads.take(reply);
+    if (reply->error() == QNetworkReply::NoError)
+        deliver(QImage::fromData(reply->readAll()), download.action);
+    // Released only now: a save dialog's nested event loop would otherwise delete
+    // the reply while the network manager is still announcing its end.
+    reply->deleteLater();
+}
+
+void MenuOpt::deliver(const QImage &image, Action action)
+{
+    if (image.isNull())
+        return;
+    qDebug().noquote() << "Image downloaded successfully!";
+
+    switch (action) {
+    case Action::Copy:
+        QGuiApplication::clipboard()->setPixmap(QPixmap::fromImage(image), QClipboard::Clipboard);
+        qDebug().noquote() << "The image has been copied to the clipboard!";
+        break;
+    case Action::Save:
+        saveToFile(image);
+        break;
+    }
+}
+
+void MenuOpt::saveToFile(const QImage &image)
+{
+    QString folder = AppDir::filePath(QStringLiteral("下载"));
+    if (!QDir().mkpath(folder))
+        folder = QDir::homePath();
+
+    // The dialog waits in a nested event loop; other downloads may finish meanwhile,
+    // which is why the picture is held here rather than in the object.
+    const QString path = QFileDialog::getSaveFileName(
+            nullptr, QStringLiteral("保存图片"), QDir(folder).absoluteFilePath(QStringLiteral("image.png")),
+            QStringLiteral("Images (*.png *.jpg *.bmp)"));
+    if (path.isEmpty())
+        return;
+
+    const QString format = QFileInfo(path).suffix().toLower();
+    if (format != QLatin1String("png") && format != QLatin1String("jpg") && format != QLatin1String("bmp"))
+        return;
+    if (!image.save(path, format.toLatin1().constData()))
+        return;
+
+    qDebug().noquote() << "The image has been saved to:" << path;
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
 }

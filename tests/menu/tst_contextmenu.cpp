@@ -1,0 +1,253 @@
+#include "filedialoguser.h"
+#include "testenvironment.h"
+#include "testhttpserver.h"
+#include "testwindow.h"
+
+#include <QApplication>
+#include <QBuffer>
+#include <QClipboard>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QtQuickTest/quicktest.h>
+#include <QtTest>
+#include <QtWebEngineQuick>
+
+namespace {
+
+QByteArray png(QRgb colour)
+{
+    QImage image(16, 8, QImage::Format_RGB32);
+    image.fill(colour);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "png");
+    return bytes;
+}
+
+// Every element sits at a known place, so that a click can aim at it.
+const QByteArray page =
+        "<!doctype html><html><head><meta charset=\"utf-8\"><title>menu page</title><style>"
+        "body { margin: 0 } .box { position: absolute; left: 0; width: 200px; height: 60px; display: block; "
+        "margin: 0 }"
+        "</style></head><body>"
+        "<p class=\"box\" style=\"top: 0\">plain words</p>"
+        "<a class=\"box\" style=\"top: 80px\" href=\"/linked\">a link</a>"
+        "<img class=\"box\" style=\"top: 160px\" src=\"/red.png\">"
+        "<a class=\"box\" style=\"top: 240px\" href=\"/wrapped\">"
+        "<img style=\"display: block; width: 200px; height: 60px\" src=\"/blue.png\"></a>"
+        "<video class=\"box\" style=\"top: 320px; background: black\" src=\"/clip.webm\"></video>"
+        "<script>onload = () => fetch('/ready')</script>"
+        "</body></html>";
+
+const QPoint plainSpot(100, 30);
+const QPoint linkSpot(20, 90);
+const QPoint imageSpot(100, 190);
+const QPoint imageLinkSpot(100, 270);
+const QPoint videoSpot(100, 350);
+
+const QString reload = QStringLiteral("重新加载");
+const QString copyLink = QStringLiteral("复制链接");
+const QString openLink = QStringLiteral("在新标签页打开链接");
+const QString copyImage = QStringLiteral("复制图片");
+const QString copyImageAddress = QStringLiteral("复制图片地址");
+const QString openImage = QStringLiteral("打开图片");
+const QString saveImage = QStringLiteral("保存图片");
+const QString loadingTitle = QStringLiteral("加载中...");
+
+} // namespace
+
+class TestContextMenu : public QObject
+{
+    Q_OBJECT
+
+private:
+    TestHttpServer server;
+    TemporaryAppDir appDir;
+    std::unique_ptr<TestWindow> window;
+
+    QQuickItem *view() const { return window->item(QStringLiteral("currentView")); }
+
+    QStringList entries() const
+    {
+        return window
+                ->eval(QStringLiteral("Array.from({ length: menu.count }, (_, i) => menu.itemAt(i).text)"))
+                .toStringList();
+    }
+
+    // Right-clicks the page of the selected tab at `spot` (view coordinates) and
+    // waits for the window's menu.
+    bool rightClick(const QPoint &spot) const
+    {
+        QTest::mouseClick(window->window(), Qt::RightButton, {}, TestWindow::inWindow(view(), spot));
+        return QTest::qWaitFor([this] { return window->eval(QStringLiteral("menu.opened")).toBool(); }, 10000)
+                && QQuickTest::qWaitForPolish(window->window());
+    }
+
+    void closeMenu() const
+    {
+        QTest::keyClick(window->window(), Qt::Key_Escape);
+        QVERIFY(QTest::qWaitFor([this] { return !window->eval(QStringLiteral("menu.visible")).toBool(); }));
+    }
+
+    void clickEntry(const QString &caption) const
+    {
+        const int index = entries().indexOf(caption);
+        QVERIFY2(index >= 0, qPrintable(caption));
+        QTest::mouseClick(window->window(), Qt::LeftButton, {},
+                          window->centreOf(QStringLiteral("menu.itemAt(%1)").arg(index)));
+    }
+
+    int tabCount() const { return window->eval(QStringLiteral("tabModel.count")).toInt(); }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(server.listen());
+        server.route("/page.html", TestHttpServer::Response::html(page));
+        server.route("/ready", TestHttpServer::Response::text("ok"));
+        server.route("/red.png", TestHttpServer::Response::text(png(qRgb(220, 0, 0)), "image/png"));
+        server.route("/blue.png", TestHttpServer::Response::text(png(qRgb(0, 0, 220)), "image/png"));
+        server.route("/linked", TestHttpServer::Response::html("<p>linked</p>"));
+        server.route("/wrapped", TestHttpServer::Response::html("<p>wrapped</p>"));
+
+        window = std::make_unique<TestWindow>(server.url(QStringLiteral("/page.html")));
+        QVERIFY(window->isLoaded());
+        QVERIFY(window->waitForCurrentView());
+        QTRY_COMPARE_WITH_TIMEOUT(server.requestsFor("/ready").count(), 1, 20000);
+    }
+
+    void cleanup()
+    {
+        closeMenu();
+        window->eval(QStringLiteral("navBar.currentIndex = 0"));
+    }
+
+    void entriesFollowWhatIsUnderThePointer_data()
+    {
+        QTest::addColumn<QPoint>("spot");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("plain content") << plainSpot << QStringList { reload };
+        QTest::newRow("link") << linkSpot << QStringList { reload, copyLink, openLink };
+        QTest::newRow("image") << imageSpot
+                               << QStringList { reload, copyImage, copyImageAddress, openImage, saveImage };
+        QTest::newRow("image inside a link")
+                << imageLinkSpot << QStringList { reload,           copyLink,  openLink, copyImage,
+                                                  copyImageAddress, openImage, saveImage };
+        QTest::newRow("video") << videoSpot << QStringList { reload };
+    }
+
+    void entriesFollowWhatIsUnderThePointer()
+    {
+        QFETCH(QPoint, spot);
+        QFETCH(QStringList, expected);
+        QVERIFY(rightClick(spot));
+        QCOMPARE(entries(), expected);
+        // The menu appears at the pointer, below the bar above the pages.
+        const QPoint pointer = TestWindow::inWindow(view(), spot);
+        QCOMPARE(window->eval(QStringLiteral("menu.x")).toInt(), pointer.x());
+        QCOMPARE(window->eval(QStringLiteral("menu.y")).toInt(), pointer.y());
+        QCOMPARE(pointer.y(), spot.y() + 41);
+    }
+
+    void reopeningShowsOnlyTheNewEntries()
+    {
+        QVERIFY(rightClick(imageLinkSpot));
+        QCOMPARE(entries().count(), 7);
+        closeMenu();
+        QVERIFY(rightClick(linkSpot));
+        QCOMPARE(entries(), QStringList({ reload, copyLink, openLink }));
+        // Right-clicking elsewhere while the menu is open also starts afresh.
+        QVERIFY(rightClick(plainSpot));
+        QTRY_COMPARE(entries(), QStringList({ reload }));
+    }
+
+    void requestWithoutLinkOrMedia()
+    {
+        window->eval(QStringLiteral("menu.request = ({}); menu.updateMenuItems()"));
+        QCOMPARE(entries(), QStringList({ reload }));
+        window->eval(QStringLiteral("menu.request = ({ mediaUrl: \"http://x.test/a.png\", mediaType: "
+                                    "ContextMenuRequest.MediaTypeVideo }); menu.updateMenuItems()"));
+        QCOMPARE(entries(), QStringList({ reload }));
+    }
+
+    void openingInANewTab_data()
+    {
+        QTest::addColumn<QPoint>("spot");
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<QString>("path");
+        QTest::newRow("link") << linkSpot << openLink << QStringLiteral("/linked");
+        QTest::newRow("image") << imageLinkSpot << openImage << QStringLiteral("/blue.png");
+    }
+
+    void openingInANewTab()
+    {
+        QFETCH(QPoint, spot);
+        QFETCH(QString, caption);
+        QFETCH(QString, path);
+        const int before = tabCount();
+        QVERIFY(rightClick(spot));
+        clickEntry(caption);
+
+        QCOMPARE(tabCount(), before + 1);
+        QCOMPARE(window->eval(QStringLiteral("tabModel.get(tabModel.count - 1).title")).toString(),
+                 loadingTitle);
+        QCOMPARE(window->eval(QStringLiteral("navBar.currentIndex")).toInt(), before);
+        QCOMPARE(window->eval(QStringLiteral("String(tabModel.get(tabModel.count - 1).url)")).toString(),
+                 server.url(path).toString());
+        QTRY_COMPARE(server.requestsFor(path.toUtf8()).count() > 0, true);
+        QTRY_VERIFY(!window->eval(QStringLiteral("menu.visible")).toBool());
+    }
+
+    void copyingAddresses_data()
+    {
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<QString>("path");
+        QTest::newRow("link") << copyLink << QStringLiteral("/wrapped");
+        QTest::newRow("image address") << copyImageAddress << QStringLiteral("/blue.png");
+    }
+
+    void copyingAddresses()
+    {
+        QFETCH(QString, caption);
+        QFETCH(QString, path);
+        QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+        QVERIFY(rightClick(imageLinkSpot));
+        clickEntry(caption);
+        QCOMPARE(QGuiApplication::clipboard()->text(), server.url(path).toString());
+    }
+
+    void copyingTheImage()
+    {
+        QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+        server.clearRequests();
+        QVERIFY(rightClick(imageSpot));
+        clickEntry(copyImage);
+        QTRY_COMPARE(QGuiApplication::clipboard()->image().size(), QSize(16, 8));
+        QCOMPARE(QGuiApplication::clipboard()->image().pixel(3, 3), qRgb(220, 0, 0));
+        QCOMPARE(server.requestsFor("/red.png").count(), 1);
+    }
+
+    void savingTheImageAsksForAName()
+    {
+        FileDialogUser user { QString() };
+        QVERIFY(rightClick(imageSpot));
+        clickEntry(saveImage);
+        QTRY_COMPARE(user.shown, 1);
+        QCOMPARE(user.seen.title, saveImage);
+        QCOMPARE(user.seen.folder, appDir.filePath(QStringLiteral("下载")));
+    }
+
+    void reloadingTheSelectedPage()
+    {
+        server.clearRequests();
+        QVERIFY(rightClick(plainSpot));
+        clickEntry(reload);
+        QTRY_COMPARE(server.requestsFor("/page.html").count(), 1);
+        QVERIFY(window->waitForCurrentView());
+    }
+};
+
+FENESTRA_TEST_MAIN(TestContextMenu)
+
+#include "tst_contextmenu.moc"
