@@ -1,16 +1,17 @@
-#include "app/appinit.h"
 #include "argrecorder.h"
 #include "config/config.h"
 #include "testenvironment.h"
 #include "testhttpserver.h"
+#include "windowharness.h"
 
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFileInfo>
-#include <QQmlApplicationEngine>
 #include <QWebChannel>
 #include <QtTest>
 #include <QtWebEngineQuick>
+
+#include <memory>
 
 using Response = TestHttpServer::Response;
 
@@ -80,14 +81,11 @@ private:
     TemporaryAppDir appDir;
     TestHttpServer server;
     ArgRecorder recorder;
-    QQmlApplicationEngine *engine = nullptr;
+    std::unique_ptr<WindowHarness> window;
     QList<QUrl> opened;
     const QByteArray slowFile = QByteArray(200 * 1024, 's');
 
-    QObject *currentView() const
-    {
-        return engine->rootObjects().value(0)->property("currentView").value<QObject *>();
-    }
+    QObject *currentView() const { return window->eval(QStringLiteral("currentView")).value<QObject *>(); }
 
     // What the current view's channel offers its page.
     QStringList publishedObjects() const
@@ -176,14 +174,11 @@ private Q_SLOTS:
         server.route("/report", Response::text("ok"));
 
         // The company server is this test server under the name "localhost".
-        QVERIFY(appDir.write(QStringLiteral("config.dll"),
-                             "<hallinfo><server url=\"localhost:" + QByteArray::number(server.port())
-                                     + "\" path=\"register\"/><app name=\"\"/></hallinfo>"));
         QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "openedByDesktop");
-
-        engine = new QQmlApplicationEngine(this);
-        AppInit::getInstance()->init(engine);
-        AppInit::getInstance()->loadWindow(engine);
+        window = std::make_unique<WindowHarness>("<hallinfo><server url=\"localhost:"
+                                                 + QByteArray::number(server.port())
+                                                 + "\" path=\"register\"/><app name=\"\"/></hallinfo>");
+        QVERIFY(window->isLoaded());
         QVERIFY(currentView());
     }
 
@@ -192,7 +187,7 @@ private Q_SLOTS:
     void cleanupTestCase()
     {
         QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
-        delete engine;
+        window.reset();
     }
 
     void trustedPageUsesTheBridge()

@@ -1,7 +1,7 @@
 #include "filedialoguser.h"
 #include "testenvironment.h"
 #include "testhttpserver.h"
-#include "testwindow.h"
+#include "windowharness.h"
 
 #include <QApplication>
 #include <QBuffer>
@@ -64,7 +64,7 @@ class TestContextMenu : public QObject
 private:
     TestHttpServer server;
     TemporaryAppDir appDir;
-    std::unique_ptr<TestWindow> window;
+    std::unique_ptr<WindowHarness> window;
 
     QQuickItem *view() const { return window->item(QStringLiteral("currentView")); }
 
@@ -79,7 +79,7 @@ private:
     // waits for the window's menu.
     bool rightClick(const QPoint &spot) const
     {
-        QTest::mouseClick(window->window(), Qt::RightButton, {}, TestWindow::inWindow(view(), spot));
+        QTest::mouseClick(window->window(), Qt::RightButton, {}, WindowHarness::inWindow(view(), spot));
         return QTest::qWaitFor([this] { return window->eval(QStringLiteral("menu.opened")).toBool(); }, 10000)
                 && QQuickTest::qWaitForPolish(window->window());
     }
@@ -111,7 +111,7 @@ private Q_SLOTS:
         server.route("/linked", TestHttpServer::Response::html("<p>linked</p>"));
         server.route("/wrapped", TestHttpServer::Response::html("<p>wrapped</p>"));
 
-        window = std::make_unique<TestWindow>(server.url(QStringLiteral("/page.html")));
+        window = std::make_unique<WindowHarness>(server.url(QStringLiteral("/page.html")));
         QVERIFY(window->isLoaded());
         QVERIFY(window->waitForCurrentView());
         QTRY_COMPARE_WITH_TIMEOUT(server.requestsFor("/ready").count(), 1, 20000);
@@ -144,7 +144,7 @@ private Q_SLOTS:
         QVERIFY(rightClick(spot));
         QCOMPARE(entries(), expected);
         // The menu appears at the pointer, below the bar above the pages.
-        const QPoint pointer = TestWindow::inWindow(view(), spot);
+        const QPoint pointer = WindowHarness::inWindow(view(), spot);
         QCOMPARE(window->eval(QStringLiteral("menu.x")).toInt(), pointer.x());
         QCOMPARE(window->eval(QStringLiteral("menu.y")).toInt(), pointer.y());
         QCOMPARE(pointer.y(), spot.y() + 41);

@@ -2,7 +2,7 @@
 #include "filedialoguser.h"
 #include "testenvironment.h"
 #include "testhttpserver.h"
-#include "testwindow.h"
+#include "windowharness.h"
 
 #include <QApplication>
 #include <QJsonArray>
@@ -57,13 +57,13 @@ private:
     TestHttpServer server;
     TemporaryAppDir appDir;
     QString programDir; // has characters that a file URL has to escape
-    std::unique_ptr<TestWindow> window;
+    std::unique_ptr<WindowHarness> window;
     FileDialogUser user { QString() };
 
     void click(const QPoint &spot) const
     {
         QQuickItem *view = window->item(QStringLiteral("currentView"));
-        QTest::mouseClick(window->window(), Qt::LeftButton, {}, TestWindow::inWindow(view, spot));
+        QTest::mouseClick(window->window(), Qt::LeftButton, {}, WindowHarness::inWindow(view, spot));
     }
 
     // What the page reported for `chooser` since the last call, as "names=..." etc.
@@ -110,7 +110,7 @@ private Q_SLOTS:
         server.route("/choosers.html", TestHttpServer::Response::html(page));
         server.route("/ready", TestHttpServer::Response::text("ok"));
         server.route("/report", TestHttpServer::Response::text("ok"));
-        window = std::make_unique<TestWindow>(server.url(QStringLiteral("/choosers.html")));
+        window = std::make_unique<WindowHarness>(server.url(QStringLiteral("/choosers.html")));
         QVERIFY(window->isLoaded());
         QVERIFY(window->waitForCurrentView());
         QTRY_COMPARE_WITH_TIMEOUT(server.requestsFor("/ready").count(), 1, 20000);

@@ -1,14 +1,10 @@
 // The bar in the real window: start-up reads a config.dll that points at a
 // loopback page, and the test drives the bar with the mouse.
-#include "app/appinit.h"
 #include "testenvironment.h"
 #include "testhttpserver.h"
+#include "windowharness.h"
 
 #include <QApplication>
-#include <QQmlApplicationEngine>
-#include <QQmlContext>
-#include <QQmlExpression>
-#include <QQuickItem>
 #include <QQuickWindow>
 #include <QSignalSpy>
 #include <QWheelEvent>
@@ -34,9 +30,9 @@ private slots:
     void closingTheLastTabQuits();
 
 private:
-    QVariant eval(const QString &expression);
+    QVariant eval(const QString &expression) { return m_harness->eval(expression); }
     qreal number(const QString &expression) { return eval(expression).toReal(); }
-    QPoint centre(const QString &item);
+    QPoint centre(const QString &item) { return m_harness->centreOf(item); }
     void click(const QString &item);
     void keepTabs(int count);
     void addBlankTabs(int count);
@@ -44,25 +40,9 @@ private:
 
     TestHttpServer m_server;
     std::unique_ptr<TemporaryAppDir> m_appDir;
-    std::unique_ptr<QQmlApplicationEngine> m_engine;
+    std::unique_ptr<WindowHarness> m_harness;
     QQuickWindow *m_window = nullptr;
 };
-
-QVariant TestNavBarWindow::eval(const QString &expression)
-{
-    QQmlExpression e(qmlContext(m_window), m_window, expression);
-    const QVariant value = e.evaluate();
-    if (e.hasError())
-        qWarning() << expression << e.error().toString();
-    return value;
-}
-
-QPoint TestNavBarWindow::centre(const QString &item)
-{
-    return eval(QStringLiteral("%1.mapToItem(null, %1.width / 2, %1.height / 2)").arg(item))
-            .toPointF()
-            .toPoint();
-}
 
 void TestNavBarWindow::click(const QString &item)
 {
@@ -103,17 +83,10 @@ void TestNavBarWindow::initTestCase()
     QVERIFY(m_server.listen());
 
     m_appDir = std::make_unique<TemporaryAppDir>();
-    const QByteArray config = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<hallinfo>\n    <server url=\""
-            + m_server.url(QStringLiteral("/start")).toEncoded() + "\" path=\"register\"/>\n</hallinfo>\n";
-    QVERIFY(m_appDir->write(QStringLiteral("config.dll"), config));
-
-    m_engine = std::make_unique<QQmlApplicationEngine>();
+    m_harness = std::make_unique<WindowHarness>(m_server.url(QStringLiteral("/start")));
     // The engine's quit would end the application; the last test watches for it instead.
-    QObject::disconnect(m_engine.get(), &QQmlEngine::quit, QCoreApplication::instance(), nullptr);
-    AppInit::getInstance()->init(m_engine.get());
-    AppInit::getInstance()->loadWindow(m_engine.get());
-    QCOMPARE(m_engine->rootObjects().size(), 1);
-    m_window = qobject_cast<QQuickWindow *>(m_engine->rootObjects().first());
+    QObject::disconnect(m_harness->engine(), &QQmlEngine::quit, QCoreApplication::instance(), nullptr);
+    m_window = m_harness->window();
     QVERIFY(m_window);
     QVERIFY(QTest::qWaitForWindowExposed(m_window));
     QTRY_COMPARE_WITH_TIMEOUT(eval(QStringLiteral("tabModel.get(0).title")).toString(),
@@ -122,7 +95,7 @@ void TestNavBarWindow::initTestCase()
 
 void TestNavBarWindow::cleanupTestCase()
 {
-    m_engine.reset();
+    m_harness.reset();
     m_appDir.reset();
 }
 
@@ -327,7 +300,7 @@ void TestNavBarWindow::closingRemovesOneTabAndItsView()
 void TestNavBarWindow::closingTheLastTabQuits()
 {
     keepTabs(1);
-    QSignalSpy quit(m_engine.get(), &QQmlEngine::quit);
+    QSignalSpy quit(m_harness->engine(), &QQmlEngine::quit);
     QTest::mouseClick(m_window, Qt::LeftButton, Qt::NoModifier,
                       eval(QStringLiteral("navBar.itemAt(0).mapToItem(null, 109, 20)")).toPointF().toPoint());
     QTRY_COMPARE(quit.count(), 1);

@@ -1,6 +1,6 @@
 #include "config/config.h"
 #include "filesizelimit.h"
-#include "messagecapture.h"
+#include "logcapture.h"
 #include "net/mynetwork.h"
 #include "testenvironment.h"
 #include "testhttpserver.h"
@@ -114,18 +114,18 @@ private Q_SLOTS:
         const QByteArray document = configDocument(serverPath, QStringLiteral("0"), QStringLiteral("v1"));
         start(dir, document);
 
-        MessageCapture messages;
+        LogCapture messages;
         config->checkCodeVersion();
 
         const QList<TestHttpServer::Request> requests = index.requests();
         if (query.isEmpty()) {
             QVERIFY(requests.isEmpty());
-            QVERIFY(messages.debugLines().isEmpty());
+            QVERIFY(messages.lines().isEmpty());
         } else {
             QCOMPARE(requests.size(), 1);
             QCOMPARE(requests[0].method, QByteArray("GET"));
             QCOMPARE(requests[0].target, indexPath + '?' + query);
-            QCOMPARE(messages.debugLines(),
+            QCOMPARE(messages.lines(),
                      QStringList { "runcmd http: " + index.url(QString::fromLatin1(indexPath)).toString()
                                    + '?' + QString::fromLatin1(query) });
 
@@ -348,9 +348,9 @@ private Q_SLOTS:
         probe.close();
         useIndexAt(QStringLiteral("127.0.0.1:%1/appindex/index.php").arg(port));
 
-        MessageCapture messages;
+        LogCapture messages;
         config->checkCodeVersion();
-        QCOMPARE(messages.debugLines(),
+        QCOMPARE(messages.lines(),
                  QStringList { QStringLiteral("runcmd http: http://127.0.0.1:%1/appindex/index.php"
                                               "?r=register/codeVersion&server_path=acme")
                                        .arg(port) });

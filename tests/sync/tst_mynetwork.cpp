@@ -1,4 +1,4 @@
-#include "messagecapture.h"
+#include "logcapture.h"
 #include "net/mynetwork.h"
 #include "testenvironment.h"
 #include "testhttpserver.h"
@@ -63,12 +63,12 @@ private Q_SLOTS:
 
     void emptyKeyYieldsNothing()
     {
-        MessageCapture messages;
+        LogCapture messages;
         QCOMPARE(MyNetwork::getInstance(QString()), nullptr);
-        QCOMPARE(messages.debugLines(),
+        QCOMPARE(messages.lines(),
                  QStringList { QStringLiteral("MyNetwork::getInstance() error appKey can not be empty") });
         QCOMPARE(MyNetwork::getInstance(QString()), nullptr);
-        QCOMPARE(messages.debugLines().size(), 2);
+        QCOMPARE(messages.lines().size(), 2);
     }
 
     void baseUrl_data()
@@ -104,9 +104,9 @@ private Q_SLOTS:
         const QString base = server.url(QStringLiteral("/appindex/index.php")).toString();
         MyNetwork *client = clientFor(QStringLiteral("command"), base);
 
-        MessageCapture messages;
+        LogCapture messages;
         QCOMPARE(client->runCmd(QStringLiteral("?r=a/b&x=1")), QString::fromUtf8("{\"门\":1}"));
-        QCOMPARE(messages.debugLines(), QStringList { "runcmd http: " + base + "?r=a/b&x=1" });
+        QCOMPARE(messages.lines(), QStringList { "runcmd http: " + base + "?r=a/b&x=1" });
 
         const QList<TestHttpServer::Request> requests = server.requests();
         QCOMPARE(requests.size(), 1);

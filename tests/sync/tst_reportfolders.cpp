@@ -1,4 +1,4 @@
-#include "messagecapture.h"
+#include "logcapture.h"
 #include "sync/reportfolders.h"
 #include "testenvironment.h"
 
@@ -83,10 +83,10 @@ private Q_SLOTS:
             }
         }
 
-        MessageCapture messages;
+        LogCapture messages;
         switchReportFolders();
         QCOMPARE(tree(dir.path()), expected);
-        QCOMPARE(messages.debugLines(), renameFails ? QStringList { "rename failed" } : QStringList());
+        QCOMPARE(messages.lines(), renameFails ? QStringList { "rename failed" } : QStringList());
     }
 };
 

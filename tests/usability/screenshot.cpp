@@ -1,15 +1,11 @@
 // Shows the window with the download list and the find bar on a page from the
 // loopback server and saves a picture of it: screenshot <file.png>.
 
-#include "app/appinit.h"
 #include "testenvironment.h"
 #include "testhttpserver.h"
+#include "windowharness.h"
 
 #include <QApplication>
-#include <QQmlApplicationEngine>
-#include <QQmlContext>
-#include <QQmlExpression>
-#include <QQuickItem>
 #include <QQuickWindow>
 #include <QtTest>
 #include <QtWebEngineQuick>
@@ -41,33 +37,24 @@ int main(int argc, char *argv[])
     server.route("/labels", labels.withHeader("Content-Disposition", "attachment; filename=\"labels.pdf\""));
 
     TemporaryAppDir appDir;
-    appDir.write(QStringLiteral("config.dll"),
-                 "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<hallinfo>\n    <server url=\""
-                         + server.url(QStringLiteral("/orders")).toEncoded()
-                         + "\" hid=\"0\" isoffline=\"0\" path=\"register\"/>\n</hallinfo>\n");
-
-    QQmlApplicationEngine engine;
-    AppInit::getInstance()->init(&engine);
-    AppInit::getInstance()->loadWindow(&engine);
-    auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0));
+    const WindowHarness harness(server.url(QStringLiteral("/orders")));
+    QQuickWindow *window = harness.window();
     if (!window)
         return 1;
-    const auto eval = [window](const QString &expression) {
-        return QQmlExpression(qmlContext(window), window, expression).evaluate();
-    };
-    QTest::qWaitFor([&] { return eval(QStringLiteral("currentView.title")).toString() == "订单列表"; },
-                    20000);
+    QTest::qWaitFor(
+            [&] { return harness.eval(QStringLiteral("currentView.title")).toString() == "订单列表"; },
+            20000);
 
     for (const char *link : { "a", "a", "b" }) {
-        eval(QStringLiteral("currentView.runJavaScript(\"document.getElementById('%1').click()\")")
-                     .arg(link));
+        harness.eval(QStringLiteral("currentView.runJavaScript(\"document.getElementById('%1').click()\")")
+                             .arg(link));
         QTest::qWait(800);
     }
-    eval(QStringLiteral("findBar.open()"));
+    harness.eval(QStringLiteral("findBar.open()"));
     QTest::qWait(200);
     QObject *field = window->findChild<QObject *>(QStringLiteral("findField"));
     field->setProperty("text", QStringLiteral("已发货"));
-    eval(QStringLiteral("findBar.find(false)"));
+    harness.eval(QStringLiteral("findBar.find(false)"));
     QTest::qWait(1500);
     return window->grabWindow().save(QString::fromLocal8Bit(argv[1])) ? 0 : 1;
 }

@@ -2,11 +2,11 @@
 // the loopback server: downloads, printing, find, zoom, crash recovery, full
 // screen and the dialogs that pages open.
 
-#include "app/appinit.h"
 #include "app/downloadlist.h"
 #include "app/pageprinter.h"
 #include "testenvironment.h"
 #include "testhttpserver.h"
+#include "windowharness.h"
 
 #include <QApplication>
 #include <QDir>
@@ -15,9 +15,6 @@
 #include <QJsonDocument>
 #include <QPdfDocument>
 #include <QPrinter>
-#include <QQmlApplicationEngine>
-#include <QQmlContext>
-#include <QQmlExpression>
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QStandardPaths>
@@ -25,6 +22,7 @@
 #include <QtWebEngineQuick>
 
 #include <csignal>
+#include <memory>
 
 namespace {
 
@@ -122,7 +120,7 @@ private Q_SLOTS:
     void fullScreenIsGrantedAndEscLeaves();
 
 private:
-    QVariant eval(const QString &expression);
+    QVariant eval(const QString &expression) { return m_harness->eval(expression); }
     QVariant runJavaScript(const QString &script);
     void load(const QString &path);
     void type(const QString &text);
@@ -133,8 +131,8 @@ private:
     int waitForDownload(int row);
 
     TestHttpServer m_server;
-    TemporaryAppDir *m_appDir = nullptr;
-    QQmlApplicationEngine *m_engine = nullptr;
+    std::unique_ptr<TemporaryAppDir> m_appDir;
+    std::unique_ptr<WindowHarness> m_harness;
     QQuickWindow *m_window = nullptr;
     DownloadList *m_downloads = nullptr;
     PagePrinter *m_printer = nullptr;
@@ -179,21 +177,12 @@ void TestUsability::initTestCase()
                 .withHeader("WWW-Authenticate", "Basic realm=\"orders\"");
     });
 
-    m_appDir = new TemporaryAppDir;
-    const QByteArray config = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<hallinfo>\n"
-                              "    <server url=\""
-            + m_server.url(QStringLiteral("/start")).toEncoded()
-            + "\" hid=\"0\" isoffline=\"0\" path=\"register\"/>\n"
-              "    <web port=\"80\"/>\n</hallinfo>\n";
-    QVERIFY(m_appDir->write(QStringLiteral("config.dll"), config));
     QDir(DownloadList::folder()).removeRecursively();
-
-    m_engine = new QQmlApplicationEngine;
-    m_engine->rootContext()->setContextProperty(QStringLiteral("probe"), &m_probe);
-    AppInit::getInstance()->init(m_engine);
-    AppInit::getInstance()->loadWindow(m_engine);
-    QCOMPARE(m_engine->rootObjects().size(), 1);
-    m_window = qobject_cast<QQuickWindow *>(m_engine->rootObjects().constFirst());
+    m_appDir = std::make_unique<TemporaryAppDir>();
+    m_harness = std::make_unique<WindowHarness>(
+            m_server.url(QStringLiteral("/start")),
+            WindowHarness::ContextProperties { { QStringLiteral("probe"), &m_probe } });
+    m_window = m_harness->window();
     QVERIFY(m_window);
     m_window->requestActivate();
     QVERIFY(QTest::qWaitForWindowActive(m_window));
@@ -205,29 +194,17 @@ void TestUsability::initTestCase()
 
 void TestUsability::cleanupTestCase()
 {
-    delete m_engine;
-    delete m_appDir;
-}
-
-QVariant TestUsability::eval(const QString &expression)
-{
-    QQmlExpression e(qmlContext(m_window), m_window, expression);
-    const QVariant value = e.evaluate();
-    if (e.hasError())
-        qWarning() << e.error().toString();
-    return value;
+    m_harness.reset();
+    m_appDir.reset();
 }
 
 QVariant TestUsability::runJavaScript(const QString &script)
 {
     const int before = m_probe.answers;
-    QQmlExpression e(qmlContext(m_window), m_window,
-                     QStringLiteral("currentView.runJavaScript(%1, function(r) { probe.put(r) })")
-                             .arg(QString::fromUtf8(
-                                          QJsonDocument(QJsonArray { script }).toJson(QJsonDocument::Compact))
-                                          .mid(1)
-                                          .chopped(1)));
-    e.evaluate();
+    eval(QStringLiteral("currentView.runJavaScript(%1, function(r) { probe.put(r) })")
+                 .arg(QString::fromUtf8(QJsonDocument(QJsonArray { script }).toJson(QJsonDocument::Compact))
+                              .mid(1)
+                              .chopped(1)));
     if (!QTest::qWaitFor([&] { return m_probe.answers > before; }, 10000))
         return QStringLiteral("<no answer>");
     return m_probe.result;
@@ -266,8 +243,8 @@ void TestUsability::press(Qt::Key key, Qt::KeyboardModifiers modifiers)
 void TestUsability::click(QQuickItem *target)
 {
     QVERIFY(target);
-    const QPointF centre = target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
-    QTest::mouseClick(m_window, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
+    QTest::mouseClick(m_window, Qt::LeftButton, Qt::NoModifier,
+                      WindowHarness::inWindow(target, QPointF(target->width() / 2, target->height() / 2)));
 }
 
 QQuickItem *TestUsability::item(const QString &objectName, QObject *under)

@@ -1,11 +1,8 @@
-#include "app/appinit.h"
 #include "testenvironment.h"
 #include "testhttpserver.h"
+#include "windowharness.h"
 
 #include <QApplication>
-#include <QQmlApplicationEngine>
-#include <QQmlContext>
-#include <QQmlExpression>
 #include <QQuickWindow>
 #include <QtTest>
 #include <QtWebEngineQuick>
@@ -30,17 +27,10 @@ class TestWindow : public QObject
 private:
     TestHttpServer server;
     std::unique_ptr<TemporaryAppDir> appDir;
-    std::unique_ptr<QQmlApplicationEngine> engine;
+    std::unique_ptr<WindowHarness> harness;
     QQuickWindow *window = nullptr;
 
-    QVariant eval(const QString &expression)
-    {
-        QQmlExpression e(qmlContext(window), window, expression);
-        const QVariant value = e.evaluate();
-        if (e.hasError())
-            qWarning() << e.error();
-        return value;
-    }
+    QVariant eval(const QString &expression) { return harness->eval(expression); }
 
     QString tabTitle(int row) { return eval(QStringLiteral("tabModel.get(%1).title").arg(row)).toString(); }
 
@@ -54,24 +44,20 @@ private Q_SLOTS:
         server.route("/app/popup", TestHttpServer::Response::html(page("Popup")));
         QVERIFY(server.listen());
 
+        // The start address is put together from the server, its port and the path.
         appDir = std::make_unique<TemporaryAppDir>();
-        QVERIFY(appDir->write("config.dll",
-                              QStringLiteral("<hallinfo><server url=\"localhost\" path=\"app\"/>"
-                                             "<web port=\"%1\"/></hallinfo>")
-                                      .arg(server.port())
-                                      .toUtf8()));
-
-        engine = std::make_unique<QQmlApplicationEngine>();
-        AppInit::getInstance()->init(engine.get());
-        AppInit::getInstance()->loadWindow(engine.get());
-        QCOMPARE(engine->rootObjects().size(), 1);
-        window = qobject_cast<QQuickWindow *>(engine->rootObjects().first());
+        harness = std::make_unique<WindowHarness>(
+                QStringLiteral("<hallinfo><server url=\"localhost\" path=\"app\"/>"
+                               "<web port=\"%1\"/></hallinfo>")
+                        .arg(server.port())
+                        .toUtf8());
+        window = harness->window();
         QVERIFY(window);
     }
 
     void cleanupTestCase()
     {
-        engine.reset();
+        harness.reset();
         appDir.reset();
     }
 

@@ -1,4 +1,4 @@
-#include "testwindow.h"
+#include "windowharness.h"
 
 #include "app/appdir.h"
 #include "app/appinit.h"
@@ -10,22 +10,32 @@
 #include <QQuickWindow>
 #include <QTest>
 
-TestWindow::TestWindow(const QUrl &startUrl)
+WindowHarness::WindowHarness(const QUrl &startUrl, const ContextProperties &properties)
+    : WindowHarness(startConfig(startUrl), properties)
+{ }
+
+WindowHarness::WindowHarness(const QByteArray &config, const ContextProperties &properties)
 {
-    // The sign-up form of the address stands for itself, so no index service is asked.
-    const QByteArray config = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<hallinfo>\n    <server url=\""
-            + startUrl.toEncoded() + "\" path=\"register\"/>\n</hallinfo>\n";
     QFile file(AppDir::filePath(QStringLiteral("config.dll")));
     if (!file.open(QIODevice::WriteOnly) || file.write(config) != config.size())
         return;
     file.close();
+    for (auto it = properties.cbegin(); it != properties.cend(); ++it)
+        m_engine.rootContext()->setContextProperty(it.key(), it.value());
     AppInit::getInstance()->init(&m_engine);
     AppInit::getInstance()->loadWindow(&m_engine);
-    if (!m_engine.rootObjects().isEmpty())
+    if (m_engine.rootObjects().size() == 1)
         m_root = m_engine.rootObjects().constFirst();
 }
 
-QVariant TestWindow::eval(const QString &expression) const
+// The sign-up form of the address stands for itself, so no index service is asked.
+QByteArray WindowHarness::startConfig(const QUrl &startUrl)
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<hallinfo>\n    <server url=\"" + startUrl.toEncoded()
+            + "\" path=\"register\"/>\n</hallinfo>\n";
+}
+
+QVariant WindowHarness::eval(const QString &expression) const
 {
     QQmlExpression qmlExpression(qmlContext(m_root), m_root, expression);
     const QVariant value = qmlExpression.evaluate();
@@ -34,17 +44,17 @@ QVariant TestWindow::eval(const QString &expression) const
     return value;
 }
 
-QQuickWindow *TestWindow::window() const
+QQuickWindow *WindowHarness::window() const
 {
     return qobject_cast<QQuickWindow *>(m_root);
 }
 
-QQuickItem *TestWindow::item(const QString &expression) const
+QQuickItem *WindowHarness::item(const QString &expression) const
 {
     return qobject_cast<QQuickItem *>(eval(expression).value<QObject *>());
 }
 
-bool TestWindow::waitForCurrentView() const
+bool WindowHarness::waitForCurrentView() const
 {
     return QTest::qWaitFor(
             [this] {
@@ -54,12 +64,12 @@ bool TestWindow::waitForCurrentView() const
             20000);
 }
 
-QPoint TestWindow::inWindow(QQuickItem *item, const QPointF &point)
+QPoint WindowHarness::inWindow(QQuickItem *item, const QPointF &point)
 {
     return item->mapToScene(point).toPoint();
 }
 
-QPoint TestWindow::centreOf(const QString &itemExpression) const
+QPoint WindowHarness::centreOf(const QString &itemExpression) const
 {
     QQuickItem *target = item(itemExpression);
     return target ? inWindow(target, QPointF(target->width() / 2, target->height() / 2)) : QPoint();

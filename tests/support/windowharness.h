@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QPoint>
 #include <QQmlApplicationEngine>
 #include <QUrl>
@@ -8,15 +9,23 @@
 class QQuickItem;
 class QQuickWindow;
 
-// The real window, created in this process the way start-up creates it, with a
-// config.dll in the application directory that makes `startUrl` the first tab's
-// address.
-class TestWindow
+// The real window, created in this process the way start-up creates it, from a
+// config.dll that the harness writes into the application directory first.
+class WindowHarness
 {
 public:
-    explicit TestWindow(const QUrl &startUrl);
+    // Objects the window's QML context offers under their names, set before the window loads.
+    using ContextProperties = QHash<QString, QObject *>;
+
+    // A config.dll that makes `startUrl` the first tab's address.
+    explicit WindowHarness(const QUrl &startUrl, const ContextProperties &properties = {});
+    // A config.dll of the test's own making.
+    explicit WindowHarness(const QByteArray &config, const ContextProperties &properties = {});
+
+    static QByteArray startConfig(const QUrl &startUrl);
 
     bool isLoaded() const { return m_root != nullptr; }
+    QQmlApplicationEngine *engine() { return &m_engine; }
 
     // Evaluates a QML expression in the window document's own scope.
     QVariant eval(const QString &expression) const;
