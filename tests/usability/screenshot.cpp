@@ -41,9 +41,10 @@ int main(int argc, char *argv[])
     QQuickWindow *window = harness.window();
     if (!window)
         return 1;
-    QTest::qWaitFor(
-            [&] { return harness.eval(QStringLiteral("currentView.title")).toString() == "订单列表"; },
-            20000);
+    if (!QTest::qWaitFor(
+                [&] { return harness.eval(QStringLiteral("currentView.title")).toString() == "订单列表"; },
+                20000))
+        return 1;
 
     for (const char *link : { "a", "a", "b" }) {
         harness.eval(QStringLiteral("currentView.runJavaScript(\"document.getElementById('%1').click()\")")
