@@ -9,6 +9,8 @@
 #include <QUrl>
 #include <QWebEngineDownloadRequest>
 
+#include <utility>
+
 namespace {
 
 // Characters that no file name may hold on Windows, where the program runs.
@@ -37,7 +39,7 @@ DownloadList::DownloadList(QObject *parent) : QAbstractListModel(parent) { }
 
 DownloadList::~DownloadList()
 {
-    for (const Entry &entry : qAsConst(m_entries)) {
+    for (const Entry &entry : std::as_const(m_entries)) {
         if (entry.request)
             entry.request->disconnect(this);
     }
