@@ -20,22 +20,6 @@ ApplicationWindow {
         navBar.currentIndex = tabModel.count - 1
     }
 
-    width: 1024
-    height: 768
-    visible: true
-    visibility: Window.Maximized
-    title: qsTr("门窗软件管理")
-
-    Component.onCompleted: addTab(qsTr("加载中..."), Qt.resolvedUrl(addressRules.withScheme(config.getUrl())))
-
-    ListModel {
-        id: tabModel
-    }
-
-    MenuComponent {
-        id: menu
-    }
-
     // appDir is a plain local path ("C:/Program Files/x", "//server/x" or "/opt/x");
     // the dialogs take their starting folder as a file URL.
     function folderUrl(path) {
@@ -51,6 +35,22 @@ ApplicationWindow {
         const text = String(fileUrl)
         const path = decodeURIComponent(text.startsWith("file:///") ? text.slice(7) : text.replace(/^file:/, ""))
         return /^\/[A-Za-z]:/.test(path) ? path.slice(1) : path
+    }
+
+    width: 1024
+    height: 768
+    visible: true
+    visibility: Window.Maximized
+    title: qsTr("门窗软件管理")
+
+    Component.onCompleted: addTab(qsTr("加载中..."), Qt.resolvedUrl(addressRules.withScheme(config.getUrl())))
+
+    ListModel {
+        id: tabModel
+    }
+
+    MenuComponent {
+        id: menu
     }
 
     Platform.FileDialog {
