@@ -15,8 +15,10 @@ ApplicationWindow {
     property WebEngineView currentView: webEngineViewRepeater.count > navBar.currentIndex
                                         ? webEngineViewRepeater.itemAt(navBar.currentIndex) : null
 
+    // The address is kept as text: a list model fixes a role's type with its
+    // first row, and would drop an address of the other type.
     function addTab(title, url) {
-        tabModel.append({ "title": title, "url": url })
+        tabModel.append({ "title": title, "url": String(url) })
         navBar.currentIndex = tabModel.count - 1
     }
 

@@ -252,6 +252,22 @@ private Q_SLOTS:
         QVERIFY(!anyEffectOf(QStringLiteral("during")));
     }
 
+    // The page's channel goes with its tab while the download it asked for is
+    // still running; the download ends normally and nothing else is touched.
+    void closingTheTabDuringADownload()
+    {
+        const auto before = server.requestsFor("/files/slow.bin").size();
+        window->eval(QStringLiteral("addTab('download', '%1')").arg(trusted(QStringLiteral("/downloading"))));
+        QTRY_COMPARE_WITH_TIMEOUT(server.requestsFor("/files/slow.bin").size(), before + 1, 20000);
+
+        window->eval(QStringLiteral("tabModel.remove(tabModel.count - 1)"));
+        QTRY_COMPARE_WITH_TIMEOUT(server.openConnections(), 0, 20000);
+        QTest::qWait(1000);
+        QCOMPARE(appDir.read(QStringLiteral("dl/slow.bin")), slowFile);
+        QCOMPARE(window->eval(QStringLiteral("tabModel.count")).toInt(), 1);
+        QVERIFY(currentView());
+    }
+
     void trustComesBackWithATrustedPage()
     {
         currentView()->setProperty("url", untrusted(QStringLiteral("/self?m=before")));
