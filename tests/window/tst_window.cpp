@@ -102,6 +102,17 @@ private Q_SLOTS:
         QTRY_COMPARE(tabTitle(0), QStringLiteral("Start"));
     }
 
+    // The first row's address is a URL value; a later one given as text must
+    // open all the same.
+    void tabsOpenAddressesGivenAsText()
+    {
+        const int tabs = eval("tabModel.count").toInt();
+        eval(QStringLiteral("addTab('text', '%1')").arg(server.url("/app/popup", "localhost").toString()));
+        QCOMPARE(eval("tabModel.count").toInt(), tabs + 1);
+        QTRY_COMPARE(tabTitle(tabs), QStringLiteral("Popup"));
+        eval(QStringLiteral("tabModel.remove(%1)").arg(tabs));
+    }
+
     void f5ReloadsTheSelectedTabOnly()
     {
         eval("navBar.currentIndex = 1");
