@@ -160,6 +160,9 @@ void TestHttpServer::accept(QTcpServer *server)
         auto *connection = new Connection;
         connection->socket = socket;
         m_connections.append(connection);
+        // Timers of a late or dripped answer live on the socket and may still fire
+        // after the peer has gone, so the connection lasts as long as the socket.
+        connect(socket, &QObject::destroyed, [connection] { delete connection; });
         connect(socket, &QTcpSocket::readyRead, this, [this, connection] { readFrom(connection); });
         connect(socket, &QTcpSocket::bytesWritten, this, [this, connection] { sendMore(connection); });
         connect(socket, &QTcpSocket::disconnected, this, [this, connection] { close(connection); });
@@ -209,7 +212,8 @@ void TestHttpServer::readFrom(Connection *connection)
 void TestHttpServer::respond(Connection *connection, const Request &request)
 {
     const Response &response = connection->response;
-    if (response.delivery == Response::Delivery::Stall)
+    // A late answer finds the peer gone.
+    if (response.delivery == Response::Delivery::Stall || !m_connections.contains(connection))
         return;
 
     QByteArray head =
@@ -228,13 +232,11 @@ void TestHttpServer::respond(Connection *connection, const Request &request)
 
     if (response.delivery == Response::Delivery::Drip) {
         connection->dripTimer = new QTimer(connection->socket);
-        connect(connection->dripTimer, &QTimer::timeout, this, [this, connection] {
-            const Response &r = connection->response;
-            const qint64 chunk = qMin<qint64>(r.dripChunk, connection->bodyLimit - connection->bodySent);
-            if (chunk > 0) {
-                connection->socket->write(r.body.mid(connection->bodySent, chunk));
-                connection->bodySent += chunk;
-            }
+        connect(connection->dripTimer, &QTimer::timeout, connection->dripTimer, [connection] {
+            const qint64 chunk = qMin<qint64>(connection->response.dripChunk,
+                                              connection->bodyLimit - connection->bodySent);
+            if (chunk > 0)
+                connection->socket->write(nextBodyBlock(connection, chunk));
             if (connection->bodySent >= connection->bodyLimit) {
                 connection->dripTimer->stop();
                 connection->socket->disconnectFromHost();
@@ -253,27 +255,10 @@ void TestHttpServer::sendMore(Connection *connection)
     if (!connection->answering || connection->dripTimer
         || connection->response.delivery == Response::Delivery::Stall)
         return;
-    const Response &response = connection->response;
     QTcpSocket *socket = connection->socket;
-    while (connection->bodySent < connection->bodyLimit && socket->bytesToWrite() < sendBlock) {
-        const qint64 length = qMin(sendBlock, connection->bodyLimit - connection->bodySent);
-        QByteArray block;
-        if (response.generatedSize >= 0) {
-            block.reserve(length);
-            const qint64 pattern = qMax<qint64>(1, response.body.size());
-            const QByteArray unit = response.body.isEmpty() ? QByteArray("x") : response.body;
-            qint64 offset = connection->bodySent % pattern;
-            while (block.size() < length) {
-                const qint64 take = qMin(pattern - offset, length - block.size());
-                block.append(unit.constData() + offset, take);
-                offset = 0;
-            }
-        } else {
-            block = response.body.mid(connection->bodySent, length);
-        }
-        socket->write(block);
-        connection->bodySent += length;
-    }
+    while (connection->bodySent < connection->bodyLimit && socket->bytesToWrite() < sendBlock)
+        socket->write(
+                nextBodyBlock(connection, qMin(sendBlock, connection->bodyLimit - connection->bodySent)));
     if (connection->bodySent >= connection->bodyLimit && socket->bytesToWrite() == 0)
         socket->disconnectFromHost();
 }
@@ -283,7 +268,29 @@ void TestHttpServer::close(Connection *connection)
     if (!m_connections.removeOne(connection))
         return;
     connection->socket->disconnect(this);
+    if (connection->dripTimer)
+        connection->dripTimer->stop();
     connection->socket->abort();
     connection->socket->deleteLater();
-    delete connection;
+}
+
+QByteArray TestHttpServer::nextBodyBlock(Connection *connection, qint64 length)
+{
+    const Response &response = connection->response;
+    QByteArray block;
+    if (response.generatedSize >= 0) {
+        block.reserve(length);
+        const qint64 pattern = qMax<qint64>(1, response.body.size());
+        const QByteArray unit = response.body.isEmpty() ? QByteArray("x") : response.body;
+        qint64 offset = connection->bodySent % pattern;
+        while (block.size() < length) {
+            const qint64 take = qMin(pattern - offset, length - block.size());
+            block.append(unit.constData() + offset, take);
+            offset = 0;
+        }
+    } else {
+        block = response.body.mid(connection->bodySent, length);
+    }
+    connection->bodySent += length;
+    return block;
 }

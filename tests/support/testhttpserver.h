@@ -98,6 +98,8 @@ private:
     void respond(Connection *connection, const Request &request);
     void sendMore(Connection *connection);
     void close(Connection *connection);
+    // The next `length` bytes of the body, counted as sent.
+    static QByteArray nextBodyBlock(Connection *connection, qint64 length);
 
     QList<QTcpServer *> m_servers;
     QHash<QByteArray, Handler> m_routes;
