@@ -40,15 +40,16 @@ void PagePrinter::print(QObject *view)
         return;
 
     m_printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    m_view = view;
     Q_EMIT busyChanged();
-    if (!m_chooser(m_printer.get())) {
+    // The dialog waits in a nested event loop, in which the tab may go.
+    if (!m_chooser(m_printer.get()) || !m_view) {
         finish(false);
         return;
     }
 
     m_workDir = std::make_unique<QTemporaryDir>();
-    m_view = view;
-    if (!m_workDir->isValid() || !view) {
+    if (!m_workDir->isValid()) {
         finish(false);
         return;
     }

@@ -456,6 +456,27 @@ void TestUsability::declinedPrintPrintsNothing()
     QCOMPARE(asked, 1);
     QVERIFY(!QFile::exists(m_appDir->filePath(QStringLiteral("never.pdf"))));
     QVERIFY(!m_printer->isBusy());
+
+    // The tab closes while its print dialog is up.
+    eval(QStringLiteral("addTab('doomed', Qt.resolvedUrl('%1'))")
+                 .arg(m_server.url(QStringLiteral("/print")).toString()));
+    QTRY_COMPARE_WITH_TIMEOUT(eval("currentView.title").toString(), QStringLiteral("print"), 10000);
+    auto *doomed = eval(QStringLiteral("currentView")).value<QObject *>();
+    QVERIFY(doomed);
+    m_printer->setPrinterChooser([&](QPrinter *printer) {
+        printer->setOutputFormat(QPrinter::PdfFormat);
+        printer->setOutputFileName(m_appDir->filePath(QStringLiteral("never.pdf")));
+        eval(QStringLiteral("tabModel.remove(tabModel.count - 1); navBar.currentIndex = 0"));
+        // The dialog's own event loop, in which the view goes.
+        QTest::qWait(300);
+        return true;
+    });
+    m_printer->print(doomed);
+    QCOMPARE(finished.size(), 2);
+    QCOMPARE(finished.at(1).at(0).toBool(), false);
+    QTest::qWait(300);
+    QVERIFY(!QFile::exists(m_appDir->filePath(QStringLiteral("never.pdf"))));
+    QVERIFY(!m_printer->isBusy());
     m_printer->setPrinterChooser(nullptr);
 }
 
