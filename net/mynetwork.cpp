@@ -1,7 +1,8 @@
 #include "net/mynetwork.h"
 
+#include "net/replywait.h"
+
 #include <QDebug>
-#include <QEventLoop>
 #include <QMap>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -37,10 +38,7 @@ QString MyNetwork::runCmd(const QString &cmd, std::chrono::milliseconds transfer
     // Zero is the request's own default: no limit.
     request.setTransferTimeout(int(transferTimeout.count()));
     QNetworkReply *reply = get(request);
-    QEventLoop loop;
-    connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    if (!reply->isFinished())
-        loop.exec();
+    waitUntilFinished(reply);
 
     const QString body = QString::fromUtf8(reply->readAll());
     reply->deleteLater();

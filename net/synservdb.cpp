@@ -1,9 +1,9 @@
 #include "net/synservdb.h"
 
 #include "app/appdir.h"
+#include "net/replywait.h"
 
 #include <QDir>
-#include <QEventLoop>
 #include <QNetworkRequest>
 #include <QProgressDialog>
 
@@ -74,7 +74,7 @@ QString SynServDb::download(const QString &fUrl, const QString &dstDir, const QS
 
     cancelled = false;
     timer.start();
-    waitFor(reply);
+    waitUntilFinished(reply);
 
     if (cancelled) {
         discardFile();
@@ -91,7 +91,7 @@ QString SynServDb::download(const QString &fUrl, const QString &dstDir, const QS
 
     if (!callback.isEmpty()) {
         reply = manager.get(QNetworkRequest(QUrl(callback, QUrl::TolerantMode)));
-        waitFor(reply);
+        waitUntilFinished(reply);
     }
     return target;
 }
@@ -151,13 +151,4 @@ void SynServDb::closeProgressDialog()
     progressDialog->hide();
     delete progressDialog;
     progressDialog = nullptr;
-}
-
-void SynServDb::waitFor(QNetworkReply *watched)
-{
-    if (watched->isFinished())
-        return;
-    QEventLoop loop;
-    connect(watched, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    loop.exec();
 }

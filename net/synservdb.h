@@ -52,7 +52,6 @@ private:
     void writeArrivedData();
     void discardFile();
     void closeProgressDialog();
-    static void waitFor(QNetworkReply *watched);
 
     QNetworkAccessManager manager; // owns the replies
     const QString fileName;
