@@ -5,43 +5,18 @@ import QtWebEngine
 
 // User name and password for a site or proxy that asks for HTTP
 // authentication, one request at a time for all tabs.
-Dialog {
+RequestDialog {
     id: dialog
 
-    property var request: null
-    property var waiting: []
-
-    // Takes over a view's authenticationDialogRequested request.
-    function ask(newRequest) {
-        newRequest.accepted = true
-        waiting.push(newRequest)
-        if (!request)
-            showNext()
-    }
-
-    function showNext() {
-        request = waiting.length > 0 ? waiting.shift() : null
-        if (!request)
-            return
-        userField.text = ""
-        passwordField.text = ""
-        open()
-        userField.forceActiveFocus()
-    }
-
     objectName: "loginDialog"
-    parent: Overlay.overlay
-    anchors.centerIn: parent
-    modal: true
-    closePolicy: Popup.CloseOnEscape
     title: qsTr("需要登录")
 
-    onAccepted: request.dialogAccept(userField.text, passwordField.text)
-    onRejected: request.dialogReject()
-    onClosed: {
-        request = null
-        Qt.callLater(showNext)
+    onRequestShown: {
+        userField.text = ""
+        passwordField.text = ""
+        userField.forceActiveFocus()
     }
+    onAccepted: request.dialogAccept(userField.text, passwordField.text)
 
     GridLayout {
         columns: 2

@@ -5,44 +5,20 @@ import QtWebEngine
 
 // The alert(), confirm() and prompt() boxes of pages and the question before
 // leaving a page, one at a time for all tabs.
-Dialog {
+RequestDialog {
     id: dialog
 
-    property var request: null
-    property var waiting: []
     readonly property int kind: request ? request.type : JavaScriptDialogRequest.DialogTypeAlert
 
-    // Takes over a view's javaScriptDialogRequested request.
-    function ask(newRequest) {
-        newRequest.accepted = true
-        waiting.push(newRequest)
-        if (!request)
-            showNext()
-    }
+    objectName: "pageMessageDialog"
+    title: kind === JavaScriptDialogRequest.DialogTypeBeforeUnload ? qsTr("要离开此页面吗？") : qsTr("网页消息")
 
-    function showNext() {
-        request = waiting.length > 0 ? waiting.shift() : null
-        if (!request)
-            return
+    onRequestShown: {
         input.text = request.defaultText
-        open()
         if (kind === JavaScriptDialogRequest.DialogTypePrompt)
             input.forceActiveFocus()
     }
-
-    objectName: "pageMessageDialog"
-    parent: Overlay.overlay
-    anchors.centerIn: parent
-    modal: true
-    closePolicy: Popup.CloseOnEscape
-    title: kind === JavaScriptDialogRequest.DialogTypeBeforeUnload ? qsTr("要离开此页面吗？") : qsTr("网页消息")
-
     onAccepted: request.dialogAccept(input.text)
-    onRejected: request.dialogReject()
-    onClosed: {
-        request = null
-        Qt.callLater(showNext)
-    }
 
     ColumnLayout {
         spacing: 12
