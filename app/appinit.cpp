@@ -16,7 +16,7 @@
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QUrl>
-#include <QtQml>
+#include <QtQml/qqml.h>
 
 AppInit *AppInit::getInstance()
 {
