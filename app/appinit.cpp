@@ -1,13 +1,13 @@
 #include "app/appinit.h"
 
-#include "app/appdir.h"
-#include "app/deployment.h"
-#include "app/downloadlist.h"
-#include "app/pageprinter.h"
 #include "bridge/addressrules.h"
 #include "bridge/menuopt.h"
 #include "bridge/zxjavascript.h"
+#include "browser/downloadlist.h"
+#include "browser/pageprinter.h"
+#include "config/appdir.h"
 #include "config/config.h"
+#include "config/deployment.h"
 #include "net/mynetwork.h"
 #include "sync/reportfolders.h"
 

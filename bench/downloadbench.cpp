@@ -1,7 +1,7 @@
 // Downloads a 512 MiB file from a loopback server through SynServDb and, in the
 // same run, with curl, and prints both throughputs, their ratio and how much
 // SynServDb grew the process's peak memory.
-#include "app/appdir.h"
+#include "config/appdir.h"
 #include "net/synservdb.h"
 #include "testhttpserver.h"
 

@@ -1,7 +1,7 @@
 #include "bridge/addressrules.h"
 
-#include "app/deployment.h"
 #include "config/config.h"
+#include "config/deployment.h"
 
 #include <QRegularExpression>
 

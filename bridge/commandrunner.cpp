@@ -1,6 +1,6 @@
 #include "bridge/commandrunner.h"
 
-#include "app/appdir.h"
+#include "config/appdir.h"
 
 #include <QProcess>
 #include <QRegularExpression>

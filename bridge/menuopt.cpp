@@ -1,6 +1,6 @@
 #include "bridge/menuopt.h"
 
-#include "app/appdir.h"
+#include "config/appdir.h"
 
 #include <QClipboard>
 #include <QDebug>

@@ -1,7 +1,7 @@
 #include "config/config.h"
 
-#include "app/appdir.h"
-#include "app/deployment.h"
+#include "config/appdir.h"
+#include "config/deployment.h"
 
 #include <QDomDocument>
 #include <QDomElement>

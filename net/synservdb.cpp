@@ -1,6 +1,6 @@
 #include "net/synservdb.h"
 
-#include "app/appdir.h"
+#include "config/appdir.h"
 #include "net/replywait.h"
 
 #include <QDir>

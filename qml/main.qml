@@ -2,8 +2,6 @@ import QtQuick
 import QtQuick.Controls
 import QtQuick.Window
 import QtQuick.Layouts
-import Qt.labs.platform as Platform
-import QtWebChannel
 import QtWebEngine
 import Fenestra
 
@@ -22,23 +20,6 @@ ApplicationWindow {
         navBar.currentIndex = tabModel.count - 1
     }
 
-    // appDir is a plain local path ("C:/Program Files/x", "//server/x" or "/opt/x");
-    // the dialogs take their starting folder as a file URL.
-    function folderUrl(path) {
-        const encoded = path.split("/").map(encodeURIComponent).join("/").replace(/%3A/gi, ":")
-        const scheme = path.startsWith("//") ? "file:" : path.startsWith("/") ? "file://" : "file:///"
-        return scheme + encoded
-    }
-
-    // The dialogs answer with file URLs, while pages are handed local paths: the web
-    // engine does not decode a URL's escapes, so a space or a Chinese folder name
-    // would otherwise lead to a file that does not exist.
-    function localPath(fileUrl) {
-        const text = String(fileUrl)
-        const path = decodeURIComponent(text.startsWith("file:///") ? text.slice(7) : text.replace(/^file:/, ""))
-        return /^\/[A-Za-z]:/.test(path) ? path.slice(1) : path
-    }
-
     width: 1024
     height: 768
     visible: true
@@ -55,38 +36,9 @@ ApplicationWindow {
         id: menu
     }
 
-    Platform.FileDialog {
-        id: fileDialog
-
-        property var request: ({})
-
-        title: qsTr("选择文件")
-        folder: folderUrl(appDir)
-        onAccepted: request.dialogAccept(fileMode === Platform.FileDialog.OpenFiles
-                                         ? files.map(localPath) : [localPath(file)])
-        onRejected: request.dialogReject()
-    }
-
-    Platform.FolderDialog {
-        id: folderDialog
-
-        property var request: ({})
-
-        title: qsTr("选择文件夹")
-        folder: folderUrl(appDir)
-        onAccepted: request.dialogAccept([localPath(folder)])
-        onRejected: request.dialogReject()
-    }
-
-    Platform.FileDialog {
-        id: saveDialog
-
-        property var request: ({})
-
-        title: qsTr("保存文件")
-        folder: folderUrl(appDir)
-        onAccepted: request.dialogAccept([localPath(file)])
-        onRejected: request.dialogReject()
+    FileChooser {
+        id: fileChooser
+        startFolder: appDir
     }
 
     WebEngineProfile {
@@ -259,106 +211,17 @@ ApplicationWindow {
             id: webEngineViewRepeater
             model: tabModel
 
-            WebEngineView {
-                id: webEngineView
-
-                // Only pages of the company's server may reach the bridge. Others
-                // are connected to an empty channel, so even their own copy of the
-                // channel library finds nothing to call. The transport itself stays:
-                // taking it away while a bridge call waits (a download) would pull
-                // it from under that call.
-                property bool trusted: false
-
-                // Gives a trusted page its global `zx`.
-                readonly property string channelBootstrap: [
-                    "let script = document.createElement('script');",
-                    "script.src = 'qrc:/qtwebchannel/qwebchannel.js';",
-                    "script.onload = function() {",
-                    "new QWebChannel(qt.webChannelTransport, function(channel) {",
-                    "zx = channel.objects.zx;",
-                    "});",
-                    "};",
-                    "document.head.appendChild(script);"
-                ].join("\n")
-
+            PageView {
                 url: model.url
                 profile: webEngineProfile
-                webChannel: trusted ? webChannel : closedChannel
-
-                WebChannel {
-                    id: webChannel
-                    Component.onCompleted: registerObject("zx", zx)
-                }
-
-                WebChannel {
-                    id: closedChannel
-                }
-
-                // The channel goes before a new document can run and comes back
-                // once a trusted page has arrived; the address of the document
-                // that is showing decides.
-                onLoadingChanged: function(loadingInfo) {
-                    trusted = loadingInfo.status !== WebEngineView.LoadStartedStatus
-                            && addressRules.isTrusted(url)
-                    if (trusted && loadingInfo.status === WebEngineView.LoadSucceededStatus)
-                        runJavaScript(channelBootstrap)
-                }
-
+                contextMenu: menu
+                fileDialogs: fileChooser
+                printer: pagePrinter
+                messageDialog: pageMessageDialog
+                authenticationDialog: loginDialog
                 onTitleChanged: tabModel.setProperty(index, "title", title)
-                onNewWindowRequested: function(request) {
-                    addTab(qsTr("加载中..."), request.requestedUrl)
-                }
-                onContextMenuRequested: function(request) {
-                    request.accepted = true
-                    menu.request = request
-                    // The request's position is in view coordinates; the menu lives in
-                    // the window's content, where the views start below the top bar.
-                    const pointer = mapToItem(menu.parent, request.position.x, request.position.y)
-                    menu.x = pointer.x
-                    menu.y = pointer.y
-                    menu.open()
-                }
-                onFileDialogRequested: function(request) {
-                    let dialog = null
-                    switch (request.mode) {
-                    case FileDialogRequest.FileModeOpen:
-                        fileDialog.fileMode = Platform.FileDialog.OpenFile
-                        dialog = fileDialog
-                        break
-                    case FileDialogRequest.FileModeOpenMultiple:
-                        fileDialog.fileMode = Platform.FileDialog.OpenFiles
-                        dialog = fileDialog
-                        break
-                    case FileDialogRequest.FileModeUploadFolder:
-                        dialog = folderDialog
-                        break
-                    case FileDialogRequest.FileModeSave:
-                        saveDialog.fileMode = Platform.FileDialog.SaveFile
-                        dialog = saveDialog
-                        break
-                    }
-                    if (dialog) {
-                        dialog.request = request
-                        dialog.open()
-                    }
-                    // Unknown modes are left to the web engine's own dialog.
-                    request.accepted = dialog !== null
-                }
-
-                settings.fullScreenSupportEnabled: true
-                onFullScreenRequested: function(request) {
-                    request.accept()
-                }
-                onPrintRequested: pagePrinter.print(webEngineView)
-                onJavaScriptDialogRequested: function(request) {
-                    pageMessageDialog.ask(request)
-                }
-                onAuthenticationDialogRequested: function(request) {
-                    loginDialog.ask(request)
-                }
-
-                CrashNotice {
-                    view: webEngineView
+                onTabRequested: function(title, address) {
+                    addTab(title, address)
                 }
             }
         }

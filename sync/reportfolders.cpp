@@ -1,6 +1,6 @@
 #include "sync/reportfolders.h"
 
-#include "app/appdir.h"
+#include "config/appdir.h"
 
 #include <QDebug>
 #include <QDir>

@@ -1,7 +1,7 @@
-#include "app/deployment.h"
 #include "bridge/addressrules.h"
 #include "bridge/zxjavascript.h"
 #include "config/config.h"
+#include "config/deployment.h"
 #include "testenvironment.h"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
-#include "app/appdir.h"
 #include "argrecorder.h"
 #include "bridge/commandrunner.h"
 #include "bridge/zxjavascript.h"
+#include "config/appdir.h"
 #include "testenvironment.h"
 
 #include <QApplication>

@@ -1,5 +1,5 @@
-#include "app/appdir.h"
 #include "bridge/zxjavascript.h"
+#include "config/appdir.h"
 #include "filesizelimit.h"
 #include "net/synservdb.h"
 #include "testenvironment.h"

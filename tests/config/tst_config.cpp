@@ -1,6 +1,6 @@
-#include "app/appdir.h"
-#include "app/deployment.h"
+#include "config/appdir.h"
 #include "config/config.h"
+#include "config/deployment.h"
 #include "filesizelimit.h"
 #include "testenvironment.h"
 

@@ -1,4 +1,4 @@
-#include "app/appdir.h"
+#include "config/appdir.h"
 #include "filedialoguser.h"
 #include "testenvironment.h"
 #include "testhttpserver.h"
@@ -208,9 +208,10 @@ private Q_SLOTS:
         QFETCH(QString, url);
         const QString quoted =
                 QString::fromUtf8(QJsonDocument(QJsonArray { path }).toJson(QJsonDocument::Compact));
-        const QString toUrl = window->eval(QStringLiteral("folderUrl(%1[0])").arg(quoted)).toString();
+        const QString toUrl =
+                window->eval(QStringLiteral("fileChooser.folderUrl(%1[0])").arg(quoted)).toString();
         QCOMPARE(QUrl(toUrl), QUrl(url));
-        QCOMPARE(window->eval(QStringLiteral("localPath(Qt.resolvedUrl(%1))")
+        QCOMPARE(window->eval(QStringLiteral("fileChooser.localPath(Qt.resolvedUrl(%1))")
                                       .arg(QLatin1Char('"') + url + QLatin1Char('"')))
                          .toString(),
                  path);

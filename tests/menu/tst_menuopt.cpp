@@ -1,5 +1,5 @@
-#include "app/appdir.h"
 #include "bridge/menuopt.h"
+#include "config/appdir.h"
 #include "filedialoguser.h"
 #include "logcapture.h"
 #include "testenvironment.h"

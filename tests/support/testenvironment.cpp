@@ -1,6 +1,6 @@
 #include "testenvironment.h"
 
-#include "app/appdir.h"
+#include "config/appdir.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,10 +9,12 @@
 #include <unistd.h>
 
 namespace {
+// Removed when the test process ends, after the application object and the
+// web engine are gone.
 QTemporaryDir *homeDir()
 {
-    static QTemporaryDir *dir = new QTemporaryDir(QDir::tempPath() + QStringLiteral("/fenestra-home-XXXXXX"));
-    return dir;
+    static QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/fenestra-home-XXXXXX"));
+    return &dir;
 }
 } // namespace
 

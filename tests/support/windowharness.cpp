@@ -1,7 +1,7 @@
 #include "windowharness.h"
 
-#include "app/appdir.h"
 #include "app/appinit.h"
+#include "config/appdir.h"
 
 #include <QFile>
 #include <QQmlContext>

@@ -2,8 +2,8 @@
 // the loopback server: downloads, printing, find, zoom, crash recovery, full
 // screen and the dialogs that pages open.
 
-#include "app/downloadlist.h"
-#include "app/pageprinter.h"
+#include "browser/downloadlist.h"
+#include "browser/pageprinter.h"
 #include "testenvironment.h"
 #include "testhttpserver.h"
 #include "windowharness.h"

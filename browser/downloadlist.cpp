@@ -1,4 +1,4 @@
-#include "app/downloadlist.h"
+#include "browser/downloadlist.h"
 
 #include <QDesktopServices>
 #include <QDir>

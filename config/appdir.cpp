@@ -1,4 +1,4 @@
-#include "app/appdir.h"
+#include "config/appdir.h"
 
 #include <QCoreApplication>
 #include <QDir>

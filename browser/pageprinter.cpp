@@ -1,4 +1,4 @@
-#include "app/pageprinter.h"
+#include "browser/pageprinter.h"
 
 #include <QDebug>
 #include <QJSEngine>
