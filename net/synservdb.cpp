@@ -10,6 +10,15 @@
 #include <algorithm>
 #include <climits>
 
+namespace {
+// What the network may read ahead of the disk. Without a bound a server faster
+// than the disk fills memory with the whole file.
+constexpr qint64 readAheadBytes = 4 * 1024 * 1024;
+// The progress window repaints at most this often; repainting at every report
+// of a fast transfer costs more than the transfer itself.
+constexpr qint64 reportIntervalMs = 100;
+} // namespace
+
 SynServDb::SynServDb(const QString &fileName) : fileName(fileName)
 {
     qRegisterMetaType<QNetworkReply::NetworkError>("QNetworkReply::NetworkError");
@@ -60,6 +69,7 @@ QString SynServDb::download(const QString &fUrl, const QString &dstDir, const QS
         return {};
 
     reply = manager.get(QNetworkRequest(QUrl(fUrl, QUrl::TolerantMode)));
+    reply->setReadBufferSize(readAheadBytes);
     connect(reply, &QNetworkReply::errorOccurred, this, &SynServDb::netError);
     connect(reply, &QNetworkReply::readyRead, this, &SynServDb::writeArrivedData);
     connect(reply, &QNetworkReply::downloadProgress, this, &SynServDb::updateDataReadProgress);
@@ -73,6 +83,7 @@ QString SynServDb::download(const QString &fUrl, const QString &dstDir, const QS
     progressDialog->show();
 
     cancelled = false;
+    lastReportMs = -1;
     timer.start();
     waitUntilFinished(reply);
 
@@ -119,10 +130,14 @@ void SynServDb::updateDataReadProgress(qint64 bytesRead, qint64 totalBytes)
 {
     if (cancelled || !progressDialog)
         return;
+    const qint64 now = timer.elapsed();
+    if (lastReportMs >= 0 && now - lastReportMs < reportIntervalMs && bytesRead != totalBytes)
+        return;
+    lastReportMs = now;
     const auto [value, maximum] = progressValues(bytesRead, totalBytes);
     progressDialog->setMaximum(maximum);
     progressDialog->setValue(value);
-    progressDialog->setWindowTitle(speedTitle(bytesRead, timer.elapsed()));
+    progressDialog->setWindowTitle(speedTitle(bytesRead, now));
 }
 
 // The body goes to disk as it arrives, so that large files never sit in memory.

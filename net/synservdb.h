@@ -59,6 +59,8 @@ private:
     QProgressDialog *progressDialog = nullptr;
     bool cancelled = false;
     QElapsedTimer timer;
+    // Time of the last repaint of the progress window; -1 before the first report.
+    qint64 lastReportMs = -1;
     bool hasError = false;
     QSaveFile file;
 };

@@ -53,7 +53,7 @@ Item {
     }
     Shortcut {
         sequence: "Ctrl+P"
-        onActivated: if (actions.view) actions.printer.print(actions.view)
+        onActivated: if (actions.view) actions.printer.get().print(actions.view)
     }
     Shortcut {
         sequence: "Esc"

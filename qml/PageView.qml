@@ -7,7 +7,7 @@ import QtWebEngine
 WebEngineView {
     id: webEngineView
 
-    // What the window lends every tab.
+    // What the window lends every tab, each created on first use (OnDemand).
     property var contextMenu
     property var fileDialogs
     property var printer
@@ -59,28 +59,29 @@ WebEngineView {
     }
     onContextMenuRequested: function(request) {
         request.accepted = true
-        contextMenu.request = request
+        const menu = contextMenu.get()
+        menu.request = request
         // The request's position is in view coordinates; the menu lives in the
         // window's content, where the views start below the top bar.
-        const pointer = mapToItem(contextMenu.parent, request.position.x, request.position.y)
-        contextMenu.x = pointer.x
-        contextMenu.y = pointer.y
-        contextMenu.open()
+        const pointer = mapToItem(menu.parent, request.position.x, request.position.y)
+        menu.x = pointer.x
+        menu.y = pointer.y
+        menu.open()
     }
     onFileDialogRequested: function(request) {
-        fileDialogs.open(request)
+        fileDialogs.get().open(request)
     }
 
     settings.fullScreenSupportEnabled: true
     onFullScreenRequested: function(request) {
         request.accept()
     }
-    onPrintRequested: printer.print(webEngineView)
+    onPrintRequested: printer.get().print(webEngineView)
     onJavaScriptDialogRequested: function(request) {
-        messageDialog.ask(request)
+        messageDialog.get().ask(request)
     }
     onAuthenticationDialogRequested: function(request) {
-        authenticationDialog.ask(request)
+        authenticationDialog.get().ask(request)
     }
 
     CrashNotice {

@@ -32,13 +32,32 @@ ApplicationWindow {
         id: tabModel
     }
 
-    MenuComponent {
+    // Menus, dialogs and panels come into being when first used.
+    OnDemand {
         id: menu
+        sourceComponent: MenuComponent {}
     }
 
-    FileChooser {
+    OnDemand {
         id: fileChooser
-        startFolder: appDir
+        sourceComponent: FileChooser {
+            startFolder: appDir
+        }
+    }
+
+    OnDemand {
+        id: pagePrinter
+        sourceComponent: PagePrinter {}
+    }
+
+    OnDemand {
+        id: pageMessageDialog
+        sourceComponent: PageMessageDialog {}
+    }
+
+    OnDemand {
+        id: loginDialog
+        sourceComponent: LoginDialog {}
     }
 
     WebEngineProfile {
@@ -47,16 +66,8 @@ ApplicationWindow {
         persistentCookiesPolicy: WebEngineProfile.ForcePersistentCookies
         storageName: "loginInfo"
         onDownloadRequested: function(download) {
-            downloadList.accept(download)
+            downloads.get().list.accept(download)
         }
-    }
-
-    DownloadList {
-        id: downloadList
-    }
-
-    PagePrinter {
-        id: pagePrinter
     }
 
     PageActions {
@@ -227,27 +238,31 @@ ApplicationWindow {
         }
     }
 
-    FindBar {
+    OnDemand {
         id: findBar
-        view: currentView
         anchors.top: topRect.bottom
         anchors.right: parent.right
         anchors.topMargin: 8
         anchors.rightMargin: 24
+        sourceComponent: FindBar {
+            view: currentView
+        }
     }
 
-    DownloadsPanel {
-        list: downloadList
+    // Until the find bar exists, its keys create and open it; then it answers them itself.
+    Shortcut {
+        sequences: ["Ctrl+F", "F3", "Shift+F3"]
+        enabled: !findBar.active
+        onActivated: findBar.get().open()
+    }
+
+    OnDemand {
+        id: downloads
         anchors.bottom: parent.bottom
         anchors.right: parent.right
         anchors.margins: 16
-    }
-
-    PageMessageDialog {
-        id: pageMessageDialog
-    }
-
-    LoginDialog {
-        id: loginDialog
+        sourceComponent: DownloadsPanel {
+            list: DownloadList {}
+        }
     }
 }

@@ -71,7 +71,8 @@ private:
     QStringList entries() const
     {
         return window
-                ->eval(QStringLiteral("Array.from({ length: menu.count }, (_, i) => menu.itemAt(i).text)"))
+                ->eval(QStringLiteral(
+                        "Array.from({ length: menu.get().count }, (_, i) => menu.get().itemAt(i).text)"))
                 .toStringList();
     }
 
@@ -80,14 +81,16 @@ private:
     bool rightClick(const QPoint &spot) const
     {
         QTest::mouseClick(window->window(), Qt::RightButton, {}, WindowHarness::inWindow(view(), spot));
-        return QTest::qWaitFor([this] { return window->eval(QStringLiteral("menu.opened")).toBool(); }, 10000)
+        return QTest::qWaitFor([this] { return window->eval(QStringLiteral("menu.get().opened")).toBool(); },
+                               10000)
                 && QQuickTest::qWaitForPolish(window->window());
     }
 
     void closeMenu() const
     {
         QTest::keyClick(window->window(), Qt::Key_Escape);
-        QVERIFY(QTest::qWaitFor([this] { return !window->eval(QStringLiteral("menu.visible")).toBool(); }));
+        QVERIFY(QTest::qWaitFor(
+                [this] { return !window->eval(QStringLiteral("menu.get().visible")).toBool(); }));
     }
 
     void clickEntry(const QString &caption) const
@@ -95,7 +98,7 @@ private:
         const int index = entries().indexOf(caption);
         QVERIFY2(index >= 0, qPrintable(caption));
         QTest::mouseClick(window->window(), Qt::LeftButton, {},
-                          window->centreOf(QStringLiteral("menu.itemAt(%1)").arg(index)));
+                          window->centreOf(QStringLiteral("menu.get().itemAt(%1)").arg(index)));
     }
 
     int tabCount() const { return window->eval(QStringLiteral("tabModel.count")).toInt(); }
@@ -145,8 +148,8 @@ private Q_SLOTS:
         QCOMPARE(entries(), expected);
         // The menu appears at the pointer, below the bar above the pages.
         const QPoint pointer = WindowHarness::inWindow(view(), spot);
-        QCOMPARE(window->eval(QStringLiteral("menu.x")).toInt(), pointer.x());
-        QCOMPARE(window->eval(QStringLiteral("menu.y")).toInt(), pointer.y());
+        QCOMPARE(window->eval(QStringLiteral("menu.get().x")).toInt(), pointer.x());
+        QCOMPARE(window->eval(QStringLiteral("menu.get().y")).toInt(), pointer.y());
         QCOMPARE(pointer.y(), spot.y() + 41);
     }
 
@@ -164,10 +167,10 @@ private Q_SLOTS:
 
     void requestWithoutLinkOrMedia()
     {
-        window->eval(QStringLiteral("menu.request = ({}); menu.updateMenuItems()"));
+        window->eval(QStringLiteral("menu.get().request = ({}); menu.get().updateMenuItems()"));
         QCOMPARE(entries(), QStringList({ reload }));
-        window->eval(QStringLiteral("menu.request = ({ mediaUrl: \"http://x.test/a.png\", mediaType: "
-                                    "ContextMenuRequest.MediaTypeVideo }); menu.updateMenuItems()"));
+        window->eval(QStringLiteral("menu.get().request = ({ mediaUrl: \"http://x.test/a.png\", mediaType: "
+                                    "ContextMenuRequest.MediaTypeVideo }); menu.get().updateMenuItems()"));
         QCOMPARE(entries(), QStringList({ reload }));
     }
 
@@ -196,7 +199,7 @@ private Q_SLOTS:
         QCOMPARE(window->eval(QStringLiteral("String(tabModel.get(tabModel.count - 1).url)")).toString(),
                  server.url(path).toString());
         QTRY_COMPARE(server.requestsFor(path.toUtf8()).count() > 0, true);
-        QTRY_VERIFY(!window->eval(QStringLiteral("menu.visible")).toBool());
+        QTRY_VERIFY(!window->eval(QStringLiteral("menu.get().visible")).toBool());
     }
 
     void copyingAddresses_data()

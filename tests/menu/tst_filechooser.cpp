@@ -209,9 +209,9 @@ private Q_SLOTS:
         const QString quoted =
                 QString::fromUtf8(QJsonDocument(QJsonArray { path }).toJson(QJsonDocument::Compact));
         const QString toUrl =
-                window->eval(QStringLiteral("fileChooser.folderUrl(%1[0])").arg(quoted)).toString();
+                window->eval(QStringLiteral("fileChooser.get().folderUrl(%1[0])").arg(quoted)).toString();
         QCOMPARE(QUrl(toUrl), QUrl(url));
-        QCOMPARE(window->eval(QStringLiteral("fileChooser.localPath(Qt.resolvedUrl(%1))")
+        QCOMPARE(window->eval(QStringLiteral("fileChooser.get().localPath(Qt.resolvedUrl(%1))")
                                       .arg(QLatin1Char('"') + url + QLatin1Char('"')))
                          .toString(),
                  path);

@@ -51,11 +51,11 @@ int main(int argc, char *argv[])
                              .arg(link));
         QTest::qWait(800);
     }
-    harness.eval(QStringLiteral("findBar.open()"));
+    harness.eval(QStringLiteral("findBar.get().open()"));
     QTest::qWait(200);
     QObject *field = window->findChild<QObject *>(QStringLiteral("findField"));
     field->setProperty("text", QStringLiteral("已发货"));
-    harness.eval(QStringLiteral("findBar.find(false)"));
+    harness.eval(QStringLiteral("findBar.item.find(false)"));
     QTest::qWait(1500);
     return window->grabWindow().save(QString::fromLocal8Bit(argv[1])) ? 0 : 1;
 }

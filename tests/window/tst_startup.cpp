@@ -92,7 +92,7 @@ private Q_SLOTS:
         QVERIFY(shell.waitForExit(startTimeout));
         QCOMPARE(shell.process().exitStatus(), QProcess::NormalExit);
         QCOMPARE(shell.process().exitCode(), 255); // exit(-1)
-        QVERIFY(shell.log().contains("Type StackLayout unavailable"));
+        QVERIFY(shell.log().contains("failed to load component"));
     }
 };
 

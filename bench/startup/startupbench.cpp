@@ -1,0 +1,251 @@
+// Start-up and memory of the shell against a bare Qt WebEngine window on the
+// same loopback page. Both are started alternately, each with an empty profile
+// (first start) and again on the profile that start left (second start); the
+// time runs from the process start to the page's first script, which fetches a
+// beacon. Memory is the proportional set size of the whole process tree two
+// seconds after the beacon. Prints medians and the ratios shell/bare.
+#include "testhttpserver.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QTimer>
+
+#include <algorithm>
+#include <functional>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
+namespace {
+
+constexpr int settleMs = 2000;
+constexpr int beaconTimeoutMs = 60000;
+
+struct Sample
+{
+    qint64 startMs = -1;
+    qint64 pssKiB = -1;
+};
+
+struct Program
+{
+    QString name;
+    // Prepares a fresh application directory and returns the command line.
+    std::function<QStringList(const QString &appDir)> prepare;
+};
+
+qint64 pssOfTreeKiB(qint64 root)
+{
+    // Children of each process, read from /proc/<pid>/stat.
+    QHash<qint64, QList<qint64>> children;
+    const QStringList pids = QDir(QStringLiteral("/proc")).entryList({ QStringLiteral("[0-9]*") }, QDir::Dirs);
+    for (const QString &pid : pids) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1)
+            children[fields.at(1).toLongLong()].append(pid.toLongLong());
+    }
+    qint64 total = 0;
+    QList<qint64> pending { root };
+    while (!pending.isEmpty()) {
+        const qint64 pid = pending.takeLast();
+        pending += children.value(pid);
+        QFile rollup(QStringLiteral("/proc/%1/smaps_rollup").arg(pid));
+        if (!rollup.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray &line : rollup.readAll().split('\n')) {
+            if (line.startsWith("Pss:"))
+                total += line.mid(4).trimmed().split(' ').first().toLongLong();
+        }
+    }
+    return total;
+}
+
+qint64 median(QList<qint64> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.isEmpty() ? -1 : values.at(values.size() / 2);
+}
+
+class Bench
+{
+public:
+    Bench(TestHttpServer &pages, const QProcessEnvironment &environment)
+        : m_pages(pages), m_environment(environment)
+    {
+        QObject::connect(&m_pages, &TestHttpServer::requestReceived, [this](const TestHttpServer::Request &request) {
+            if (request.path() == "/beacon" && m_clock.isValid() && m_beaconMs < 0) {
+                m_beaconMs = m_clock.elapsed();
+                m_loop.quit();
+            }
+        });
+    }
+
+    Sample start(const QStringList &command, const QString &home)
+    {
+        QProcessEnvironment environment = m_environment;
+        environment.insert(QStringLiteral("HOME"), home);
+        for (const char *name : { "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR" }) {
+            const QString folder = home + QLatin1Char('/') + QString::fromLatin1(name).toLower();
+            QDir().mkpath(folder);
+            QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+            environment.insert(QString::fromLatin1(name), folder);
+        }
+
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.setStandardOutputFile(QProcess::nullDevice());
+        m_beaconMs = -1;
+        m_clock.start();
+        process.start(command.first(), command.mid(1));
+        QTimer::singleShot(beaconTimeoutMs, &m_loop, &QEventLoop::quit);
+        m_loop.exec();
+
+        Sample sample;
+        sample.startMs = m_beaconMs;
+        if (m_beaconMs >= 0) {
+            QEventLoop settle;
+            QTimer::singleShot(settleMs, &settle, &QEventLoop::quit);
+            settle.exec();
+            sample.pssKiB = pssOfTreeKiB(process.processId());
+        }
+        process.terminate();
+        if (!process.waitForFinished(30000))
+            process.kill();
+        process.waitForFinished(5000);
+        return sample;
+    }
+
+private:
+    TestHttpServer &m_pages;
+    QProcessEnvironment m_environment;
+    QElapsedTimer m_clock;
+    QEventLoop m_loop;
+    qint64 m_beaconMs = -1;
+};
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QTextStream out(stdout);
+    // At least seven runs of each, for a steady median; more with --runs N.
+    const int runsArgument = app.arguments().indexOf(QStringLiteral("--runs"));
+    const int runs = runsArgument > 0 ? std::max(1, app.arguments().value(runsArgument + 1).toInt()) : 7;
+
+    // The company page: its first script fetches the beacon.
+    TestHttpServer pages;
+    if (!pages.listen()) {
+        out << "cannot listen on loopback\n";
+        return 1;
+    }
+    pages.setFallback([](const TestHttpServer::Request &) {
+        return TestHttpServer::Response::html(
+                "<!doctype html><html><head><meta charset=\"utf-8\"><title>bench</title>"
+                "<script>fetch('/beacon')</script></head><body>门窗</body></html>");
+    });
+    pages.route("/beacon", TestHttpServer::Response::text("ok"));
+
+    // The shell's index service answers at once.
+    TestHttpServer index;
+    if (!index.listen(FENESTRA_TEST_INDEX_PORT)) {
+        out << "cannot listen on the index service's port " << FENESTRA_TEST_INDEX_PORT << "\n";
+        return 1;
+    }
+    index.route("/appindex/index.php",
+                TestHttpServer::Response::text(R"({"return":0,"data":{"code_version":"v1","is_domain":"0"}})",
+                                               "application/json"));
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    if (!environment.contains(QStringLiteral("QT_QPA_PLATFORM")))
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    if (!environment.contains(QStringLiteral("QTWEBENGINE_CHROMIUM_FLAGS")))
+        environment.insert(QStringLiteral("QTWEBENGINE_CHROMIUM_FLAGS"),
+                           QStringLiteral("--disable-gpu --disable-background-networking"));
+#ifdef Q_OS_UNIX
+    if (geteuid() == 0)
+        environment.insert(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"), QStringLiteral("1"));
+#endif
+
+    const QString pageAddress = pages.url(QStringLiteral("/bench/v1/")).toString();
+    const QByteArray config = QStringLiteral(R"(<?xml version="1.0" encoding="UTF-8"?>
+<hallinfo>
+    <server url="http://127.0.0.1" hid="0" isoffline="0" path="bench"/>
+    <web port="%1"/>
+</hallinfo>
+)")
+                                      .arg(pages.port())
+                                      .toUtf8();
+
+    const QList<Program> programs {
+        { QStringLiteral("bare window"),
+          [&](const QString &) { return QStringList { QStringLiteral(FENESTRA_BENCH_BARE), pageAddress }; } },
+        { QStringLiteral("shell"),
+          [&](const QString &appDir) {
+              const QString shell = appDir + QStringLiteral("/fenestra");
+              QFile::copy(QStringLiteral(FENESTRA_TEST_SHELL), shell);
+              QFile file(appDir + QStringLiteral("/config.dll"));
+              if (file.open(QIODevice::WriteOnly))
+                  file.write(config);
+              return QStringList { shell };
+          } },
+    };
+
+    Bench bench(pages, environment);
+    QHash<QString, QList<qint64>> firstMs, secondMs, pssKiB;
+    for (int run = 0; run < runs; ++run) {
+        // Alternate which program goes first, so neither always meets a warmer cache.
+        for (int i = 0; i < programs.size(); ++i) {
+            const Program &program = programs.at((run + i) % programs.size());
+            QTemporaryDir home, appDir;
+            const QStringList command = program.prepare(appDir.path());
+            const Sample first = bench.start(command, home.path());
+            const Sample second = bench.start(command, home.path());
+            if (first.startMs < 0 || second.startMs < 0) {
+                out << program.name << ": the page's beacon never arrived\n";
+                return 1;
+            }
+            firstMs[program.name] << first.startMs;
+            secondMs[program.name] << second.startMs;
+            pssKiB[program.name] << second.pssKiB;
+            out << QStringLiteral("run %1 %2: first %3 ms, second %4 ms, PSS %5 MiB\n")
+                            .arg(run + 1)
+                            .arg(program.name, -11)
+                            .arg(first.startMs)
+                            .arg(second.startMs)
+                            .arg(double(second.pssKiB) / 1024.0, 0, 'f', 1);
+            out.flush();
+        }
+    }
+
+    const QString bare = programs.at(0).name, shell = programs.at(1).name;
+    auto row = [&](const QString &what, const QHash<QString, QList<qint64>> &values, double scale,
+                   const QString &unit) {
+        const double b = double(median(values.value(bare))) * scale;
+        const double s = double(median(values.value(shell))) * scale;
+        out << QStringLiteral("%1 bare %2 %5, shell %3 %5, ratio %4x, difference %6 %5\n")
+                        .arg(what, -14)
+                        .arg(b, 0, 'f', 2)
+                        .arg(s, 0, 'f', 2)
+                        .arg(s / b, 0, 'f', 2)
+                        .arg(unit)
+                        .arg(s - b, 0, 'f', 2);
+    };
+    out << QStringLiteral("medians of %1 runs each, Qt %2\n").arg(runs).arg(QString::fromLatin1(qVersion()));
+    row(QStringLiteral("first start"), firstMs, 0.001, QStringLiteral("s"));
+    row(QStringLiteral("second start"), secondMs, 0.001, QStringLiteral("s"));
+    row(QStringLiteral("memory (PSS)"), pssKiB, 1.0 / 1024.0, QStringLiteral("MiB"));
+    return 0;
+}
