@@ -15,7 +15,12 @@
 Target amd64-unicode
 ManifestDPIAware true
 RequestExecutionLevel user
-SetCompressor /SOLID lzma
+!ifdef STORE
+  ; -DSTORE: the payload uncompressed, for a quick compile check.
+  SetCompress off
+!else
+  SetCompressor /SOLID lzma
+!endif
 
 !ifndef PAYLOAD
   !error "Give the deployed folder: makensis -DPAYLOAD=<folder> fenestra.nsi"
