@@ -73,9 +73,11 @@ private Q_SLOTS:
 
         QFile config(folder + QStringLiteral("/bin/config.dll"));
         QVERIFY(config.open(QIODevice::WriteOnly));
-        config.write(QStringLiteral("<hallinfo><server url=\"localhost\" path=\"erp\"/><web port=\"%1\"/></hallinfo>")
-                             .arg(company.port())
-                             .toUtf8());
+        config.write(
+                QStringLiteral(
+                        "<hallinfo><server url=\"localhost\" path=\"erp\"/><web port=\"%1\"/></hallinfo>")
+                        .arg(company.port())
+                        .toUtf8());
         config.close();
 
         QProcess shell;
