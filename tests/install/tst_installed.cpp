@@ -11,7 +11,7 @@
 namespace {
 constexpr int startTimeout = 60000;
 
-// The shared objects a process has mapped, from /proc/<pid>/maps.
+// The Qt libraries a process has mapped, from /proc/<pid>/maps.
 QStringList mappedQtLibraries(qint64 pid)
 {
     QFile maps(QStringLiteral("/proc/%1/maps").arg(pid));
