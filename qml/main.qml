@@ -49,6 +49,14 @@ ApplicationWindow {
         onDownloadRequested: function(download) {
             downloadList.accept(download)
         }
+        onPresentNotification: function(notification) {
+            notificationArea.presenter.present(notification)
+        }
+    }
+
+    PermissionStore {
+        id: permissionStore
+        profile: webEngineProfile
     }
 
     DownloadList {
@@ -219,6 +227,9 @@ ApplicationWindow {
                 printer: pagePrinter
                 messageDialog: pageMessageDialog
                 authenticationDialog: loginDialog
+                certificateDialog: certificateQuestion
+                permissionDialog: permissionQuestion
+                permissions: permissionStore
                 onTitleChanged: tabModel.setProperty(index, "title", title)
                 onTabRequested: function(title, address) {
                     addTab(title, address)
@@ -249,5 +260,32 @@ ApplicationWindow {
 
     LoginDialog {
         id: loginDialog
+    }
+
+    // Made when a page first asks.
+    Loader {
+        id: certificateQuestion
+        active: false
+        source: "CertificateDialog.qml"
+    }
+    Loader {
+        id: permissionQuestion
+        active: false
+        source: "PermissionDialog.qml"
+    }
+
+    NotificationArea {
+        id: notificationArea
+        views: webEngineViewRepeater
+        selected: navBar.currentIndex
+        anchors.top: topRect.bottom
+        anchors.right: parent.right
+        anchors.margins: 16
+        onTabWanted: function(index) {
+            if (index >= 0)
+                navBar.currentIndex = index
+            window.raise()
+            window.requestActivate()
+        }
     }
 }
