@@ -269,6 +269,9 @@ private Q_SLOTS:
         origin.route("/ask", TestHttpServer::Response::html(askPage));
         QVERIFY(origin.listen());
         QVERIFY(load(origin.url(QStringLiteral("/ask"))));
+        // Reading the clipboard is refused outright to a page without focus.
+        eval(QStringLiteral("currentView.forceActiveFocus()"));
+        QTRY_VERIFY(runJavaScript(QStringLiteral("document.hasFocus()")).toBool());
 
         runJavaScript(QStringLiteral("ask('%1')").arg(kind));
         QVERIFY(dialogShown(QStringLiteral("permissionQuestion")));
