@@ -313,7 +313,8 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(outcome(QStringLiteral("microphone")), QStringLiteral("granted"), 10000);
     }
 
-    // Answers given with 记住此选择 hold after a restart, for their origin only.
+    // Answers given with 记住此选择 hold after a restart, for their origin only;
+    // others are asked for again.
     void keptAnswersSurviveARestart()
     {
         TestHttpServer origin;
@@ -325,6 +326,8 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(outcome(QStringLiteral("notifications")), QStringLiteral("granted"), 10000);
         answer(QStringLiteral("camera"), QStringLiteral("permissionDeny"), true);
         QTRY_COMPARE_WITH_TIMEOUT(outcome(QStringLiteral("camera")), QStringLiteral("denied"), 10000);
+        answer(QStringLiteral("geolocation"), QStringLiteral("permissionAllow"), false);
+        QTRY_COMPARE_WITH_TIMEOUT(outcome(QStringLiteral("geolocation")), QStringLiteral("granted"), 10000);
 
         QFile file(permissionsFile());
         QVERIFY(file.open(QIODevice::ReadOnly));
@@ -339,6 +342,9 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(outcome(QStringLiteral("notifications")), QStringLiteral("granted"), 10000);
         QTRY_COMPARE_WITH_TIMEOUT(outcome(QStringLiteral("camera")), QStringLiteral("denied"), 10000);
         QVERIFY(!dialogOpen(QStringLiteral("permissionQuestion")));
+        // An answer given without 记住此选择 is asked for again.
+        answer(QStringLiteral("geolocation"), QStringLiteral("permissionDeny"), false);
+        QTRY_COMPARE_WITH_TIMEOUT(outcome(QStringLiteral("geolocation")), QStringLiteral("denied"), 10000);
 
         QVERIFY(load(origin.url(QStringLiteral("/ask"))));
         runJavaScript(QStringLiteral("ask('notifications')"));
