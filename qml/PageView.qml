@@ -77,7 +77,8 @@ WebEngineView {
     }
 
     webChannel: trusted ? bridgeChannel : closedChannel
-    // A trusted page's own copy button works without a gesture; reading always asks.
+    // A trusted page's own copy button works without a gesture. Reading asks
+    // (Qt 6.8 and later) or is refused.
     settings.javascriptCanAccessClipboard: trusted
     settings.javascriptCanPaste: false
 
@@ -165,8 +166,9 @@ WebEngineView {
     }
 
     Component.onDestruction: {
+        // At the window's end the loaders may be gone first.
         for (const loader of [certificateDialog, permissionDialog]) {
-            if (loader.item)
+            if (loader && loader.item)
                 loader.item.forget(webEngineView)
         }
     }
