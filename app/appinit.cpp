@@ -4,7 +4,9 @@
 #include "bridge/menuopt.h"
 #include "bridge/zxjavascript.h"
 #include "browser/downloadlist.h"
+#include "browser/notificationpresenter.h"
 #include "browser/pageprinter.h"
+#include "browser/permissionstore.h"
 #include "config/appdir.h"
 #include "config/config.h"
 #include "config/deployment.h"
@@ -44,6 +46,8 @@ void AppInit::loadWindow(QQmlApplicationEngine *engine)
     engine->rootContext()->setContextProperty(QStringLiteral("appDir"), AppDir::path());
     qmlRegisterType<DownloadList>("Fenestra", 1, 0, "DownloadList");
     qmlRegisterType<PagePrinter>("Fenestra", 1, 0, "PagePrinter");
+    qmlRegisterType<PermissionStore>("Fenestra", 1, 0, "PermissionStore");
+    qmlRegisterType<NotificationPresenter>("Fenestra", 1, 0, "NotificationPresenter");
 
     const QUrl window(QStringLiteral("qrc:/main.qml"), QUrl::TolerantMode);
     QObject::connect(

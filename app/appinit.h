@@ -18,8 +18,8 @@ public:
     void init(QQmlApplicationEngine *engine);
 
     // Publishes `zx`, `addressRules` and `appDir`, registers the window's own types (module
-    // Fenestra: DownloadList, PagePrinter), then loads the window document. The process
-    // ends with -1 when the window cannot be created.
+    // Fenestra: DownloadList, PagePrinter, PermissionStore, NotificationPresenter), then
+    // loads the window document. The process ends with -1 when the window cannot be created.
     void loadWindow(QQmlApplicationEngine *engine);
 
 private:

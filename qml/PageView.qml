@@ -1,6 +1,7 @@
 import QtQuick
 import QtWebChannel
 import QtWebEngine
+import Fenestra
 
 // One tab's page: its web channel and bridge, and how it answers what the page
 // asks of the window (new tabs, menus, file choosers, dialogs, printing).
@@ -13,6 +14,10 @@ WebEngineView {
     property var printer
     property var messageDialog
     property var authenticationDialog
+    // The questions, made when first needed (OnDemand), and the kept answers.
+    property var certificateDialog
+    property var permissionDialog
+    property var permissions
 
     // Asked to open a new tab; the window adds it.
     signal tabRequested(string title, url address)
@@ -35,7 +40,41 @@ WebEngineView {
         "document.head.appendChild(script);"
     ].join("\n")
 
+    // The names of WebEngineView.Feature (Qt before 6.8) in the kept answers.
+    readonly property var featureNames: ({
+        [WebEngineView.Notifications]: "notifications",
+        [WebEngineView.Geolocation]: "geolocation",
+        [WebEngineView.MediaVideoCapture]: "camera",
+        [WebEngineView.MediaAudioCapture]: "microphone",
+        [WebEngineView.MediaAudioVideoCapture]: "camera-microphone",
+        [WebEngineView.DesktopVideoCapture]: "screen",
+        [WebEngineView.DesktopAudioVideoCapture]: "screen-audio"
+    })
+
+    // Answers the page's wish for `feature` from a kept answer or by asking;
+    // what the shell has no question for is refused.
+    function askPermission(origin, feature, reply) {
+        const kept = feature ? permissions.answer(origin, feature) : PermissionStore.Deny
+        if (kept !== PermissionStore.Ask) {
+            reply(kept === PermissionStore.Allow)
+            return
+        }
+        permissionDialog.get().ask({
+            "view": webEngineView, "origin": origin, "feature": feature,
+            "answer": function(granted, keep) {
+                if (keep)
+                    permissions.remember(origin, feature, granted)
+                reply(granted)
+            },
+            "dialogReject": function() { reply(false) }
+        })
+    }
+
     webChannel: trusted ? bridgeChannel : closedChannel
+    // A trusted page's own copy button works without a gesture. Reading asks
+    // (Qt 6.8 and later) or is refused.
+    settings.javascriptCanAccessClipboard: trusted
+    settings.javascriptCanPaste: false
 
     WebChannel {
         id: bridgeChannel
@@ -82,6 +121,51 @@ WebEngineView {
     }
     onAuthenticationDialogRequested: function(request) {
         authenticationDialog.get().ask(request)
+    }
+
+    // Only the page itself may be let through a certificate problem; its frames
+    // and resources are refused, as are problems that must not be overridden.
+    onCertificateError: function(error) {
+        if (!error.overridable || error.isMainFrame === false) {
+            error.rejectCertificate()
+            return
+        }
+        error.defer()
+        certificateDialog.get().ask({
+            "view": webEngineView, "error": error,
+            "dialogReject": function() { error.rejectCertificate() }
+        })
+    }
+
+    // Qt 6.8 asks through permissionRequested, older Qt through featurePermissionRequested.
+    onFeaturePermissionRequested: function(securityOrigin, feature) {
+        if (!permissions.askedByFeature)
+            return
+        askPermission(securityOrigin, featureNames[feature] || "", function(granted) {
+            webEngineView.grantFeaturePermission(securityOrigin, feature, granted)
+        })
+    }
+    Connections {
+        target: webEngineView
+        enabled: !webEngineView.permissions.askedByFeature
+        ignoreUnknownSignals: true
+        function onPermissionRequested(permission) {
+            const feature = webEngineView.permissions.featureOfPermission(permission.permissionType)
+            webEngineView.askPermission(permission.origin, feature, function(granted) {
+                if (granted)
+                    permission.grant()
+                else
+                    permission.deny()
+            })
+        }
+    }
+
+    Component.onDestruction: {
+        // At the window's end the loaders may be gone first.
+        for (const loader of [certificateDialog, permissionDialog]) {
+            if (loader && loader.item)
+                loader.item.forget(webEngineView)
+        }
     }
 
     CrashNotice {

@@ -20,6 +20,15 @@ Dialog {
             showNext()
     }
 
+    // A tab that closes refuses what it still asks; its page is going away.
+    function forget(view) {
+        const leaving = waiting.filter(function(waitingRequest) { return waitingRequest.view === view })
+        waiting = waiting.filter(function(waitingRequest) { return waitingRequest.view !== view })
+        leaving.forEach(function(leavingRequest) { leavingRequest.dialogReject() })
+        if (request && request.view === view)
+            reject()
+    }
+
     function showNext() {
         request = waiting.length > 0 ? waiting.shift() : null
         if (!request)

@@ -68,6 +68,14 @@ ApplicationWindow {
         onDownloadRequested: function(download) {
             downloads.get().list.accept(download)
         }
+        onPresentNotification: function(notification) {
+            notificationArea.presenter.present(notification)
+        }
+    }
+
+    PermissionStore {
+        id: permissionStore
+        profile: webEngineProfile
     }
 
     PageActions {
@@ -230,6 +238,9 @@ ApplicationWindow {
                 printer: pagePrinter
                 messageDialog: pageMessageDialog
                 authenticationDialog: loginDialog
+                certificateDialog: certificateQuestion
+                permissionDialog: permissionQuestion
+                permissions: permissionStore
                 onTitleChanged: tabModel.setProperty(index, "title", title)
                 onTabRequested: function(title, address) {
                     addTab(title, address)
@@ -263,6 +274,31 @@ ApplicationWindow {
         anchors.margins: 16
         sourceComponent: DownloadsPanel {
             list: DownloadList {}
+        }
+    }
+
+    // Made when a page first asks.
+    OnDemand {
+        id: certificateQuestion
+        source: "CertificateDialog.qml"
+    }
+    OnDemand {
+        id: permissionQuestion
+        source: "PermissionDialog.qml"
+    }
+
+    NotificationArea {
+        id: notificationArea
+        views: webEngineViewRepeater
+        selected: navBar.currentIndex
+        anchors.top: topRect.bottom
+        anchors.right: parent.right
+        anchors.margins: 16
+        onTabWanted: function(index) {
+            if (index >= 0)
+                navBar.currentIndex = index
+            window.raise()
+            window.requestActivate()
         }
     }
 }

@@ -1,6 +1,9 @@
 #include "testhttpserver.h"
 
+#include <QFile>
 #include <QHostAddress>
+#include <QSslKey>
+#include <QSslServer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -102,22 +105,42 @@ TestHttpServer::~TestHttpServer()
         close(connection);
 }
 
+bool TestHttpServer::useTls(const QString &certificateFile, const QString &keyFile)
+{
+    QFile certificate(certificateFile);
+    QFile key(keyFile);
+    if (!certificate.open(QIODevice::ReadOnly) || !key.open(QIODevice::ReadOnly))
+        return false;
+    m_tls = QSslConfiguration::defaultConfiguration();
+    m_tls.setLocalCertificate(QSslCertificate(&certificate, QSsl::Pem));
+    m_tls.setPrivateKey(QSslKey(&key, QSsl::Rsa, QSsl::Pem));
+    return !m_tls.localCertificate().isNull() && !m_tls.privateKey().isNull();
+}
+
 bool TestHttpServer::listen(quint16 port)
 {
-    auto *v4 = new QTcpServer(this);
+    const auto makeServer = [this]() -> QTcpServer * {
+        if (m_tls.localCertificate().isNull())
+            return new QTcpServer(this);
+        auto *server = new QSslServer(this);
+        server->setSslConfiguration(m_tls);
+        return server;
+    };
+    QTcpServer *v4 = makeServer();
     if (!v4->listen(QHostAddress::LocalHost, port)) {
         delete v4;
         return false;
     }
     m_servers.append(v4);
-    auto *v6 = new QTcpServer(this);
+    QTcpServer *v6 = makeServer();
     if (v6->listen(QHostAddress::LocalHostIPv6, v4->serverPort()))
         m_servers.append(v6);
     else
         delete v6;
 
+    // An encrypted connection is pending only once its handshake is done.
     for (QTcpServer *server : std::as_const(m_servers))
-        connect(server, &QTcpServer::newConnection, this, [this, server] { accept(server); });
+        connect(server, &QTcpServer::pendingConnectionAvailable, this, [this, server] { accept(server); });
     return true;
 }
 
@@ -128,7 +151,9 @@ quint16 TestHttpServer::port() const
 
 QUrl TestHttpServer::url(const QString &pathAndQuery, const QString &host) const
 {
-    return QUrl(QStringLiteral("http://%1:%2%3").arg(host).arg(port()).arg(pathAndQuery));
+    const QString scheme =
+            m_tls.localCertificate().isNull() ? QStringLiteral("http") : QStringLiteral("https");
+    return QUrl(QStringLiteral("%1://%2:%3%4").arg(scheme, host).arg(port()).arg(pathAndQuery));
 }
 
 void TestHttpServer::route(const QByteArray &path, const Response &response)

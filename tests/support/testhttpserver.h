@@ -5,6 +5,7 @@
 #include <QList>
 #include <QObject>
 #include <QPair>
+#include <QSslConfiguration>
 #include <QUrl>
 
 #include <functional>
@@ -71,6 +72,10 @@ public:
     bool listen(quint16 port = 0);
     quint16 port() const;
 
+    // Speaks HTTPS with the given certificate and key (PEM files) from the next
+    // listen() on; false when they cannot be read.
+    bool useTls(const QString &certificateFile, const QString &keyFile);
+
     // The address of `pathAndQuery` on this server under the given host name.
     QUrl url(const QString &pathAndQuery, const QString &host = QStringLiteral("127.0.0.1")) const;
 
@@ -102,6 +107,7 @@ private:
     static QByteArray nextBodyBlock(Connection *connection, qint64 length);
 
     QList<QTcpServer *> m_servers;
+    QSslConfiguration m_tls;
     QHash<QByteArray, Handler> m_routes;
     Handler m_fallback;
     QList<Request> m_requests;
