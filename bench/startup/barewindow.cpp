@@ -18,7 +18,8 @@ int main(int argc, char *argv[])
         return 2;
 
     QQmlApplicationEngine engine;
-    engine.rootContext()->setContextProperty(QStringLiteral("startUrl"), QUrl(QString::fromLocal8Bit(argv[1])));
+    engine.rootContext()->setContextProperty(QStringLiteral("startUrl"),
+                                             QUrl(QString::fromLocal8Bit(argv[1])));
     engine.loadData(R"(
 import QtQuick
 import QtQuick.Window

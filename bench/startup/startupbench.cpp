@@ -45,7 +45,8 @@ qint64 pssOfTreeKiB(qint64 root)
 {
     // Children of each process, read from /proc/<pid>/stat.
     QHash<qint64, QList<qint64>> children;
-    const QStringList pids = QDir(QStringLiteral("/proc")).entryList({ QStringLiteral("[0-9]*") }, QDir::Dirs);
+    const QStringList pids =
+            QDir(QStringLiteral("/proc")).entryList({ QStringLiteral("[0-9]*") }, QDir::Dirs);
     for (const QString &pid : pids) {
         QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
         if (!stat.open(QIODevice::ReadOnly))
@@ -83,12 +84,13 @@ public:
     Bench(TestHttpServer &pages, const QProcessEnvironment &environment)
         : m_pages(pages), m_environment(environment)
     {
-        QObject::connect(&m_pages, &TestHttpServer::requestReceived, [this](const TestHttpServer::Request &request) {
-            if (request.path() == "/beacon" && m_clock.isValid() && m_beaconMs < 0) {
-                m_beaconMs = m_clock.elapsed();
-                m_loop.quit();
-            }
-        });
+        QObject::connect(&m_pages, &TestHttpServer::requestReceived,
+                         [this](const TestHttpServer::Request &request) {
+                             if (request.path() == "/beacon" && m_clock.isValid() && m_beaconMs < 0) {
+                                 m_beaconMs = m_clock.elapsed();
+                                 m_loop.quit();
+                             }
+                         });
     }
 
     Sample start(const QStringList &command, const QString &home)
@@ -98,7 +100,8 @@ public:
         for (const char *name : { "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR" }) {
             const QString folder = home + QLatin1Char('/') + QString::fromLatin1(name).toLower();
             QDir().mkpath(folder);
-            QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+            QFile::setPermissions(folder,
+                                  QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
             environment.insert(QString::fromLatin1(name), folder);
         }
 
@@ -191,7 +194,9 @@ int main(int argc, char *argv[])
 
     const QList<Program> programs {
         { QStringLiteral("bare window"),
-          [&](const QString &) { return QStringList { QStringLiteral(FENESTRA_BENCH_BARE), pageAddress }; } },
+          [&](const QString &) {
+              return QStringList { QStringLiteral(FENESTRA_BENCH_BARE), pageAddress };
+          } },
         { QStringLiteral("shell"),
           [&](const QString &appDir) {
               const QString shell = appDir + QStringLiteral("/fenestra");
