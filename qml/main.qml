@@ -46,6 +46,9 @@ ApplicationWindow {
         offTheRecord: false
         persistentCookiesPolicy: WebEngineProfile.ForcePersistentCookies
         storageName: "loginInfo"
+        // Pages learn the language from here (navigator.language too); the
+        // default would name the locale without its region.
+        httpAcceptLanguage: "zh-CN,zh;q=0.9"
         onDownloadRequested: function(download) {
             downloadList.accept(download)
         }
@@ -219,7 +222,7 @@ ApplicationWindow {
                 printer: pagePrinter
                 messageDialog: pageMessageDialog
                 authenticationDialog: loginDialog
-                onTitleChanged: tabModel.setProperty(index, "title", title)
+                onTabTitleChanged: tabModel.setProperty(index, "title", tabTitle)
                 onTabRequested: function(title, address) {
                     addTab(title, address)
                 }
