@@ -42,12 +42,13 @@ private Q_SLOTS:
     void initTestCase()
     {
         pages.route("/language",
-                    TestHttpServer::Response::html("<!doctype html><html><head><meta charset='utf-8'></head><body>"
-                                                   "<script>const input = document.createElement('input');"
-                                                   "input.required = true;"
-                                                   "document.title = navigator.language + ' ' + input.validationMessage;"
-                                                   "</script>"
-                                                   "</body></html>"));
+                    TestHttpServer::Response::html(
+                            "<!doctype html><html><head><meta charset='utf-8'></head><body>"
+                            "<script>const input = document.createElement('input');"
+                            "input.required = true;"
+                            "document.title = navigator.language + ' ' + input.validationMessage;"
+                            "</script>"
+                            "</body></html>"));
         // An error status without a page of its own: the engine would show its page.
         pages.route("/missing", TestHttpServer::Response::html(QByteArray(), 404));
         QVERIFY(pages.listen());
@@ -93,11 +94,12 @@ private Q_SLOTS:
         QTest::newRow("refused start address")
                 << 0 << QStringLiteral("http://localhost:%1/app/").arg(startPort)
                 << LoadFailure::describe(QWebEngineLoadingInfo::ConnectionErrorDomain, -102) << true;
-        QTest::newRow("unknown name") << -1 << QStringLiteral("http://fenestra-test.invalid/")
-                                      << LoadFailure::describe(QWebEngineLoadingInfo::ConnectionErrorDomain, -105)
-                                      << false;
+        QTest::newRow("unknown name")
+                << -1 << QStringLiteral("http://fenestra-test.invalid/")
+                << LoadFailure::describe(QWebEngineLoadingInfo::ConnectionErrorDomain, -105) << false;
         QTest::newRow("HTTP error") << -1 << pages.url("/missing").toString()
-                                    << LoadFailure::describe(QWebEngineLoadingInfo::HttpStatusCodeDomain, 404) << false;
+                                    << LoadFailure::describe(QWebEngineLoadingInfo::HttpStatusCodeDomain, 404)
+                                    << false;
     }
 
     void failedLoadsShowTheWindowsOwnPage()
@@ -117,7 +119,8 @@ private Q_SLOTS:
         QVERIFY(text(tab, "errorAddress").contains(address));
         QCOMPARE(text(tab, "errorServer").contains(address), namesTheServer);
         // F5 and 刷新 reload the view: it still holds the failed address.
-        QCOMPARE(eval(QStringLiteral("webEngineViewRepeater.itemAt(%1).url").arg(tab)).toUrl(), QUrl(address));
+        QCOMPARE(eval(QStringLiteral("webEngineViewRepeater.itemAt(%1).url").arg(tab)).toUrl(),
+                 QUrl(address));
         QCOMPARE(eval(QStringLiteral("webEngineViewRepeater.itemAt(%1).trusted").arg(tab)).toBool(), false);
     }
 
@@ -125,7 +128,8 @@ private Q_SLOTS:
     {
         QTRY_COMPARE_WITH_TIMEOUT(tabTitle(0), QStringLiteral("无法打开"), 20000);
         startServer = std::make_unique<TestHttpServer>();
-        startServer->route("/app/", TestHttpServer::Response::html("<html><head><title>Start</title></head></html>"));
+        startServer->route("/app/",
+                           TestHttpServer::Response::html("<html><head><title>Start</title></head></html>"));
         QVERIFY(startServer->listen(startPort));
 
         eval(QStringLiteral("navBar.currentIndex = 0"));
