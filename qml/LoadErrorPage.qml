@@ -48,8 +48,8 @@ Rectangle {
             wrapMode: Text.WrapAnywhere
             color: "#5f6368"
             visible: failure !== null && loadFailure.isOnServer(failure.address, startAddress)
-            text: qsTr("本程序设置的公司服务器：") + startAddress
-                  + qsTr("。如果问题持续，请把此页内容告知贵公司的信息技术人员。")
+            text: qsTr("本程序设置的公司服务器：") + startAddress + "\n"
+                  + qsTr("如果问题持续，请把此页内容告知贵公司的信息技术人员。")
         }
         Button {
             objectName: "errorReload"
