@@ -92,7 +92,8 @@ private Q_SLOTS:
         QVERIFY(shell.waitForExit(startTimeout));
         QCOMPARE(shell.process().exitStatus(), QProcess::NormalExit);
         QCOMPARE(shell.process().exitCode(), 255); // exit(-1)
-        QVERIFY(shell.log().contains("Type StackLayout unavailable"));
+        // Qt's message is in the shell's language; the type it names is not.
+        QVERIFY(shell.log().contains("StackLayout"));
     }
 };
 
