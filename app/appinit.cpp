@@ -4,6 +4,7 @@
 #include "bridge/menuopt.h"
 #include "bridge/zxjavascript.h"
 #include "browser/downloadlist.h"
+#include "browser/loadfailure.h"
 #include "browser/notificationpresenter.h"
 #include "browser/pageprinter.h"
 #include "browser/permissionstore.h"
@@ -43,6 +44,7 @@ void AppInit::loadWindow(QQmlApplicationEngine *engine)
 {
     engine->rootContext()->setContextProperty(QStringLiteral("zx"), ZxJavascript::getInstance());
     engine->rootContext()->setContextProperty(QStringLiteral("addressRules"), AddressRules::getInstance());
+    engine->rootContext()->setContextProperty(QStringLiteral("loadFailure"), LoadFailure::getInstance());
     engine->rootContext()->setContextProperty(QStringLiteral("appDir"), AppDir::path());
     qmlRegisterType<DownloadList>("Fenestra", 1, 0, "DownloadList");
     qmlRegisterType<PagePrinter>("Fenestra", 1, 0, "PagePrinter");

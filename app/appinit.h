@@ -17,9 +17,9 @@ public:
     // waiting report folder into place and publishes `config` and `menuOpt`.
     void init(QQmlApplicationEngine *engine);
 
-    // Publishes `zx`, `addressRules` and `appDir`, registers the window's own types (module
-    // Fenestra: DownloadList, PagePrinter, PermissionStore, NotificationPresenter), then
-    // loads the window document. The process ends with -1 when the window cannot be created.
+    // Publishes `zx`, `addressRules`, `loadFailure` and `appDir`, registers the window's own
+    // types (module Fenestra: DownloadList, PagePrinter, PermissionStore, NotificationPresenter),
+    // then loads the window document. The process ends with -1 when the window cannot be created.
     void loadWindow(QQmlApplicationEngine *engine);
 
 private:

@@ -1,4 +1,5 @@
 #include "app/appinit.h"
+#include "app/chineselanguage.h"
 #include "app/terminationsignals.h"
 
 #include <QApplication>
@@ -12,6 +13,7 @@ int main(int argc, char *argv[])
     // application object exists.
     QtWebEngineQuick::initialize();
     QApplication app(argc, argv);
+    useChineseLanguage();
     quitOnTerminationSignals();
     QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/images/qtweb.ico")));
 

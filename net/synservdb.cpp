@@ -4,6 +4,8 @@
 #include "net/replywait.h"
 
 #include <QDir>
+#include <QFontDatabase>
+#include <QFontMetrics>
 #include <QNetworkRequest>
 #include <QProgressDialog>
 
@@ -46,6 +48,17 @@ QString SynServDb::speedTitle(qint64 bytesRead, qint64 elapsedMs)
     return QStringLiteral("速度：%1").arg(speed) + QStringLiteral("KB/sec");
 }
 
+int SynServDb::progressWindowWidth(const QFont &titleFont)
+{
+    // Some window managers draw titles bold; the speed takes six digits up to 1 GB/s.
+    QFont font = titleFont;
+    font.setBold(true);
+    const QFontMetrics metrics(font);
+    const int title = metrics.horizontalAdvance(speedTitle(123456, 1));
+    // The icon and three buttons of a title bar are each about two lines wide.
+    return title + 8 * metrics.height();
+}
+
 std::pair<int, int> SynServDb::progressValues(qint64 bytesRead, qint64 totalBytes)
 {
     int shift = 0;
@@ -79,6 +92,8 @@ QString SynServDb::download(const QString &fUrl, const QString &dstDir, const QS
     // Without a known length the maximum is 0; an automatic reset would close
     // the window at the first report.
     progressDialog->setAutoReset(false);
+    // The default width cuts the speed off the title.
+    progressDialog->setMinimumWidth(progressWindowWidth(QFontDatabase::systemFont(QFontDatabase::TitleFont)));
     connect(progressDialog, &QProgressDialog::canceled, this, &SynServDb::cancelTransfer);
     progressDialog->show();
 

@@ -9,6 +9,7 @@
 
 #include <utility>
 
+class QFont;
 class QProgressDialog;
 
 // Downloads one server file into a folder below the application directory while
@@ -37,6 +38,10 @@ public:
 
     // The window title for `bytesRead` bytes after `elapsedMs` milliseconds.
     static QString speedTitle(qint64 bytesRead, qint64 elapsedMs);
+
+    // The progress window's width, enough for its longest title ("速度：123456KB/sec")
+    // in `titleFont` beside the icon and buttons of a usual title bar.
+    static int progressWindowWidth(const QFont &titleFont);
 
     // The progress bar's value and maximum for `bytesRead` of `totalBytes`,
     // scaled down together when either leaves the bar's int range. An unknown

@@ -40,6 +40,11 @@ WebEngineView {
         "document.head.appendChild(script);"
     ].join("\n")
 
+    // The load that failed and shows the window's own error page instead of
+    // the engine's: { address, domain, code }, or null.
+    property var failure: null
+    readonly property string tabTitle: failure ? qsTr("无法打开") : title
+
     // The names of WebEngineView.Feature (Qt before 6.8) in the kept answers.
     readonly property var featureNames: ({
         [WebEngineView.Notifications]: "notifications",
@@ -87,8 +92,15 @@ WebEngineView {
 
     // The channel goes before a new document can run and comes back once a
     // trusted page has arrived; the address of the document that is showing decides.
+    // The error page stays until another document has arrived, so a retry that
+    // fails again does not uncover the engine's page. An error page never gets the bridge.
     onLoadingChanged: function(loadingInfo) {
-        trusted = loadingInfo.status !== WebEngineView.LoadStartedStatus && addressRules.isTrusted(url)
+        if (loadingInfo.status === WebEngineView.LoadFailedStatus && loadingInfo.isErrorPage)
+            failure = { "address": loadingInfo.url.toString(), "domain": loadingInfo.errorDomain,
+                        "code": loadingInfo.errorCode }
+        else if (loadingInfo.status !== WebEngineView.LoadStartedStatus)
+            failure = null
+        trusted = loadingInfo.status !== WebEngineView.LoadStartedStatus && !failure && addressRules.isTrusted(url)
         if (trusted && loadingInfo.status === WebEngineView.LoadSucceededStatus)
             runJavaScript(channelBootstrap)
     }
@@ -170,5 +182,13 @@ WebEngineView {
 
     CrashNotice {
         view: webEngineView
+    }
+
+    Loader {
+        anchors.fill: parent
+        z: 1
+        active: webEngineView.failure !== null
+        source: "LoadErrorPage.qml"
+        onLoaded: item.view = webEngineView
     }
 }

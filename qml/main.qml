@@ -65,6 +65,9 @@ ApplicationWindow {
         offTheRecord: false
         persistentCookiesPolicy: WebEngineProfile.ForcePersistentCookies
         storageName: "loginInfo"
+        // Pages learn the language from here (navigator.language too); the
+        // default would name the locale without its region.
+        httpAcceptLanguage: "zh-CN,zh;q=0.9"
         onDownloadRequested: function(download) {
             downloads.get().list.accept(download)
         }
@@ -241,7 +244,7 @@ ApplicationWindow {
                 certificateDialog: certificateQuestion
                 permissionDialog: permissionQuestion
                 permissions: permissionStore
-                onTitleChanged: tabModel.setProperty(index, "title", title)
+                onTabTitleChanged: tabModel.setProperty(index, "title", tabTitle)
                 onTabRequested: function(title, address) {
                     addTab(title, address)
                 }

@@ -9,6 +9,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFontDatabase>
+#include <QFontMetrics>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QTimer>
@@ -173,6 +175,8 @@ private Q_SLOTS:
         server.route("/files/slow.bin", drip(sampleBytes(2 * 1024 * 1024), 4096, 20)); // ~10 s
 
         QString titleBeforeCancel;
+        QString cancelText;
+        int width = 0;
         bool toolWindowOnTop = false;
         whileWaiting([&] {
             QProgressDialog *dialog = visibleProgressDialog();
@@ -180,7 +184,9 @@ private Q_SLOTS:
                 return false;
             titleBeforeCancel = dialog->windowTitle();
             toolWindowOnTop = dialog->windowFlags().testFlags(Qt::Tool | Qt::WindowStaysOnTopHint);
+            width = dialog->width();
             auto *cancel = dialog->findChild<QPushButton *>();
+            cancelText = cancel->text();
             QTest::mouseClick(cancel, Qt::LeftButton);
             return true;
         });
@@ -193,6 +199,14 @@ private Q_SLOTS:
         QVERIFY2(elapsed.elapsed() < 5000, "the transfer ran on after cancel");
         QVERIFY(toolWindowOnTop);
         QVERIFY(QRegularExpression(QStringLiteral("^速度：\\d+KB/sec$")).match(titleBeforeCancel).hasMatch());
+        // Qt's own button in the shell's language, and the longest title readable
+        // in a bold title font beside an icon and three title-bar buttons.
+        QCOMPARE(cancelText, QStringLiteral("取消"));
+        QFont titleFont = QFontDatabase::systemFont(QFontDatabase::TitleFont);
+        titleFont.setBold(true);
+        const QFontMetrics title(titleFont);
+        QVERIFY2(width >= title.horizontalAdvance(QStringLiteral("速度：123456KB/sec")) + 4 * title.height(),
+                 qPrintable(QString::number(width)));
         QCOMPARE(visibleProgressDialog(), nullptr);
         QTRY_COMPARE(server.openConnections(), 0);
         QCOMPARE(appDir.read(QStringLiteral("server/www/src/slow.bin")), old);

@@ -39,7 +39,9 @@ void FileDialogUser::lookForDialog()
              nameEdit ? nameEdit->text() : QString(),
              dialog->nameFilters(),
              dialog->fileMode(),
-             dialog->acceptMode() };
+             dialog->acceptMode(),
+             dialog->labelText(QFileDialog::FileName),
+             dialog->labelText(QFileDialog::Accept) };
     if (m_answer.isEmpty() || !nameEdit) {
         dialog->reject();
         return;

@@ -21,6 +21,8 @@ public:
         QStringList filters;
         QFileDialog::FileMode mode = QFileDialog::AnyFile;
         QFileDialog::AcceptMode acceptMode = QFileDialog::AcceptOpen;
+        QString fileNameLabel; // Qt's own texts around the name field
+        QString acceptLabel;
     };
 
     // An empty answer cancels. Each dialog is answered once `ready` holds.

@@ -295,6 +295,10 @@ private Q_SLOTS:
         QCOMPARE(user.seen.title, QStringLiteral("保存图片"));
         QCOMPARE(user.seen.name, QStringLiteral("image.png"));
         QCOMPARE(user.seen.filters, QStringList({ QStringLiteral("Images (*.png *.jpg *.bmp)") }));
+        // Qt's dialog speaks the shell's language around the Chinese title.
+        QVERIFY2(user.seen.fileNameLabel.contains(QStringLiteral("文件名")),
+                 qPrintable(user.seen.fileNameLabel));
+        QVERIFY2(user.seen.acceptLabel.contains(QStringLiteral("保存")), qPrintable(user.seen.acceptLabel));
         const QString expected =
                 blocked ? QDir::homePath() : appDir.filePath(QStringLiteral("program/bin/下载"));
         QCOMPARE(user.seen.folder, expected);

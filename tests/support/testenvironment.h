@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/chineselanguage.h"
+
 #include <QString>
 #include <QTemporaryDir>
 
@@ -30,7 +32,7 @@ private:
 };
 
 // QTEST_MAIN for this project's tests: a QApplication that Qt WebEngine can
-// run in, in the environment above.
+// run in, in the environment above, speaking the shell's language.
 #define FENESTRA_TEST_MAIN(TestObject)                                                                       \
     int main(int argc, char *argv[])                                                                         \
     {                                                                                                        \
@@ -38,6 +40,7 @@ private:
         QtWebEngineQuick::initialize();                                                                      \
         QApplication app(argc, argv);                                                                        \
         app.setAttribute(Qt::AA_Use96Dpi, true);                                                             \
+        useChineseLanguage();                                                                                \
         TestObject tc;                                                                                       \
         QTEST_SET_MAIN_SOURCE_PATH                                                                           \
         return QTest::qExec(&tc, argc, argv);                                                                \

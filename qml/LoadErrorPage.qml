@@ -1,0 +1,60 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+
+// Stands in for a page that could not be loaded: what happened, the address,
+// and for the company's own server the address the program is set up with.
+Rectangle {
+    id: errorPage
+
+    // The tab's view; its `failure` holds the load that failed.
+    property var view
+    readonly property var failure: view ? view.failure : null
+    readonly property string startAddress: addressRules.withScheme(config.getUrl())
+
+    objectName: "loadErrorPage"
+    color: "#f8f9fa"
+
+    // The engine's page underneath takes no clicks.
+    MouseArea {
+        anchors.fill: parent
+    }
+
+    ColumnLayout {
+        anchors.centerIn: parent
+        width: Math.min(parent.width - 48, 640)
+        spacing: 12
+
+        Label {
+            font.pixelSize: 22
+            text: qsTr("无法打开此页面")
+        }
+        Label {
+            objectName: "errorReason"
+            Layout.fillWidth: true
+            wrapMode: Text.Wrap
+            text: failure ? loadFailure.describe(failure.domain, failure.code) : ""
+        }
+        Label {
+            objectName: "errorAddress"
+            Layout.fillWidth: true
+            wrapMode: Text.WrapAnywhere
+            color: "#5f6368"
+            text: failure ? qsTr("地址：") + failure.address : ""
+        }
+        Label {
+            objectName: "errorServer"
+            Layout.fillWidth: true
+            wrapMode: Text.WrapAnywhere
+            color: "#5f6368"
+            visible: failure !== null && loadFailure.isOnServer(failure.address, startAddress)
+            text: qsTr("本程序设置的公司服务器：") + startAddress + "\n"
+                  + qsTr("如果问题持续，请把此页内容告知贵公司的信息技术人员。")
+        }
+        Button {
+            objectName: "errorReload"
+            text: qsTr("重新加载")
+            onClicked: view.reload()
+        }
+    }
+}
