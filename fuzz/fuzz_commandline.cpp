@@ -36,7 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         // A word, white space, then the argument list.
         FUZZ_CHECK(cmd.startsWith(line.program) && cmd.size() > line.program.size());
         FUZZ_CHECK(cmd.at(line.program.size()).isSpace());
-        FUZZ_CHECK(line.program == QLatin1String("explorer") || cmd.endsWith(line.arguments.join(QLatin1Char(','))));
+        FUZZ_CHECK(line.program == QLatin1String("explorer")
+                   || cmd.endsWith(line.arguments.join(QLatin1Char(','))));
     }
     return 0;
 }

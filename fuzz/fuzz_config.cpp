@@ -67,12 +67,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     FuzzedDataProvider input(data, size);
     const bool fileExists = input.ConsumeBool();
-    const QString name = pick(input, { "server", "factory", "web", "db", "app", "backup", "site", "hallinfo" });
+    const QString name =
+            pick(input, { "server", "factory", "web", "db", "app", "backup", "site", "hallinfo" });
     const QString attr = pick(input, { "url", "path", "port", "name", "code_version", "is_domain", "hid" });
     const QString value = input.ConsumeBool() ? utf16Text(input, 64) : nearlyAsciiText(input, 64);
     const std::string rest = input.ConsumeRemainingBytesAsString();
     if (qEnvironmentVariableIsSet("FUZZ_SHOW"))
-        std::fprintf(stderr, "name %s attr %s value %s file %d\n", qPrintable(QString::fromLatin1(name.toUtf8().toPercentEncoding())),
+        std::fprintf(stderr, "name %s attr %s value %s file %d\n",
+                     qPrintable(QString::fromLatin1(name.toUtf8().toPercentEncoding())),
                      qPrintable(QString::fromLatin1(attr.toUtf8().toPercentEncoding())),
                      qPrintable(QString::fromLatin1(value.toUtf8().toPercentEncoding())), int(fileExists));
 

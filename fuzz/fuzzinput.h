@@ -25,12 +25,12 @@ inline QString nearlyAsciiText(FuzzedDataProvider &input, size_t maxBytes)
 }
 
 // A finding: libFuzzer keeps the input that led here.
-#define FUZZ_CHECK(condition)                                                                                 \
-    do {                                                                                                      \
-        if (!(condition)) {                                                                                   \
+#define FUZZ_CHECK(condition)                                                                                \
+    do {                                                                                                     \
+        if (!(condition)) {                                                                                  \
             std::fprintf(stderr, "check failed: %s (%s:%d)\n", #condition, __FILE__, __LINE__);              \
-            std::abort();                                                                                     \
-        }                                                                                                     \
+            std::abort();                                                                                    \
+        }                                                                                                    \
     } while (false)
 
 // The rules log what they refuse; millions of such lines help nobody here.

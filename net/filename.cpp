@@ -39,8 +39,8 @@ bool isDeviceName(const QString &fileName)
         return false;
     // Windows counts the superscript digits ¹ ² ³ as port numbers too.
     const QChar digit = stem.back();
-    return (digit >= QLatin1Char('1') && digit <= QLatin1Char('9')) || digit == QChar(0xB9) || digit == QChar(0xB2)
-            || digit == QChar(0xB3);
+    return (digit >= QLatin1Char('1') && digit <= QLatin1Char('9')) || digit == QChar(0xB9)
+            || digit == QChar(0xB2) || digit == QChar(0xB3);
 }
 
 } // namespace

@@ -23,7 +23,8 @@ std::optional<qint64> returnCode(const QJsonValue &value)
     case QJsonValue::Double: {
         // 2^63 is the first double beyond the range; the comparison is exact.
         const double number = value.toDouble();
-        if (std::trunc(number) != number || number < -9223372036854775808.0 || number >= 9223372036854775808.0)
+        if (std::trunc(number) != number || number < -9223372036854775808.0
+            || number >= 9223372036854775808.0)
             return std::nullopt;
         return qint64(number);
     }

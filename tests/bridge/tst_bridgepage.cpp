@@ -1,4 +1,5 @@
 #include "argrecorder.h"
+#include "bridge/zxjavascript.h"
 #include "config/config.h"
 #include "testenvironment.h"
 #include "testhttpserver.h"
@@ -320,10 +321,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, way);
         const QString marker = QStringLiteral("deleting-") + way;
-        auto *channel = qobject_cast<QWebChannel *>(currentView()->property("webChannel").value<QObject *>());
-        QVERIFY(channel);
-        const QPointer<QObject> bridge = channel->registeredObjects().value(QStringLiteral("zx"));
-        QVERIFY(bridge);
+        const QPointer<QObject> bridge = ZxJavascript::getInstance();
 
         currentView()->setProperty("url", trusted(QStringLiteral("/deleting?way=%1&m=%2").arg(way, marker)));
         QTRY_VERIFY_WITH_TIMEOUT(reported(marker, QStringLiteral("sent=")), 20000);
