@@ -72,6 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QString attr = pick(input, { "url", "path", "port", "name", "code_version", "is_domain", "hid" });
     const QString value = input.ConsumeBool() ? utf16Text(input, 64) : nearlyAsciiText(input, 64);
     const std::string rest = input.ConsumeRemainingBytesAsString();
+    // FUZZ_SHOW=1 with a finding as the argument prints what it decodes to.
     if (qEnvironmentVariableIsSet("FUZZ_SHOW"))
         std::fprintf(stderr, "name %s attr %s value %s file %d\n",
                      qPrintable(QString::fromLatin1(name.toUtf8().toPercentEncoding())),
