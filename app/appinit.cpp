@@ -1,5 +1,6 @@
 #include "app/appinit.h"
 
+#include "app/terminationsignals.h"
 #include "bridge/addressrules.h"
 #include "bridge/menuopt.h"
 #include "bridge/zxjavascript.h"
@@ -27,17 +28,21 @@ AppInit *AppInit::getInstance()
     return instance;
 }
 
-void AppInit::init(QQmlApplicationEngine *engine)
+bool AppInit::init(QQmlApplicationEngine *engine)
 {
     Config *config = Config::getInstance();
     MyNetwork::getInstance(QStringLiteral("app_index"))->setBaseUrl(Deployment::indexServiceAddress());
     config->loadConfig();
-    config->checkCodeVersion();
+    if (!terminationRequested())
+        config->checkCodeVersion();
+    if (terminationRequested())
+        return false;
     switchReportFolders();
     qDebug().noquote() << "---------url" + config->getUrl(0);
 
     engine->rootContext()->setContextProperty(QStringLiteral("config"), config);
     engine->rootContext()->setContextProperty(QStringLiteral("menuOpt"), MenuOpt::getInstance());
+    return true;
 }
 
 void AppInit::loadWindow(QQmlApplicationEngine *engine)

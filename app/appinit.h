@@ -15,7 +15,9 @@ public:
 
     // Loads the configuration, brings it in step with the index service, moves a
     // waiting report folder into place and publishes `config` and `menuOpt`.
-    void init(QQmlApplicationEngine *engine);
+    // False when a termination signal ended the start-up: then nothing after
+    // the code-version check is done.
+    bool init(QQmlApplicationEngine *engine);
 
     // Publishes `zx`, `addressRules`, `loadFailure` and `appDir`, registers the window's own
     // types (module Fenestra: DownloadList, PagePrinter, PermissionStore, NotificationPresenter),

@@ -18,7 +18,8 @@ int main(int argc, char *argv[])
     QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/images/qtweb.ico")));
 
     QQmlApplicationEngine engine;
-    AppInit::getInstance()->init(&engine);
+    if (!AppInit::getInstance()->init(&engine))
+        return 0; // what the event loop returns when a signal ends it later
     AppInit::getInstance()->loadWindow(&engine);
     return QApplication::exec();
 }

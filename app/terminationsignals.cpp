@@ -14,10 +14,12 @@
 namespace {
 
 int signalPipe[2] = { -1, -1 };
+volatile std::sig_atomic_t signalled = 0;
 
 // Only async-signal-safe work here: the event loop does the rest.
 void onSignal(int)
 {
+    signalled = 1;
     const char byte = 1;
     [[maybe_unused]] const auto written = ::write(signalPipe[0], &byte, 1);
 }
@@ -34,6 +36,9 @@ void quitOnTerminationSignals()
         char byte;
         [[maybe_unused]] const auto read = ::read(signalPipe[1], &byte, 1);
         QCoreApplication::quit();
+        // Before the main loop runs, quit() does nothing; this ends the local
+        // loop that start-up is waiting in (and every later one at once).
+        QCoreApplication::exit(0);
     });
 
     struct sigaction action = {};
@@ -44,8 +49,18 @@ void quitOnTerminationSignals()
         ::sigaction(signal, &action, nullptr);
 }
 
+bool terminationRequested()
+{
+    return signalled != 0;
+}
+
 #else
 
 void quitOnTerminationSignals() { }
+
+bool terminationRequested()
+{
+    return false;
+}
 
 #endif

@@ -2,15 +2,22 @@
 
 #include "config/appdir.h"
 
+#include <QDebug>
 #include <QProcess>
 #include <QRegularExpression>
 
 CommandLine commandLineFor(const QString &cmd, const QString &args)
 {
+    // The system cuts program texts at a NUL: something other than what the
+    // page asked for would start.
+    if (cmd.contains(QChar(0)) || args.contains(QChar(0))) {
+        qDebug() << "run refused: the program text or its argument contains NUL";
+        return {};
+    }
     if (!args.isEmpty())
         return { cmd, { args }, AppDir::path() };
 
-    static const QRegularExpression wordAndRest(QStringLiteral("^(\\S+)\\s+(.*)$"));
+    static const QRegularExpression wordAndRest(QStringLiteral("^(\\S+)\\s+(.*)\\z"));
     const QRegularExpressionMatch match = wordAndRest.match(cmd);
     if (!match.hasMatch())
         return { cmd, {}, QString() };

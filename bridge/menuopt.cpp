@@ -14,6 +14,7 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPixmap>
+#include <QTimer>
 #include <QUrl>
 
 MenuOpt *MenuOpt::getInstance()
@@ -54,13 +55,40 @@ void MenuOpt::downloadImage(const QString &imageUrl, Action action)
 
     QNetworkReply *reply = manager->get(QNetworkRequest(QUrl(imageUrl, QUrl::TolerantMode)));
     downloads.insert(reply, Download { imageUrl, action });
+
+    // An endless body (a camera stream shown as a picture) would fill the memory,
+    // and a stalled one would keep its address refused for good.
+    // A finished reply is measured in onReplyFinished().
+    connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64 total) {
+        if (reply->isFinished() || (received <= maxImageSize && total <= maxImageSize))
+            return;
+        logTooLarge(reply);
+        reply->abort();
+    });
+    QTimer::singleShot(transferTimeLimit, reply, [reply, limit = transferTimeLimit] {
+        if (reply->isFinished())
+            return;
+        qDebug().noquote()
+                << QStringLiteral("Image download stopped: not complete after %1 ms:").arg(limit.count())
+                << reply->url().toString();
+        reply->abort();
+    });
+}
+
+void MenuOpt::logTooLarge(QNetworkReply *reply)
+{
+    qDebug().noquote() << "Image download stopped: larger than 64 MiB:" << reply->url().toString();
 }
 
 void MenuOpt::onReplyFinished(QNetworkReply *reply)
 {
     const Download download = downloads.take(reply);
-    if (reply->error() == QNetworkReply::NoError)
-        deliver(QImage::fromData(reply->readAll()), download.action);
+    if (reply->error() == QNetworkReply::NoError) {
+        if (reply->bytesAvailable() > maxImageSize)
+            logTooLarge(reply);
+        else
+            deliver(QImage::fromData(reply->readAll()), download.action);
+    }
     // Released only now: a save dialog's nested event loop would otherwise delete
     // the reply while the network manager is still announcing its end.
     reply->deleteLater();

@@ -3,6 +3,8 @@
 #include <QHash>
 #include <QObject>
 
+#include <chrono>
+
 class QImage;
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -11,7 +13,9 @@ class QNetworkReply;
 // texts and pictures to the clipboard and saving pictures to files.
 //
 // Pictures are fetched again from their address with a network manager of the
-// object's own, so nothing is shared with the pages' profile.
+// object's own, so nothing is shared with the pages' profile. A picture may
+// hold at most 64 MiB and must arrive within a time limit; one that is refused
+// or given up releases its address at once, so the user can try again.
 class MenuOpt : public QObject
 {
     Q_OBJECT
@@ -28,6 +32,11 @@ public:
     // Fetches the picture at `imageUrl` and saves it where the user chooses.
     Q_INVOKABLE void saveImage(const QString &imageUrl);
 
+    static constexpr qint64 maxImageSize = 64 * 1024 * 1024;
+    // How long a picture may take from request to its last byte (one minute
+    // unless changed).
+    void setTransferTimeLimit(std::chrono::milliseconds limit) { transferTimeLimit = limit; }
+
 private:
     enum class Action { Copy, Save };
 
@@ -41,10 +50,12 @@ private:
 
     void downloadImage(const QString &imageUrl, Action action);
     void onReplyFinished(QNetworkReply *reply);
+    static void logTooLarge(QNetworkReply *reply);
     // Copies or saves a downloaded picture; a body that is no picture is dropped.
     void deliver(const QImage &image, Action action);
     void saveToFile(const QImage &image);
 
     QNetworkAccessManager *const manager;
+    std::chrono::milliseconds transferTimeLimit { std::chrono::minutes(1) };
     QHash<QNetworkReply *, Download> downloads;
 };

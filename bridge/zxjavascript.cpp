@@ -7,6 +7,7 @@
 
 #include <QDebug>
 #include <QDesktopServices>
+#include <QEvent>
 #include <QUrl>
 
 ZxJavascript *ZxJavascript::getInstance()
@@ -27,9 +28,24 @@ void ZxJavascript::run(const QString &cmd, const QString &args)
 
 void ZxJavascript::openUrlExt(const QString &url)
 {
+    // Other schemes reach local files, network shares or any registered
+    // protocol handler: not what a web page may open on the desktop.
     const QUrl address(AddressRules::getInstance()->withScheme(url), QUrl::TolerantMode);
-    if (!QDesktopServices::openUrl(address))
+    const QString scheme = address.scheme();
+    const bool web = scheme == QLatin1String("http") || scheme == QLatin1String("https");
+    if (!web || !QDesktopServices::openUrl(address))
         qDebug().noquote() << QStringLiteral("网址语法错误!");
+}
+
+bool ZxJavascript::event(QEvent *event)
+{
+    // deleteLater() is a public slot, so any page could otherwise remove the
+    // bridge of every tab for the rest of the run.
+    if (event->type() == QEvent::DeferredDelete) {
+        qDebug() << "The bridge object is shared by every page and is not deleted.";
+        return true;
+    }
+    return QObject::event(event);
 }
 
 QString ZxJavascript::downloadFile(const QString &fUrl, const QString &dstDir, const QString &callback)

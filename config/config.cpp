@@ -2,11 +2,15 @@
 
 #include "config/appdir.h"
 #include "config/deployment.h"
+#include "config/xmlrules.h"
 
+#include <QDebug>
+#include <QDir>
 #include <QDomDocument>
 #include <QDomElement>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QTextStream>
 
@@ -28,6 +32,41 @@ QDomElement firstChildNamed(const QDomDocument &document, const QString &name)
             return element;
     }
     return {};
+}
+
+bool parseDocument(QDomDocument *document, const QByteArray &content)
+{
+#if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
+    return bool(document->setContent(content, QDomDocument::ParseOption::Default));
+#else
+    return document->setContent(content);
+#endif
+}
+
+// UTF-8 without a byte-order mark, a matching declaration, four spaces a level.
+QByteArray serialized(const QDomDocument &document)
+{
+    QByteArray content;
+    QTextStream stream(&content);
+    stream.setEncoding(QStringConverter::Utf8);
+    document.save(stream, 4, QDomNode::EncodingFromTextStream);
+    stream.flush();
+    return content;
+}
+
+// A write that was killed before its temporary file took config.dll's place
+// leaves that file behind under the name QSaveFile gave it.
+void removeStaleTemporaryFiles(const QString &configPath)
+{
+    const QFileInfo config(configPath);
+    static const QRegularExpression temporaryName(QStringLiteral("^config\\.dll\\.[A-Za-z0-9]{6}$"));
+    const QDir folder = config.absoluteDir();
+    const QStringList candidates = folder.entryList({ config.fileName() + QStringLiteral(".*") },
+                                                    QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString &name : candidates) {
+        if (temporaryName.match(name).hasMatch())
+            QFile::remove(folder.filePath(name));
+    }
 }
 
 } // namespace
@@ -56,32 +95,27 @@ QString Config::filePath()
 bool Config::readDocument(QDomDocument *document)
 {
     QFile file(filePath());
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-#if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
-    return bool(document->setContent(&file, QDomDocument::ParseOption::Default));
-#else
-    return document->setContent(&file);
-#endif
+    return file.open(QIODevice::ReadOnly) && parseDocument(document, file.readAll());
 }
 
-// Replaces config.dll as a whole: the document goes to a temporary file beside
+// Replaces config.dll as a whole: the content goes to a temporary file beside
 // it that takes the file's place only once it is complete, so a crash or a full
 // disk never leaves a truncated configuration behind.
-bool Config::writeDocument(const QDomDocument &document)
+bool Config::writeDocument(const QByteArray &content)
 {
     const QFileInfo existing(filePath());
     if (existing.exists() && !existing.isWritable())
         return false; // a read-only configuration stays as it is
 
     QSaveFile file(filePath());
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    // A folder where no new file can be created may still hold a writable
+    // config.dll: then it is written in place, which beats losing the change.
+    file.setDirectWriteFallback(true);
+    // Unbuffered: an error while a buffer is flushed at commit() goes unnoticed,
+    // and the incomplete file would take config.dll's place.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
         return false;
-    QTextStream stream(&file);
-    stream.setEncoding(QStringConverter::Utf8);
-    document.save(stream, 4, QDomNode::EncodingFromTextStream);
-    stream.flush();
-    if (stream.status() != QTextStream::Ok) {
+    if (file.write(content) != content.size()) {
         file.cancelWriting();
         return false;
     }
@@ -90,6 +124,7 @@ bool Config::writeDocument(const QDomDocument &document)
 
 void Config::loadConfig()
 {
+    removeStaleTemporaryFiles(filePath());
     if (!QFileInfo::exists(filePath())) {
         saveConfig();
         return;
@@ -172,7 +207,7 @@ void Config::saveConfig()
                  { QStringLiteral("app_code"), factoryAppCode },
                  { QStringLiteral("is_domain"), factoryIsDomain } });
 
-    if (writeDocument(document))
+    if (writeDocument(serialized(document)))
         loadConfig();
 }
 
@@ -211,6 +246,16 @@ QString Config::getUrl(int val) const
 
 void Config::setAttr(const QString &name, const QString &attr, const QString &value)
 {
+    const auto refuse = [&] {
+        qDebug() << "config.dll unchanged: element" << name << "attribute" << attr
+                 << "cannot be stored in XML";
+    };
+    // QDom would write these as they are, and the file could not be read again.
+    if (!isXmlName(name) || !isXmlName(attr) || !isXmlText(value)) {
+        refuse();
+        return;
+    }
+
     QDomDocument document;
     if (!readDocument(&document))
         return;
@@ -222,6 +267,13 @@ void Config::setAttr(const QString &name, const QString &attr, const QString &va
     }
     element.setAttribute(attr, value);
 
-    writeDocument(document);
+    // Whatever else the file holds must survive the round trip as well.
+    const QByteArray content = serialized(document);
+    QDomDocument written;
+    if (!parseDocument(&written, content) || firstChildNamed(written, name).attribute(attr) != value) {
+        refuse();
+        return;
+    }
+    writeDocument(content);
     loadConfig();
 }

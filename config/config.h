@@ -17,6 +17,7 @@ public:
 
     // Reads config.dll into the fields; a missing file is created from the
     // current fields first. A file that cannot be read or parsed changes nothing.
+    // Temporary files that an interrupted write left beside it are removed.
     void loadConfig();
 
     // Writes the whole file from the fields, then reads it back.
@@ -32,17 +33,19 @@ public:
 
     // Sets one attribute of the first direct child `name` of the root (appending
     // that element when there is none), writes the file and reads it back.
+    // A name that is not an XML name, or a value with characters XML 1.0 cannot
+    // hold, is refused with a debug line: the file and the fields stay as they are.
     void setAttr(const QString &name, const QString &attr, const QString &value);
 
     // Asks the index service for the configured server's code version and
     // addressing form, and stores the answer (sync/codeversion.cpp). Blocks until
-    // the service has answered, failed, or stayed silent for ten seconds. Makes
+    // the service has answered or failed, ten seconds after sending at most. Makes
     // no request while the server path is "register".
     void checkCodeVersion();
 
     // Stores "is_domain" and "code_version" of a successful JSON answer in the
     // "factory" element, both of them and in that order, unless both already
-    // hold those values. Anything but a JSON object changes nothing.
+    // hold those values. Anything else changes nothing (see codeVersionAnswer()).
     void applyCodeVersion(const QString &reply);
 
 private:
@@ -50,7 +53,7 @@ private:
 
     static QString filePath();
     static bool readDocument(QDomDocument *document);
-    static bool writeDocument(const QDomDocument &document);
+    static bool writeDocument(const QByteArray &content);
 
     QString serverUrl;
     QString serverPath;

@@ -23,10 +23,15 @@ public:
     // local event loop for the whole answer. Returns the body as sent (also for
     // an HTTP error status); empty when the request failed on the way.
     // The request has no time limit of its own: a caller that cannot wait
-    // forever passes `transferTimeout`; a transfer that receives nothing for that
-    // long is then given up like a failed one.
+    // forever passes `transferTimeout`, after which a transfer that receives
+    // nothing is given up, or `deadline`, after which the request is given up
+    // however the server behaves. A body longer than `maxSize` bytes (when not
+    // negative) is given up as soon as it is seen. A wait that ends without the
+    // request finishing (the program is leaving) gives it up too.
     QString runCmd(const QString &cmd,
-                   std::chrono::milliseconds transferTimeout = std::chrono::milliseconds::zero());
+                   std::chrono::milliseconds transferTimeout = std::chrono::milliseconds::zero(),
+                   std::chrono::milliseconds deadline = std::chrono::milliseconds::zero(),
+                   qint64 maxSize = -1);
 
     QString baseUrl() const { return m_baseUrl; }
     QString appKey() const { return m_appKey; }

@@ -1,9 +1,12 @@
 #include "net/synservdb.h"
 
 #include "config/appdir.h"
+#include "net/filename.h"
 #include "net/replywait.h"
 
+#include <QDebug>
 #include <QDir>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QNetworkRequest>
@@ -29,16 +32,6 @@ SynServDb::SynServDb(const QString &fileName) : fileName(fileName)
 SynServDb::~SynServDb()
 {
     delete progressDialog;
-}
-
-bool SynServDb::isSafeFileName(const QString &fileName)
-{
-    if (fileName.isEmpty() || fileName == QLatin1String(".") || fileName == QLatin1String(".."))
-        return false;
-    return std::none_of(fileName.cbegin(), fileName.cend(), [](QChar c) {
-        return c == QLatin1Char('/') || c == QLatin1Char('\\') || c == QLatin1Char(':')
-                || c.category() == QChar::Other_Control;
-    });
 }
 
 QString SynServDb::speedTitle(qint64 bytesRead, qint64 elapsedMs)
@@ -69,17 +62,25 @@ std::pair<int, int> SynServDb::progressValues(qint64 bytesRead, qint64 totalByte
 
 QString SynServDb::download(const QString &fUrl, const QString &dstDir, const QString &callback)
 {
-    if (!isSafeFileName(fileName))
+    if (!isPortableFileName(fileName)) {
+        qDebug() << "downloadFile refused: Windows cannot store the name" << fileName;
         return {};
+    }
 
-    const QString folder = QDir::fromNativeSeparators(
-            AppDir::filePath(dstDir.isEmpty() ? QStringLiteral("server/www/src") : dstDir));
+    const QString folder = QDir::cleanPath(QDir::fromNativeSeparators(
+            AppDir::filePath(dstDir.isEmpty() ? QStringLiteral("server/www/src") : dstDir)));
     const QString target = QDir(folder).filePath(fileName);
-    if (!QDir().mkpath(folder))
+    for (QString missing = folder; !QFileInfo::exists(missing); missing = QFileInfo(missing).path())
+        firstMadeFolder = missing;
+    if (!QDir().mkpath(folder)) {
+        removeMadeFolders(folder);
         return {};
+    }
     file.setFileName(target);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly)) {
+        removeMadeFolders(folder);
         return {};
+    }
 
     reply = manager.get(QNetworkRequest(QUrl(fUrl, QUrl::TolerantMode)));
     reply->setReadBufferSize(readAheadBytes);
@@ -104,16 +105,20 @@ QString SynServDb::download(const QString &fUrl, const QString &dstDir, const QS
 
     if (cancelled) {
         discardFile();
+        removeMadeFolders(folder);
         return {};
     }
     closeProgressDialog();
     if (hasError) {
         discardFile();
+        removeMadeFolders(folder);
         return {};
     }
     writeArrivedData();
-    if (!file.commit())
+    if (!file.commit()) {
+        removeMadeFolders(folder);
         return {};
+    }
 
     if (!callback.isEmpty()) {
         reply = manager.get(QNetworkRequest(QUrl(callback, QUrl::TolerantMode)));
@@ -172,6 +177,16 @@ void SynServDb::discardFile()
 {
     file.cancelWriting();
     file.commit();
+}
+
+void SynServDb::removeMadeFolders(const QString &folder)
+{
+    if (firstMadeFolder.isEmpty())
+        return;
+    for (QString made = folder; made.size() >= firstMadeFolder.size(); made = QFileInfo(made).path()) {
+        if (!QDir().rmdir(made))
+            return;
+    }
 }
 
 void SynServDb::closeProgressDialog()

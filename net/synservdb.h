@@ -28,13 +28,11 @@ public:
     // "server/www/src" when empty) under the file name given at construction.
     // The body goes to a temporary file beside the target that replaces it only
     // once the transfer has succeeded. Returns the stored file's path, or the
-    // empty text when the name is unusable, the transfer failed or was
+    // empty text when the name is unusable (isPortableFileName(), checked before
+    // any request), the transfer failed or was
     // cancelled, or the file could not be stored; `callback` is requested only
-    // after a stored file.
+    // after a stored file. Folders made for a download that fails are removed.
     QString download(const QString &fUrl, const QString &dstDir, const QString &callback);
-
-    // Whether `fileName` names a file inside the destination folder and nothing else.
-    static bool isSafeFileName(const QString &fileName);
 
     // The window title for `bytesRead` bytes after `elapsedMs` milliseconds.
     static QString speedTitle(qint64 bytesRead, qint64 elapsedMs);
@@ -56,6 +54,8 @@ private Q_SLOTS:
 private:
     void writeArrivedData();
     void discardFile();
+    // Removes the folders this download made, deepest first, as far as they are empty.
+    void removeMadeFolders(const QString &folder);
     void closeProgressDialog();
 
     QNetworkAccessManager manager; // owns the replies
@@ -68,4 +68,5 @@ private:
     qint64 lastReportMs = -1;
     bool hasError = false;
     QSaveFile file;
+    QString firstMadeFolder; // the outermost folder this download made; empty: none
 };

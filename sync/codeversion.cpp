@@ -3,12 +3,9 @@
 #include "config/config.h"
 
 #include "net/mynetwork.h"
+#include "sync/codeversionreply.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QUrl>
-#include <QVariant>
-#include <QVariantMap>
 
 #include <chrono>
 
@@ -18,8 +15,10 @@ namespace {
 const QString indexClientKey = QStringLiteral("app_index");
 
 // The window appears only after the check, so a service that accepts the
-// connection and then says nothing must not hold the start-up for long.
-constexpr auto indexServiceSilenceLimit = 10s;
+// connection and then says nothing, or trickles, must not hold the start-up for
+// long; nor may an endless reply fill the memory. An answer is a few bytes.
+constexpr auto indexServiceDeadline = 10s;
+constexpr qint64 indexReplyLimit = 1024 * 1024;
 } // namespace
 
 void Config::checkCodeVersion()
@@ -32,33 +31,22 @@ void Config::checkCodeVersion()
     // start another parameter or a fragment.
     const QString query = QStringLiteral("?r=register/codeVersion&server_path=%1")
                                   .arg(QString::fromLatin1(QUrl::toPercentEncoding(serverPath)));
-    applyCodeVersion(MyNetwork::getInstance(indexClientKey)->runCmd(query, indexServiceSilenceLimit));
+    applyCodeVersion(
+            MyNetwork::getInstance(indexClientKey)->runCmd(query, {}, indexServiceDeadline, indexReplyLimit));
 }
 
 void Config::applyCodeVersion(const QString &reply)
 {
-    // Only an object is an answer; anything else (an error page, nothing at all,
-    // a stray array) leaves the configuration alone.
-    const QJsonDocument document = QJsonDocument::fromJson(reply.toUtf8());
-    if (!document.isObject())
+    const std::optional<CodeVersionAnswer> answer = codeVersionAnswer(reply.toUtf8());
+    if (!answer)
         return;
-
-    // A numeric string counts by its value and a missing code as success. Read
-    // as a 64-bit value, so that a large code does not wrap round to 0.
-    const QVariantMap members = document.object().toVariantMap();
-    if (members.value(QStringLiteral("return")).toLongLong() != 0)
-        return;
-
-    const QVariantMap data = members.value(QStringLiteral("data")).toMap();
-    const QString isDomain = data.value(QStringLiteral("is_domain")).toString();
-    const QString codeVersion = data.value(QStringLiteral("code_version")).toString();
 
     const QString factory = QStringLiteral("factory");
     const QString currentIsDomain = getAttr(factory, QStringLiteral("is_domain"));
     const QString currentCodeVersion = getAttr(factory, QStringLiteral("code_version"));
-    if (currentCodeVersion == codeVersion && currentIsDomain == isDomain)
+    if (currentCodeVersion == answer->codeVersion && currentIsDomain == answer->isDomain)
         return;
 
-    setAttr(factory, QStringLiteral("is_domain"), isDomain);
-    setAttr(factory, QStringLiteral("code_version"), codeVersion);
+    setAttr(factory, QStringLiteral("is_domain"), answer->isDomain);
+    setAttr(factory, QStringLiteral("code_version"), answer->codeVersion);
 }

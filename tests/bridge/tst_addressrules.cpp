@@ -132,6 +132,31 @@ private Q_SLOTS:
         QCOMPARE(opened, QList<QUrl> { expected });
     }
 
+    // Local files, network shares and registered protocol handlers are not
+    // for pages to open.
+    void openUrlExtOpensOnlyWebAddresses_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::newRow("file") << "file:///etc/passwd";
+        QTest::newRow("smb") << "smb://server/share/x.xlsx";
+        QTest::newRow("ftp") << "ftp://host/file";
+        QTest::newRow("custom protocol") << "zxapp://run?x=1";
+        QTest::newRow("FILE in capitals") << "FILE:///C:/Windows/win.ini";
+    }
+    void openUrlExtOpensOnlyWebAddresses()
+    {
+        QFETCH(QString, address);
+        opened.clear();
+        const QString scheme = address.left(address.indexOf(QLatin1Char(':'))).toLower();
+        QDesktopServices::setUrlHandler(scheme, this, "openedByDesktop");
+        QTest::ignoreMessage(QtDebugMsg, "网址语法错误!");
+
+        ZxJavascript::getInstance()->openUrlExt(address);
+
+        QDesktopServices::unsetUrlHandler(scheme);
+        QCOMPARE(opened, QList<QUrl>());
+    }
+
     void openUrlExtLogsAnUnusableAddress()
     {
         // No handler: an invalid address is refused before the desktop is asked.

@@ -1,4 +1,5 @@
 #include "argrecorder.h"
+#include "bridge/zxjavascript.h"
 #include "config/config.h"
 #include "testenvironment.h"
 #include "testhttpserver.h"
@@ -7,6 +8,7 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFileInfo>
+#include <QPointer>
 #include <QWebChannel>
 #include <QtTest>
 #include <QtWebEngineQuick>
@@ -67,6 +69,33 @@ QByteArray selfServingPage(const QString &helper)
               "setTimeout(function() { report('globalzx=' + typeof zx); }, 1000);\n"
               "</script></body></html>";
 }
+
+// Asks for the bridge's deletion, through the object (?way=api) or as a raw
+// channel message built from the channel's own description of the object
+// (?way=raw), then stores its marker through the bridge a little later.
+const QByteArray deletingPage = "<html><body><script>\n" + reportScript
+        + "const q = new URLSearchParams(location.search);\n"
+          "const m = q.get('m');\n"
+          "function deleteRaw() {\n"
+          "  const transport = qt.webChannelTransport;\n"
+          "  const channelHandler = transport.onmessage;\n"
+          "  transport.onmessage = function(message) {\n"
+          "    const data = JSON.parse(message.data);\n"
+          "    if (data.id !== 4242) { channelHandler(message); return; }\n"
+          "    const method = data.data.zx.methods.find(function(e) { return e[0] === 'deleteLater'; });\n"
+          "    transport.send(JSON.stringify({ type: 6, object: 'zx', method: method[1], args: [], id: 4243 "
+          "}));\n"
+          "    report('m=' + m + '&sent=' + method[1]);\n"
+          "  };\n"
+          "  transport.send(JSON.stringify({ type: 3, id: 4242 }));\n"
+          "}\n"
+          "(function wait() {\n"
+          "  if (typeof zx === 'undefined') { setTimeout(wait, 20); return; }\n"
+          "  if (q.get('way') === 'api') { zx.deleteLater(); report('m=' + m + '&sent=api'); }\n"
+          "  else deleteRaw();\n"
+          "  setTimeout(function() { zx.setConfig('app', 'name', m); }, 1000);\n"
+          "})();\n"
+          "</script></body></html>";
 
 } // namespace
 
@@ -156,6 +185,7 @@ private Q_SLOTS:
                                     + "\"></iframe></body></html>"));
         server.route("/away", Response::redirect(untrusted(QStringLiteral("/self?m=redirected")).toUtf8()));
         server.route("/files/data.txt", Response::text("payload"));
+        server.route("/deleting", Response::html(deletingPage));
         server.route(
                 "/downloading",
                 Response::html(
@@ -277,6 +307,33 @@ private Q_SLOTS:
         currentView()->setProperty("url", trusted(QStringLiteral("/self?m=after")));
         QTRY_VERIFY_WITH_TIMEOUT(allEffectsOf(QStringLiteral("after")), 20000);
         QVERIFY(!anyEffectOf(QStringLiteral("before")));
+    }
+
+    // deleteLater is a public slot of every object; asked for by a page, through
+    // the object or as a raw message, it must not take the bridge from every tab.
+    void pagesCannotDeleteTheBridge_data()
+    {
+        QTest::addColumn<QString>("way");
+        QTest::newRow("through the object") << "api";
+        QTest::newRow("raw channel message") << "raw";
+    }
+    void pagesCannotDeleteTheBridge()
+    {
+        QFETCH(QString, way);
+        const QString marker = QStringLiteral("deleting-") + way;
+        const QPointer<QObject> bridge = ZxJavascript::getInstance();
+
+        currentView()->setProperty("url", trusted(QStringLiteral("/deleting?way=%1&m=%2").arg(way, marker)));
+        QTRY_VERIFY_WITH_TIMEOUT(reported(marker, QStringLiteral("sent=")), 20000);
+        // The page stores its marker after the deletion would have happened.
+        QTRY_COMPARE_WITH_TIMEOUT(
+                Config::getInstance()->getAttr(QStringLiteral("app"), QStringLiteral("name")), marker, 20000);
+        QVERIFY(bridge);
+
+        const QString next = QStringLiteral("after-") + way;
+        currentView()->setProperty("url", trusted(QStringLiteral("/self?m=%1").arg(next)));
+        QTRY_VERIFY_WITH_TIMEOUT(allEffectsOf(next), 20000);
+        QCOMPARE(publishedObjects(), QStringList { "zx=ZxJavascript" });
     }
 };
 

@@ -48,6 +48,9 @@ private Q_SLOTS:
         QTest::newRow("leading space") << " prog x" << none << " prog x" << QStringList() << QString();
         QTest::newRow("line break in the rest")
                 << "prog a\nb" << none << "prog a\nb" << QStringList() << QString();
+        QTest::newRow("line break at the end") << "prog a\n"
+                                               << none << "prog a\n"
+                                               << QStringList() << QString();
         QTest::newRow("line break after the word")
                 << "prog\na b" << none << "prog" << QStringList { "a b" } << inAppDir;
         QTest::newRow("path with a space") << "D:/Program Files/tool.exe x" << none << "D:/Program"
@@ -68,6 +71,14 @@ private Q_SLOTS:
                                                       << "y"
                                                       << "notepad x" << QStringList { "y" } << inAppDir;
         QTest::newRow("nothing") << QString() << none << QString() << QStringList() << QString();
+        // The system would cut the texts at the NUL and start something else.
+        QTest::newRow("NUL in the program text") << QStringLiteral("calc") + QChar(0) + QStringLiteral(" x")
+                                                 << none << QString() << QStringList() << QString();
+        QTest::newRow("NUL after the word") << QStringLiteral("prog a") + QChar(0) + QStringLiteral(",b")
+                                            << none << QString() << QStringList() << QString();
+        QTest::newRow("NUL in the argument")
+                << "notepad" << QStringLiteral("a.txt") + QChar(0) + QStringLiteral("b") << QString()
+                << QStringList() << QString();
     }
     void decision()
     {

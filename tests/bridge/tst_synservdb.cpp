@@ -1,6 +1,7 @@
 #include "bridge/zxjavascript.h"
 #include "config/appdir.h"
 #include "filesizelimit.h"
+#include "net/filename.h"
 #include "net/synservdb.h"
 #include "testenvironment.h"
 #include "testhttpserver.h"
@@ -365,6 +366,9 @@ private Q_SLOTS:
         QTest::newRow("colon") << address("/files/") + QStringLiteral("c:evil");
         QTest::newRow("line break") << address("/files/") + QStringLiteral("a\nb");
         QTest::newRow("tab") << address("/files/") + QStringLiteral("a\tb");
+        QTest::newRow("query in the name") << address("/files/report.pdf?v=2");
+        QTest::newRow("device name") << address("/files/aux.txt");
+        QTest::newRow("trailing dot") << address("/files/report.");
     }
     void unsafeNamesAreRefusedBeforeAnyRequest()
     {
@@ -380,13 +384,65 @@ private Q_SLOTS:
     void bridgeNamesTheFileAfterTheLastSlash()
     {
         TemporaryAppDir appDir;
-        server.route("/files/report.pdf", Response::text("pdf", "application/pdf"));
-        const QString withQuery = address("/files/report.pdf?v=2");
+        server.route("/files/2024/report.pdf", Response::text("pdf", "application/pdf"));
 
-        // The query belongs to the name; the server still sees the path.
-        QCOMPARE(ZxJavascript::getInstance()->downloadFile(withQuery, QString(), QString()),
-                 appDir.filePath(QStringLiteral("server/www/src/report.pdf?v=2")));
-        QCOMPARE(appDir.read(QStringLiteral("server/www/src/report.pdf?v=2")), QByteArray("pdf"));
+        QCOMPARE(ZxJavascript::getInstance()->downloadFile(address("/files/2024/report.pdf"), QString(),
+                                                           QString()),
+                 appDir.filePath(QStringLiteral("server/www/src/report.pdf")));
+        QCOMPARE(appDir.read(QStringLiteral("server/www/src/report.pdf")), QByteArray("pdf"));
+    }
+
+    // The names are refused everywhere that Windows cannot store as given.
+    void portableNames_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("portable");
+
+        for (const char *name :
+             { "<",          ">",    "a\"b",     "a|b",  "a?b",    "a*b",      "a\x01b", "a\x7f", "a.",
+               "a ",         "a. ",  ".",        "..",   "",       "CON",      "con",    "Nul",   "aux.txt",
+               "PRN.tar.gz", "com1", "COM9.log", "lpt1", "Lpt9.x", "CON .txt", "a/b",    "a\\b",  "c:x" })
+            QTest::newRow(name) << QString::fromLatin1(name) << false;
+        QTest::newRow("COM superscript one") << QStringLiteral("COM\u00b9") << false;
+        QTest::newRow("lone surrogate") << QString(QChar(0xDC00)) << false;
+        for (const char *name : { "report.pdf", "CONSOLE.txt", "com10", "com0", "lpt", "nul-report.txt",
+                                  ".hidden", "a.b.c", "a b", "x..y", "auxiliary" })
+            QTest::newRow(name) << QString::fromLatin1(name) << true;
+        QTest::newRow("Chinese") << QStringLiteral("报表 1.xlsx") << true;
+        QTest::newRow("outside the BMP") << QStringLiteral("\U0001F600.png") << true;
+    }
+    void portableNames()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, portable);
+        QCOMPARE(isPortableFileName(name), portable);
+    }
+
+    // A transfer that fails leaves no trace, not even the folders made for it;
+    // folders that were there before stay.
+    void failedTransferLeavesNoFolders_data()
+    {
+        QTest::addColumn<QString>("url");
+        QTest::newRow("404") << address("/files/missing.bin");
+        QTest::newRow("refused") << QStringLiteral("http://127.0.0.1:1/data.bin");
+    }
+    void failedTransferLeavesNoFolders()
+    {
+        QFETCH(QString, url);
+        TemporaryAppDir appDir;
+        QVERIFY(QDir(appDir.path()).mkpath(QStringLiteral("kept/empty")));
+
+        SynServDb fresh(QStringLiteral("data.bin"));
+        QCOMPARE(fresh.download(url, QStringLiteral("new/deep/folder"), QString()), QString());
+        SynServDb below(QStringLiteral("data.bin"));
+        QCOMPARE(below.download(url, QStringLiteral("kept/empty/new"), QString()), QString());
+
+        QCOMPARE(QDir(appDir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 QStringList { QStringLiteral("kept") });
+        QCOMPARE(QDir(appDir.filePath(QStringLiteral("kept")))
+                         .entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 QStringList { QStringLiteral("empty") });
+        QVERIFY(QDir(appDir.filePath(QStringLiteral("kept/empty"))).isEmpty());
     }
 
     void secondDownloadInsideTheFirstsWait()

@@ -2,6 +2,7 @@
 #include "config/config.h"
 #include "config/deployment.h"
 #include "filesizelimit.h"
+#include "logcapture.h"
 #include "testenvironment.h"
 
 #include <QApplication>
@@ -11,6 +12,11 @@
 #include <QSaveFile>
 #include <QtTest>
 #include <QtWebEngineQuick>
+
+#ifdef Q_OS_LINUX
+#include <sys/fsuid.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -42,6 +48,20 @@ QStringList leftoverFiles(const QString &folder)
     names.removeAll(QStringLiteral("config.dll"));
     return names;
 }
+
+#ifdef Q_OS_LINUX
+// While it lives, file access of this thread is checked as for the user
+// "nobody", also when the tests run as root.
+class UnprivilegedFiles
+{
+public:
+    UnprivilegedFiles() : m_saved(::setfsuid(65534)) { }
+    ~UnprivilegedFiles() { ::setfsuid(m_saved); }
+
+private:
+    const int m_saved;
+};
+#endif
 
 } // namespace
 
@@ -247,6 +267,138 @@ private Q_SLOTS:
         QCOMPARE(config->getUrl(),
                  QStringLiteral("http://signup.test/client-register/register-company:80/p/"));
     }
+
+    // setAttr stores only what it can read back; anything else leaves the file
+    // byte for byte and the fields as they were, and says what it refused.
+    void onlyStorableNamesAndValuesAreWritten_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("attr");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<bool>("stored");
+
+        const QString ok = QStringLiteral("v");
+        QTest::newRow("space in the element") << "a b"
+                                              << "x" << ok << false;
+        QTest::newRow("element starts with a digit") << "1x"
+                                                     << "x" << ok << false;
+        QTest::newRow("quote in the element") << "q\"x"
+                                              << "x" << ok << false;
+        QTest::newRow("equals sign in the attribute") << "server"
+                                                      << "x=y" << ok << false;
+        QTest::newRow("colon in the attribute") << "server"
+                                                << "a:b" << ok << false;
+        QTest::newRow("empty attribute") << "server"
+                                         << "" << ok << false;
+        QTest::newRow("null attribute") << "server" << QString() << ok << false;
+        QTest::newRow("empty element") << ""
+                                       << "x" << ok << false;
+        QTest::newRow("NUL in the value") << "server"
+                                          << "path" << QStringLiteral("a") + QChar(0) + "b" << false;
+        QTest::newRow("U+0001 in the value") << "server"
+                                             << "path" << QStringLiteral("v\u0001") << false;
+        QTest::newRow("ESC in the value") << "server"
+                                          << "path" << QStringLiteral("\u001b[0m") << false;
+        QTest::newRow("U+FFFF in the value") << "server"
+                                             << "path" << QStringLiteral("v\uffff") << false;
+        QTest::newRow("lone surrogate in the value") << "server"
+                                                     << "path" << QString(QChar(0xD800)) << false;
+
+        QTest::newRow("dotted names") << "my.server"
+                                      << "url.v2" << ok << true;
+        QTest::newRow("Chinese names") << QStringLiteral("服务器") << QStringLiteral("地址") << ok << true;
+        QTest::newRow("underscores") << "_factory"
+                                     << "app_code" << ok << true;
+        QTest::newRow("markup characters") << "server"
+                                           << "path"
+                                           << "<a href=\"x\">&amp;</a> 'q'" << true;
+        QTest::newRow("CDATA end") << "server"
+                                   << "path"
+                                   << "]]>" << true;
+        QTest::newRow("tab, line break, carriage return") << "server"
+                                                          << "path"
+                                                          << "a\tb\nc\rd" << true;
+        QTest::newRow("outside the BMP") << "server"
+                                         << "path" << QStringLiteral("门\U0001F600") << true;
+        QTest::newRow("long value") << "server"
+                                    << "path" << QString(200000, QLatin1Char('x')) << true;
+    }
+
+    void onlyStorableNamesAndValuesAreWritten()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, attr);
+        QFETCH(QString, value);
+        QFETCH(bool, stored);
+        TemporaryAppDir dir;
+        load(dir, defaultDocument);
+        const QByteArray before = dir.read("config.dll");
+        const QString url = config->getUrl();
+        LogCapture log;
+
+        config->setAttr(name, attr, value);
+
+        if (!stored) {
+            QCOMPARE(dir.read("config.dll"), before);
+            QCOMPARE(config->getUrl(), url);
+            QCOMPARE(log.lines().size(), 1);
+            QVERIFY2(log.lines().first().contains(QStringLiteral("config.dll unchanged")),
+                     qPrintable(log.lines().first()));
+            config->setAttr("server", "path", "still-writable");
+            QCOMPARE(config->getAttr("server", "path"), QStringLiteral("still-writable"));
+            return;
+        }
+        QCOMPARE(config->getAttr(name, attr), value);
+        config->setAttr("backup", "company", "next"); // the file is still readable and writable
+        QCOMPARE(config->getAttr(name, attr), value);
+        QCOMPARE(config->getAttr("backup", "company"), QStringLiteral("next"));
+    }
+
+    // An interrupted write leaves its temporary file; the next start removes it,
+    // and only files of that naming.
+    void leftoverTemporaryFilesGoAtLoad()
+    {
+        TemporaryAppDir dir;
+        load(dir, defaultDocument);
+        QVERIFY(dir.write("config.dll.a1B2c3", "<hallinfo>half"));
+        QVERIFY(dir.write("config.dll.Zz9yX8", ""));
+        QVERIFY(dir.write("config.dll.bak", "kept"));
+        QVERIFY(dir.write("config.dll.1234567", "kept"));
+
+        config->loadConfig();
+        QCOMPARE(leftoverFiles(dir.path()), QStringList({ "config.dll.1234567", "config.dll.bak" }));
+        QCOMPARE(dir.read("config.dll"), defaultDocument);
+        QFile::remove(dir.filePath("config.dll.bak"));
+        QFile::remove(dir.filePath("config.dll.1234567"));
+    }
+
+#ifdef Q_OS_LINUX
+    // No new file can be made in the folder, but config.dll itself is writable:
+    // the change is written in place rather than lost.
+    void writableFileInAClosedFolderIsWrittenInPlace()
+    {
+        TemporaryAppDir dir;
+        load(dir, defaultDocument);
+        const QString path = dir.filePath("config.dll");
+        QFile::setPermissions(path,
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::WriteGroup
+                                      | QFile::ReadOther | QFile::WriteOther);
+        QFile::setPermissions(dir.path(),
+                              QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup
+                                      | QFile::ReadOther | QFile::ExeOther);
+        {
+            UnprivilegedFiles unprivileged; // root would create files anyway
+            QVERIFY(!QFile(dir.filePath("probe")).open(QIODevice::WriteOnly));
+            config->setAttr("server", "path", "company7");
+        }
+        QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+        QCOMPARE(config->getAttr("server", "path"), QStringLiteral("company7"));
+        QCOMPARE(config->getUrl(),
+                 QStringLiteral("http://signup.test/client-register/register-company:80/company7/"));
+        QCOMPARE(leftoverFiles(dir.path()), QStringList());
+    }
+#endif
 
     void setAttrNeverCreatesTheFile()
     {

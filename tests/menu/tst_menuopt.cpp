@@ -165,6 +165,53 @@ private Q_SLOTS:
         QCOMPARE(log.lines(), QStringList());
     }
 
+    // A picture that is too large or never completes is given up, says why, and
+    // its address can be fetched again at once.
+    void unboundedPictureIsGivenUp_data()
+    {
+        QTest::addColumn<QByteArray>("path");
+        QTest::addColumn<int>("timeLimitMs");
+        QTest::addColumn<QString>("reason");
+
+        QTest::newRow("announced beyond 64 MiB") << QByteArray("/huge.png") << 60000 << "larger than 64 MiB:";
+        QTest::newRow("unannounced beyond 64 MiB")
+                << QByteArray("/endless.png") << 60000 << "larger than 64 MiB:";
+        QTest::newRow("stalled") << QByteArray("/stalled.png") << 400 << "not complete after 400 ms:";
+    }
+
+    void unboundedPictureIsGivenUp()
+    {
+        QFETCH(QByteArray, path);
+        QFETCH(int, timeLimitMs);
+        QFETCH(QString, reason);
+        TestHttpServer::Response huge = imageResponse(picture(qRgb(1, 2, 3)));
+        huge.generatedSize = MenuOpt::maxImageSize + 1;
+        server.route("/huge.png", huge);
+        huge.sendContentLength = false;
+        server.route("/endless.png", huge);
+        TestHttpServer::Response stalled;
+        stalled.delivery = TestHttpServer::Response::Delivery::Stall;
+        server.route("/stalled.png", stalled);
+
+        MenuOpt menuOpt;
+        menuOpt.setTransferTimeLimit(std::chrono::milliseconds(timeLimitMs));
+        QScopedPointer<QSignalSpy> finished(repliesOf(menuOpt));
+        QSignalSpy changes(clipboard, &QClipboard::dataChanged);
+        LogCapture log;
+        const QString address = server.url(QString::fromLatin1(path)).toString();
+
+        menuOpt.copyImage(address);
+        QVERIFY(waitForReplies(*finished, 1));
+        QCOMPARE(log.lines(),
+                 QStringList { QStringLiteral("Image download stopped: %1 %2").arg(reason, address) });
+        QCOMPARE(changes.count(), 0);
+
+        menuOpt.copyImage(address);
+        QVERIFY(waitForReplies(*finished, 2));
+        QCOMPARE(server.requestsFor(path).count(), 2);
+        QVERIFY(!log.lines().contains(refused));
+    }
+
     void sameAddressInFlightIsRefused()
     {
         MenuOpt menuOpt;

@@ -170,6 +170,34 @@ private Q_SLOTS:
                 << "{\"return\":\"4294967296\"," + v2 + "}" << 200 << false << ""
                 << "";
 
+        QTest::newRow("return beyond 64 bits")
+                << "{\"return\":18446744073709551616," + v2 + "}" << 200 << false << ""
+                << "";
+        QTest::newRow("return \"18446744073709551616\"")
+                << "{\"return\":\"18446744073709551616\"," + v2 + "}" << 200 << false << ""
+                << "";
+        QTest::newRow("return 0.5") << "{\"return\":0.5," + v2 + "}" << 200 << false << ""
+                                    << "";
+        QTest::newRow("return \"abc\"") << "{\"return\":\"abc\"," + v2 + "}" << 200 << false << ""
+                                        << "";
+        QTest::newRow("return an object") << "{\"return\":{}," + v2 + "}" << 200 << false << ""
+                                          << "";
+        QTest::newRow("return \"-0\"") << "{\"return\":\"-0\"," + v2 + "}" << 200 << true << "1"
+                                       << "v2";
+        // config.dll could not be read again with these characters in it.
+        QTest::newRow("control character escaped")
+                << QByteArray("{\"return\":0,\"data\":{\"is_domain\":\"0\",\"code_version\":\"v\\u0001\"}}")
+                << 200 << false << ""
+                << "";
+        QTest::newRow("raw NUL in a string")
+                << QByteArray("{\"return\":0,\"data\":{\"is_domain\":\"0\",\"code_version\":\"v\0x\"}}", 58)
+                << 200 << false << ""
+                << "";
+        QTest::newRow("U+FFFF in is_domain")
+                << QByteArray("{\"return\":0,\"data\":{\"is_domain\":\"\\uffff\",\"code_version\":\"v2\"}}")
+                << 200 << false << ""
+                << "";
+
         QTest::newRow("data missing") << QByteArray("{\"return\":0}") << 200 << true << ""
                                       << "";
         QTest::newRow("data not an object")
@@ -319,6 +347,51 @@ private Q_SLOTS:
         config->checkCodeVersion();
         QCOMPARE(config->getAttr(QStringLiteral("factory"), QStringLiteral("is_domain")), newIsDomain);
         QCOMPARE(config->getAttr(QStringLiteral("factory"), QStringLiteral("code_version")), newCodeVersion);
+    }
+
+    // However the service behaves, the check ends ten seconds after sending, and
+    // a reply of more than 1 MiB is no answer.
+    void unboundedRepliesAreNoAnswer_data()
+    {
+        QTest::addColumn<bool>("padded");
+        QTest::addColumn<int>("delivery");
+        QTest::addColumn<bool>("sendContentLength");
+
+        QTest::newRow("trickling, one byte a second")
+                << false << int(TestHttpServer::Response::Delivery::Drip) << true;
+        QTest::newRow("more than 1 MiB, announced")
+                << true << int(TestHttpServer::Response::Delivery::Whole) << true;
+        QTest::newRow("more than 1 MiB, unannounced")
+                << true << int(TestHttpServer::Response::Delivery::Whole) << false;
+    }
+
+    void unboundedRepliesAreNoAnswer()
+    {
+        QFETCH(bool, padded);
+        QFETCH(int, delivery);
+        QFETCH(bool, sendContentLength);
+        TemporaryAppDir dir;
+        const QByteArray document =
+                configDocument(QStringLiteral("acme"), QStringLiteral("0"), QStringLiteral("v1"));
+        start(dir, document);
+        // A valid answer: cut anywhere it is none, read whole it would be stored.
+        const QByteArray answer =
+                "{\"return\":0,\"data\":{\"is_domain\":\"1\",\"code_version\":\"v2\"},\"pad\":\""
+                + QByteArray(padded ? 1024 * 1024 : 0, 'x') + "\"}";
+        TestHttpServer::Response reply = jsonReply(answer);
+        reply.delivery = TestHttpServer::Response::Delivery(delivery);
+        reply.sendContentLength = sendContentLength;
+        reply.dripChunk = 1;
+        reply.dripIntervalMs = 1000; // the whole answer would take a minute
+        index.route(indexPath, reply);
+
+        QElapsedTimer clock;
+        clock.start();
+        config->checkCodeVersion();
+        const qint64 took = clock.elapsed();
+
+        QCOMPARE(dir.read(QStringLiteral("config.dll")), document);
+        QVERIFY2(took < 12000, qPrintable(QStringLiteral("the check took %1 ms").arg(took)));
     }
 
     // A file that cannot be parsed reads as an empty path; the question is still

@@ -1,3 +1,4 @@
+#include "shellprocess.h"
 #include "testenvironment.h"
 #include "testhttpserver.h"
 
@@ -5,6 +6,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -220,6 +222,34 @@ private Q_SLOTS:
 
         QTRY_VERIFY_WITH_TIMEOUT(!pages.requestsFor("/acme/v1/").isEmpty(), 30000);
         QVERIFY(shell.running());
+    }
+
+    // A termination signal while start-up waits for the index service ends the
+    // program at once, with the exit code of a signal later on (0): no window,
+    // and nothing written after the signal.
+    void terminationDuringTheCheckEndsTheStartUp()
+    {
+        TestHttpServer index;
+        QVERIFY(index.listen(FENESTRA_TEST_INDEX_PORT));
+        TestHttpServer::Response stalled;
+        stalled.delivery = TestHttpServer::Response::Delivery::Stall;
+        index.route(indexPath, stalled);
+
+        ShellProcess shell;
+        const QByteArray document = configDocument(pages.port(), "v1");
+        QVERIFY(shell.writeFile(QStringLiteral("config.dll"), document));
+        QVERIFY(QDir(shell.appDirPath()).mkdir(QStringLiteral("reports_b"))); // moved after the check
+        shell.start();
+        QTRY_COMPARE_WITH_TIMEOUT(index.requests().size(), 1, 30000);
+
+        shell.process().terminate();
+        QVERIFY2(shell.waitForExit(5000), "still running 5 s after the signal");
+        QCOMPARE(shell.process().exitStatus(), QProcess::NormalExit);
+        QCOMPARE(shell.process().exitCode(), 0);
+        QVERIFY(!shell.log().contains(QStringLiteral("---------url")));
+        QCOMPARE(shell.readFile(QStringLiteral("config.dll")), document);
+        QVERIFY(QFileInfo(shell.appDirPath() + QStringLiteral("/reports_b")).isDir());
+        QVERIFY(pages.requestsFor("/acme/v1/").isEmpty());
     }
 };
 
