@@ -54,8 +54,8 @@ void LogFile::handle(QtMsgType type, const QMessageLogContext &context, const QS
 {
     LogFile *log = current;
     if (log && qstrcmp(context.category, "js") != 0) {
-        log->append(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz ")) +
-                    QLatin1String(typeName(type)) + QLatin1Char(' ') + message);
+        log->append(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz "))
+                    + QLatin1String(typeName(type)) + QLatin1Char(' ') + message);
         // The program ends right after a fatal message: its line has to be on disk first.
         if (type == QtFatalMsg)
             log->writePending();

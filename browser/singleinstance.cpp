@@ -18,7 +18,8 @@ constexpr int handOverMs = 2000;
 QString instanceName(const QString &appDirPath)
 {
     // The home folder stands for the user: each user has their own, on every system.
-    const QByteArray key = QDir::cleanPath(appDirPath).toCaseFolded().toUtf8() + '\n' + QDir::homePath().toUtf8();
+    const QByteArray key =
+            QDir::cleanPath(appDirPath).toCaseFolded().toUtf8() + '\n' + QDir::homePath().toUtf8();
     return QStringLiteral("fenestra-")
             + QString::fromLatin1(QCryptographicHash::hash(key, QCryptographicHash::Sha256).toHex().left(32));
 }

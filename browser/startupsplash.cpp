@@ -26,7 +26,8 @@ QPixmap splashPicture()
     painter.drawText(QRect(108, 38, 236, 32), Qt::AlignLeft | Qt::AlignVCenter, QObject::tr("门窗软件管理"));
     font.setPixelSize(14);
     painter.setFont(font);
-    painter.drawText(QRect(108, 76, 236, 26), Qt::AlignLeft | Qt::AlignVCenter, QObject::tr("正在连接服务器…"));
+    painter.drawText(QRect(108, 76, 236, 26), Qt::AlignLeft | Qt::AlignVCenter,
+                     QObject::tr("正在连接服务器…"));
     return picture;
 }
 

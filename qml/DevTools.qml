@@ -6,16 +6,18 @@ import QtWebEngine
 Window {
     id: devTools
 
-    property alias inspectedView: toolsView.inspectedView
+    property WebEngineView page
 
     width: 1000
     height: 700
     visible: true
-    title: qsTr("开发者工具 - %1").arg(inspectedView ? inspectedView.title : "")
+    title: qsTr("开发者工具 - %1").arg(page ? page.title : "")
 
     WebEngineView {
         id: toolsView
         anchors.fill: parent
+        // Given only once the view is complete: the engine needs its page first.
+        Component.onCompleted: inspectedView = devTools.page
     }
 
     onClosing: destroy()

@@ -57,6 +57,8 @@ Item {
     }
     Shortcut {
         sequences: ["F12", "Ctrl+Shift+I"]
+        // Also from the tools' own window, which has the focus once open.
+        context: Qt.ApplicationShortcut
         onActivated: if (actions.view) actions.view.toggleDevTools()
     }
     Shortcut {

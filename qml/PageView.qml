@@ -27,7 +27,7 @@ WebEngineView {
             devTools.destroy()
             devTools = null
         } else {
-            devTools = devToolsComponent.createObject(webEngineView, { "inspectedView": webEngineView })
+            devTools = devToolsComponent.createObject(webEngineView, { "page": webEngineView })
         }
     }
 

@@ -19,9 +19,9 @@ namespace {
 class Silence
 {
 public:
-    Silence() : m_previous(qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {}))
-    {
-    }
+    Silence()
+        : m_previous(qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {}))
+    { }
     ~Silence() { qInstallMessageHandler(m_previous); }
 
 private:
@@ -83,8 +83,8 @@ private Q_SLOTS:
                  (QStringList { "fenestra.log", "fenestra.log.1", "fenestra.log.2", "fenestra.log.3",
                                 "fenestra.log.4" }));
         int next = -1;
-        for (const QString name : { "fenestra.log.4", "fenestra.log.3", "fenestra.log.2", "fenestra.log.1",
-                                    "fenestra.log" }) {
+        for (const QString name :
+             { "fenestra.log.4", "fenestra.log.3", "fenestra.log.2", "fenestra.log.1", "fenestra.log" }) {
             QFile file(logs.filePath(name));
             QVERIFY(file.size() <= LogFile::maxSize);
             QVERIFY(file.size() > LogFile::maxSize - 2048 || name == QLatin1String("fenestra.log"));
@@ -122,7 +122,8 @@ private Q_SLOTS:
         slow.delayMs = 2000;
         index.route("/appindex/index.php", slow);
         QVERIFY(index.listen());
-        MyNetwork::getInstance(QStringLiteral("app_index"))->setBaseUrl(index.url("/appindex/index.php").toString());
+        MyNetwork::getInstance(QStringLiteral("app_index"))
+                ->setBaseUrl(index.url("/appindex/index.php").toString());
         TemporaryAppDir dir;
         QVERIFY(dir.write(QStringLiteral("config.dll"),
                           "<hallinfo><server url=\"10.0.0.5\" path=\"erp\"/><web port=\"80\"/></hallinfo>"));
