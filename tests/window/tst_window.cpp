@@ -124,8 +124,10 @@ private Q_SLOTS:
         QTRY_COMPARE(tabTitle(tabs), QStringLiteral("opener Start bridge"));
 
         eval("navBar.currentIndex = 0");
+        // Only a title: with body content written before the tab takes the page
+        // over, Qt 6.4's engine crashes in the adoption.
         eval("currentView.runJavaScript(\"var w = window.open(''); "
-             "w.document.write('<title>Written</title><p>by the opener</p>'); w.document.close()\")");
+             "w.document.write('<title>Written</title>'); w.document.close()\")");
         QTRY_COMPARE(eval("tabModel.count").toInt(), tabs + 2);
         QTRY_COMPARE(tabTitle(tabs + 1), QStringLiteral("Written"));
         QCOMPARE(eval("navBar.currentIndex").toInt(), tabs + 1);
@@ -169,6 +171,8 @@ private Q_SLOTS:
         QVERIFY(tools);
         eval(QStringLiteral("tabModel.remove(%1)").arg(tabCount() - 1));
         QTRY_VERIFY(tools.isNull());
+        window->requestActivate();
+        QTRY_VERIFY(window->isActive());
     }
 
     void navigationKeepsTheTabsFirstAddress()
