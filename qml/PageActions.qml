@@ -2,7 +2,7 @@ import QtQuick
 import QtWebEngine
 
 // What the user does to the selected tab's page besides navigating: zoom,
-// print, and leaving the full screen that the page asked for.
+// print, leaving the full screen that the page asked for, and the developer tools.
 Item {
     id: actions
 
@@ -54,6 +54,12 @@ Item {
     Shortcut {
         sequence: "Ctrl+P"
         onActivated: if (actions.view) actions.printer.get().print(actions.view)
+    }
+    Shortcut {
+        sequences: ["F12", "Ctrl+Shift+I"]
+        // Also from the tools' own window, which has the focus once open.
+        context: Qt.ApplicationShortcut
+        onActivated: if (actions.view) actions.view.toggleDevTools()
     }
     Shortcut {
         sequence: "Esc"

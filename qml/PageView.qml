@@ -1,4 +1,5 @@
 import QtQuick
+import QtQuick.Window
 import QtWebChannel
 import QtWebEngine
 import Fenestra
@@ -19,8 +20,21 @@ WebEngineView {
     property var permissionDialog
     property var permissions
 
-    // Asked to open a new tab; the window adds it.
-    signal tabRequested(string title, url address)
+    // A page asked for a new window; the window adds a tab that takes over
+    // the page the engine has already made for it (request.openIn).
+    signal popupRequested(var request)
+
+    // The engine's developer tools for this page, made on first use; they go with the tab.
+    property Window devTools: null
+
+    function toggleDevTools() {
+        if (devTools) {
+            devTools.destroy()
+            devTools = null
+        } else {
+            devTools = devToolsComponent.createObject(webEngineView, { "page": webEngineView })
+        }
+    }
 
     // Only pages of the company's server may reach the bridge. Others are
     // connected to an empty channel, so even their own copy of the channel
@@ -105,8 +119,10 @@ WebEngineView {
             runJavaScript(channelBootstrap)
     }
 
+    // Adopting keeps what a fresh load of the address would lose: a posted
+    // form's data, content the opener writes, and window.opener.
     onNewWindowRequested: function(request) {
-        tabRequested(qsTr("加载中..."), request.requestedUrl)
+        popupRequested(request)
     }
     onContextMenuRequested: function(request) {
         request.accepted = true
@@ -190,5 +206,10 @@ WebEngineView {
         active: webEngineView.failure !== null
         source: "LoadErrorPage.qml"
         onLoaded: item.view = webEngineView
+    }
+
+    Component {
+        id: devToolsComponent
+        DevTools {}
     }
 }

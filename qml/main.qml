@@ -14,10 +14,14 @@ ApplicationWindow {
                                         ? webEngineViewRepeater.itemAt(navBar.currentIndex) : null
 
     // The address is kept as text: a list model fixes a role's type with its
-    // first row, and would drop an address of the other type.
-    function addTab(title, url) {
+    // first row, and would drop an address of the other type. A tab for a
+    // page's new-window `request` has no address of its own (`url` empty): its
+    // view, made by the repeater during the append, adopts the request.
+    function addTab(title, url, request) {
         tabModel.append({ "title": title, "url": String(url) })
         navBar.currentIndex = tabModel.count - 1
+        if (request)
+            request.openIn(webEngineViewRepeater.itemAt(tabModel.count - 1))
     }
 
     width: 1024
@@ -245,8 +249,8 @@ ApplicationWindow {
                 permissionDialog: permissionQuestion
                 permissions: permissionStore
                 onTabTitleChanged: tabModel.setProperty(index, "title", tabTitle)
-                onTabRequested: function(title, address) {
-                    addTab(title, address)
+                onPopupRequested: function(request) {
+                    addTab(qsTr("加载中..."), "", request)
                 }
             }
         }

@@ -18,16 +18,24 @@ ShellProcess::ShellProcess() : m_environment(QProcessEnvironment::systemEnvironm
                               QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         m_environment.insert(QString::fromLatin1(name), folder);
     }
+    // The program's lock and local socket go to the temporary folder: this one goes with the test.
+    QDir().mkpath(home + QStringLiteral("/tmp"));
+    m_environment.insert(QStringLiteral("TMPDIR"), home + QStringLiteral("/tmp"));
     m_environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     m_process.setProcessChannelMode(QProcess::MergedChannels);
 }
 
 ShellProcess::~ShellProcess()
 {
-    if (m_process.state() != QProcess::NotRunning) {
-        m_process.kill();
-        m_process.waitForFinished(5000);
-    }
+    const auto end = [](QProcess &process) {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(5000);
+        }
+    };
+    for (const auto &other : m_others)
+        end(*other);
+    end(m_process);
 }
 
 bool ShellProcess::writeFile(const QString &relative, const QByteArray &content) const
@@ -52,6 +60,16 @@ void ShellProcess::start()
     m_process.setProcessEnvironment(m_environment);
     m_process.setWorkingDirectory(m_home.path());
     m_process.start(m_appDir.filePath(QStringLiteral("fenestra")), {});
+}
+
+QProcess &ShellProcess::startAnother()
+{
+    auto &process = *m_others.emplace_back(std::make_unique<QProcess>());
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.setProcessEnvironment(m_environment);
+    process.setWorkingDirectory(m_home.path());
+    process.start(m_appDir.filePath(QStringLiteral("fenestra")), {});
+    return process;
 }
 
 bool ShellProcess::stop()

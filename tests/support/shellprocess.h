@@ -4,6 +4,9 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <memory>
+#include <vector>
+
 // The real program, copied into a fresh application directory and run headless
 // with a home folder of its own, for end-to-end tests.
 class ShellProcess
@@ -20,6 +23,9 @@ public:
     void setEnvironmentValue(const QString &name, const QString &value);
 
     void start();
+    // Starts the program once more in the same folder and home, as a user who
+    // double-clicks it again does; the process ends with this object.
+    QProcess &startAnother();
     // Ends the program the way the desktop session does, and waits for it.
     bool stop();
     bool waitForExit(int milliseconds);
@@ -32,6 +38,7 @@ private:
     QTemporaryDir m_appDir;
     QTemporaryDir m_home;
     QProcess m_process;
+    std::vector<std::unique_ptr<QProcess>> m_others;
     QProcessEnvironment m_environment;
     QString m_log;
 };

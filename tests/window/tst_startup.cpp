@@ -4,12 +4,33 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
 #include <QtTest>
 #include <QtWebEngineQuick>
 
 namespace {
 constexpr int startTimeout = 60000;
+
+// A company server at `port` whose start page the program asks the index service about.
+QByteArray companyConfig(quint16 port)
+{
+    return QStringLiteral("<hallinfo><server url=\"localhost\" path=\"erp\"/><web port=\"%1\"/></hallinfo>")
+            .arg(port)
+            .toUtf8();
 }
+
+QStringList filesBelow(const QString &folder)
+{
+    QStringList files;
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files.append(it.next());
+    files.sort();
+    return files;
+}
+} // namespace
 
 // The real program, started as a user starts it.
 class TestStartup : public QObject
@@ -38,6 +59,14 @@ private Q_SLOTS:
         QVERIFY2(shell.log().contains(QStringLiteral("---------url") + address), qPrintable(shell.log()));
         QVERIFY(shell.stop());
         QCOMPARE(shell.process().exitCode(), 0);
+
+        // The same line, with the date and time, is kept for IT.
+        const QString kept = QString::fromUtf8(shell.readFile("logs/fenestra.log"));
+        const QRegularExpression line(
+                QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} debug ---------url")
+                        + QRegularExpression::escape(address) + QLatin1Char('$'),
+                QRegularExpression::MultilineOption);
+        QVERIFY2(line.match(kept).hasMatch(), qPrintable(kept));
     }
 
     // The debug line and the first tab show the same address, and a login
@@ -68,6 +97,88 @@ private Q_SLOTS:
         shell.start();
         QTRY_COMPARE_WITH_TIMEOUT(company.requestsFor("/erp/").size(), 2, startTimeout);
         QCOMPARE(company.requestsFor("/erp/").last().header("cookie"), QByteArray("login=staff42"));
+        QVERIFY(shell.stop());
+    }
+
+    // A second start of the same installation hands over to the running
+    // program: it reads and writes nothing, asks nothing and ends.
+    void secondStartHandsOverToTheRunningProgram()
+    {
+        TestHttpServer company;
+        company.route("/erp/", TestHttpServer::Response::html("<title>ERP</title>"));
+        QVERIFY(company.listen());
+        TestHttpServer index;
+        index.route("/appindex/index.php", TestHttpServer::Response::text("{\"return\":1}"));
+        QVERIFY(index.listen(FENESTRA_TEST_INDEX_PORT));
+
+        ShellProcess shell;
+        QVERIFY(shell.writeFile("config.dll", companyConfig(company.port())));
+        shell.start();
+        QTRY_COMPARE_WITH_TIMEOUT(company.requestsFor("/erp/").size(), 1, startTimeout);
+        QCOMPARE(index.requests().size(), 1);
+        const QByteArray config = shell.readFile("config.dll");
+        const QStringList files = filesBelow(shell.appDirPath());
+
+        QElapsedTimer clock;
+        clock.start();
+        QProcess &second = shell.startAnother();
+        QVERIFY(second.waitForFinished(10000));
+        qInfo("the second start ended after %lld ms", clock.elapsed());
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 0);
+
+        QTRY_VERIFY(shell.log().contains("brought to the front by a second start"));
+        QCOMPARE(shell.readFile("config.dll"), config);
+        QCOMPARE(filesBelow(shell.appDirPath()), files);
+        QCOMPARE(index.requests().size(), 1);
+        QCOMPARE(company.requestsFor("/erp/").size(), 1);
+        QCOMPARE(shell.process().state(), QProcess::Running);
+        QVERIFY(shell.stop());
+    }
+
+    void twoStartsAtOnceOpenOneWindow()
+    {
+        TestHttpServer company;
+        company.route("/erp/", TestHttpServer::Response::html("<title>ERP</title>"));
+        QVERIFY(company.listen());
+
+        ShellProcess shell;
+        QVERIFY(shell.writeFile("config.dll", companyConfig(company.port())));
+        shell.start();
+        QProcess &other = shell.startAnother();
+
+        QTRY_VERIFY_WITH_TIMEOUT(shell.process().state() == QProcess::NotRunning
+                                         || other.state() == QProcess::NotRunning,
+                                 startTimeout);
+        QProcess &ended = shell.process().state() == QProcess::NotRunning ? shell.process() : other;
+        QProcess &running = &ended == &other ? shell.process() : other;
+        QCOMPARE(ended.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(ended.exitCode(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(company.requestsFor("/erp/").size(), 1, startTimeout);
+        QTest::qWait(1000);
+        QCOMPARE(company.requestsFor("/erp/").size(), 1);
+        QCOMPARE(running.state(), QProcess::Running);
+        running.terminate();
+        QVERIFY(running.waitForFinished(30000));
+    }
+
+    // A killed program leaves its lock and socket behind; they do not count.
+    void startAfterAKillWorks()
+    {
+        TestHttpServer company;
+        company.route("/erp/", TestHttpServer::Response::html("<title>ERP</title>"));
+        QVERIFY(company.listen());
+
+        ShellProcess shell;
+        QVERIFY(shell.writeFile("config.dll", companyConfig(company.port())));
+        shell.start();
+        QTRY_COMPARE_WITH_TIMEOUT(company.requestsFor("/erp/").size(), 1, startTimeout);
+        shell.process().kill();
+        QVERIFY(shell.waitForExit(10000));
+
+        shell.start();
+        QTRY_COMPARE_WITH_TIMEOUT(company.requestsFor("/erp/").size(), 2, startTimeout);
+        QCOMPARE(shell.process().state(), QProcess::Running);
         QVERIFY(shell.stop());
     }
 

@@ -1,0 +1,151 @@
+#include "browser/logfile.h"
+#include "browser/startupsplash.h"
+#include "config/config.h"
+#include "logcapture.h"
+#include "net/mynetwork.h"
+#include "testenvironment.h"
+#include "testhttpserver.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QQuickWindow>
+#include <QtTest>
+#include <QtWebEngineQuick>
+
+namespace {
+
+// Keeps the many lines of a test from standard error while it lives.
+class Silence
+{
+public:
+    Silence()
+        : m_previous(qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {}))
+    { }
+    ~Silence() { qInstallMessageHandler(m_previous); }
+
+private:
+    QtMessageHandler m_previous;
+};
+
+const QString logName = QStringLiteral("logs/fenestra.log");
+
+} // namespace
+
+// What the program does as a desktop program around its window: the log file
+// that IT reads and the splash of the start-up.
+class TestDesktop : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void logLinesCarryDateAndTime()
+    {
+        TemporaryAppDir dir;
+        LogCapture passedOn;
+        const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
+        {
+            LogFile log(dir.filePath(logName));
+            qDebug().noquote() << "---------urlhttp://10.0.0.5:80/abc/";
+            qWarning("网址语法错误!");
+        }
+        // Standard error still gets every line as it was.
+        QCOMPARE(passedOn.lines(), QStringList { "---------urlhttp://10.0.0.5:80/abc/" });
+
+        const QStringList lines = QString::fromUtf8(dir.read(logName)).split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 3);
+        QCOMPARE(lines.at(2), QString());
+        const QStringList expected { "debug ---------urlhttp://10.0.0.5:80/abc/", "warning 网址语法错误!" };
+        for (int i = 0; i < 2; ++i) {
+            const QDateTime stamp =
+                    QDateTime::fromString(lines.at(i).left(23), QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+            QVERIFY2(stamp >= before && stamp <= QDateTime::currentDateTime(), qPrintable(lines.at(i)));
+            QCOMPARE(lines.at(i).mid(24), expected.at(i));
+        }
+    }
+
+    // About seven files' worth of lines: the oldest go, the newest five files stay,
+    // none above the limit, and no line is lost between them.
+    void logRollsOverKeepingFiveFiles()
+    {
+        TemporaryAppDir dir;
+        const QString filler(1000, QLatin1Char('x'));
+        const int count = 7 * 1024;
+        {
+            Silence silence;
+            LogFile log(dir.filePath(logName));
+            for (int i = 0; i < count; ++i)
+                qDebug().noquote() << QString::number(i) << filler;
+        }
+
+        QDir logs(dir.filePath(QStringLiteral("logs")));
+        QCOMPARE(logs.entryList(QDir::Files, QDir::Name),
+                 (QStringList { "fenestra.log", "fenestra.log.1", "fenestra.log.2", "fenestra.log.3",
+                                "fenestra.log.4" }));
+        int next = -1;
+        for (const QString name :
+             { "fenestra.log.4", "fenestra.log.3", "fenestra.log.2", "fenestra.log.1", "fenestra.log" }) {
+            QFile file(logs.filePath(name));
+            QVERIFY(file.size() <= LogFile::maxSize);
+            QVERIFY(file.size() > LogFile::maxSize - 2048 || name == QLatin1String("fenestra.log"));
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            while (!file.atEnd()) {
+                const int number = file.readLine().mid(24 + 6).split(' ').first().toInt();
+                QVERIFY2(next < 0 || number == next, qPrintable(name));
+                next = number + 1;
+            }
+        }
+        QCOMPARE(next, count);
+    }
+
+    // A "logs" that is a file: no log, and the lines still pass on.
+    void unwritableLogsFolderChangesNothingElse()
+    {
+        TemporaryAppDir dir;
+        QVERIFY(dir.write(QStringLiteral("logs"), "not a folder"));
+        LogCapture passedOn;
+        {
+            LogFile log(dir.filePath(logName));
+            qDebug("rename failed");
+        }
+        QCOMPARE(passedOn.lines(), QStringList { "rename failed" });
+        QCOMPARE(dir.read(QStringLiteral("logs")), QByteArray("not a folder"));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList { "logs" });
+    }
+
+    // The splash is up while the code-version check waits for a slow index
+    // service, and goes when the window has shown itself.
+    void splashShowsWhileTheIndexServiceIsAwaited()
+    {
+        TestHttpServer index;
+        auto slow = TestHttpServer::Response::text("{\"return\":1}");
+        slow.delayMs = 2000;
+        index.route("/appindex/index.php", slow);
+        QVERIFY(index.listen());
+        MyNetwork::getInstance(QStringLiteral("app_index"))
+                ->setBaseUrl(index.url("/appindex/index.php").toString());
+        TemporaryAppDir dir;
+        QVERIFY(dir.write(QStringLiteral("config.dll"),
+                          "<hallinfo><server url=\"10.0.0.5\" path=\"erp\"/><web port=\"80\"/></hallinfo>"));
+        Config::getInstance()->loadConfig();
+
+        StartupSplash splash;
+        QVERIFY(splash.isVisible());
+        bool upWhileWaiting = false;
+        QTimer::singleShot(1000, &splash, [&] {
+            upWhileWaiting = index.requests().size() == 1 && splash.isVisible()
+                    && QApplication::topLevelWidgets().contains(&splash);
+        });
+        Config::getInstance()->checkCodeVersion();
+        QVERIFY(upWhileWaiting);
+        QVERIFY(splash.isVisible());
+
+        QQuickWindow window;
+        window.show();
+        splash.closeWhenShown(&window);
+        QTRY_VERIFY(!splash.isVisible());
+    }
+};
+
+FENESTRA_TEST_MAIN(TestDesktop)
+#include "tst_desktop.moc"
