@@ -8,7 +8,8 @@ import Fenestra
 Rectangle {
     id: panel
 
-    property DownloadList list
+    // The panel keeps the list of the session's downloads.
+    property DownloadList list: DownloadList {}
     property bool shown: false
 
     function formatSize(bytes) {

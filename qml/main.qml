@@ -36,17 +36,17 @@ ApplicationWindow {
         id: tabModel
     }
 
-    // Menus, dialogs and panels come into being when first used.
+    // Menus, dialogs and panels come into being when first used; named by
+    // address, their documents are not even compiled before.
     OnDemand {
         id: menu
-        sourceComponent: MenuComponent {}
+        source: "MenuComponent.qml"
     }
 
     OnDemand {
         id: fileChooser
-        sourceComponent: FileChooser {
-            startFolder: appDir
-        }
+        source: "FileChooser.qml"
+        onLoaded: item.startFolder = appDir
     }
 
     OnDemand {
@@ -56,12 +56,12 @@ ApplicationWindow {
 
     OnDemand {
         id: pageMessageDialog
-        sourceComponent: PageMessageDialog {}
+        source: "PageMessageDialog.qml"
     }
 
     OnDemand {
         id: loginDialog
-        sourceComponent: LoginDialog {}
+        source: "LoginDialog.qml"
     }
 
     WebEngineProfile {
@@ -262,9 +262,8 @@ ApplicationWindow {
         anchors.right: parent.right
         anchors.topMargin: 8
         anchors.rightMargin: 24
-        sourceComponent: FindBar {
-            view: currentView
-        }
+        source: "FindBar.qml"
+        onLoaded: item.view = Qt.binding(() => currentView)
     }
 
     // Until the find bar exists, its keys create and open it; then it answers them itself.
@@ -279,9 +278,7 @@ ApplicationWindow {
         anchors.bottom: parent.bottom
         anchors.right: parent.right
         anchors.margins: 16
-        sourceComponent: DownloadsPanel {
-            list: DownloadList {}
-        }
+        source: "DownloadsPanel.qml"
     }
 
     // Made when a page first asks.
