@@ -392,6 +392,9 @@ private Q_SLOTS:
 
         QCOMPARE(dir.read(QStringLiteral("config.dll")), document);
         QVERIFY2(took < 12000, qPrintable(QStringLiteral("the check took %1 ms").arg(took)));
+        // Qt may send an abandoned request once more on a new connection; let
+        // it end here, so that the next case counts only its own requests.
+        QTRY_COMPARE_WITH_TIMEOUT(index.openConnections(), 0, 5000);
     }
 
     // A file that cannot be parsed reads as an empty path; the question is still
