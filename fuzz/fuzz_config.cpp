@@ -13,6 +13,8 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <cstdlib>
+
 namespace {
 
 QTemporaryDir *folder;
@@ -60,6 +62,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
                                        ? QStringLiteral("/dev/shm/fenestra-fuzz-XXXXXX")
                                        : QDir::tempPath() + QStringLiteral("/fenestra-fuzz-XXXXXX"));
     AppDir::setPath(folder->path());
+    // libFuzzer ends with exit(): the folder goes with it.
+    std::atexit([] { delete folder; });
     return 0;
 }
 

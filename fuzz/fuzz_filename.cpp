@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <cstdlib>
+
 namespace {
 QTemporaryDir *folder;
 }
@@ -15,6 +17,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     silenceQtMessages();
     folder = new QTemporaryDir;
+    // libFuzzer ends with exit(): the folder goes with it.
+    std::atexit([] { delete folder; });
     return 0;
 }
 
