@@ -1,14 +1,8 @@
 #include "app/appinit.h"
 
 #include "app/terminationsignals.h"
-#include "bridge/addressrules.h"
 #include "bridge/menuopt.h"
 #include "bridge/zxjavascript.h"
-#include "browser/downloadlist.h"
-#include "browser/loadfailure.h"
-#include "browser/notificationpresenter.h"
-#include "browser/pageprinter.h"
-#include "browser/permissionstore.h"
 #include "config/appdir.h"
 #include "config/config.h"
 #include "config/deployment.h"
@@ -20,7 +14,10 @@
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QUrl>
-#include <QtQml/qqml.h>
+
+// Module Fenestra has no plugin: its types register themselves from the core
+// library once the linker keeps their registration, which this reference does.
+void qml_register_types_Fenestra();
 
 AppInit *AppInit::getInstance()
 {
@@ -48,13 +45,9 @@ bool AppInit::init(QQmlApplicationEngine *engine)
 void AppInit::loadWindow(QQmlApplicationEngine *engine)
 {
     engine->rootContext()->setContextProperty(QStringLiteral("zx"), ZxJavascript::getInstance());
-    engine->rootContext()->setContextProperty(QStringLiteral("addressRules"), AddressRules::getInstance());
-    engine->rootContext()->setContextProperty(QStringLiteral("loadFailure"), LoadFailure::getInstance());
     engine->rootContext()->setContextProperty(QStringLiteral("appDir"), AppDir::path());
-    qmlRegisterType<DownloadList>("Fenestra", 1, 0, "DownloadList");
-    qmlRegisterType<PagePrinter>("Fenestra", 1, 0, "PagePrinter");
-    qmlRegisterType<PermissionStore>("Fenestra", 1, 0, "PermissionStore");
-    qmlRegisterType<NotificationPresenter>("Fenestra", 1, 0, "NotificationPresenter");
+    volatile auto registration = &qml_register_types_Fenestra;
+    Q_UNUSED(registration);
 
     const QUrl window(QStringLiteral("qrc:/main.qml"), QUrl::TolerantMode);
     QObject::connect(

@@ -19,9 +19,8 @@ public:
     // the code-version check is done.
     bool init(QQmlApplicationEngine *engine);
 
-    // Publishes `zx`, `addressRules`, `loadFailure` and `appDir`, registers the window's own
-    // types (module Fenestra: DownloadList, PagePrinter, PermissionStore, NotificationPresenter),
-    // then loads the window document. The process ends with -1 when the window cannot be created.
+    // Publishes `zx` and `appDir`, then loads the window document, which finds the
+    // program's own types in module Fenestra. The process ends with -1 when the window cannot be created.
     void loadWindow(QQmlApplicationEngine *engine);
 
 private:

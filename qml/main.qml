@@ -30,7 +30,7 @@ ApplicationWindow {
     visibility: Window.Maximized
     title: qsTr("门窗软件管理")
 
-    Component.onCompleted: addTab(qsTr("加载中..."), Qt.resolvedUrl(addressRules.withScheme(config.getUrl())))
+    Component.onCompleted: addTab(qsTr("加载中..."), Qt.resolvedUrl(AddressRules.withScheme(config.getUrl())))
 
     ListModel {
         id: tabModel
