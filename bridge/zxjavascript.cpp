@@ -1,8 +1,8 @@
 #include "bridge/zxjavascript.h"
 
-#include "bridge/addressrules.h"
 #include "bridge/commandrunner.h"
 #include "config/config.h"
+#include "net/addressrules.h"
 #include "net/synservdb.h"
 
 #include <QDebug>

@@ -55,11 +55,3 @@ QString LoadFailure::describe(int domain, int code)
         return QStringLiteral("无法连接到服务器。");
     return QStringLiteral("页面无法打开（错误代码 %1）。").arg(code);
 }
-
-bool LoadFailure::isOnServer(const QUrl &address, const QUrl &startAddress)
-{
-    const int defaultPort = address.scheme() == QLatin1String("https") ? 443 : 80;
-    return !address.host().isEmpty() && address.scheme() == startAddress.scheme()
-            && address.host().compare(startAddress.host(), Qt::CaseInsensitive) == 0
-            && address.port(defaultPort) == startAddress.port(defaultPort);
-}

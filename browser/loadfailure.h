@@ -2,7 +2,6 @@
 
 #include <QObject>
 #include <QString>
-#include <QUrl>
 #include <QtQml/qqmlregistration.h>
 
 class QJSEngine;
@@ -25,10 +24,6 @@ public:
     // (QWebEngineLoadingInfo::ErrorDomain) and code: a network error (negative)
     // or an HTTP status.
     Q_INVOKABLE static QString describe(int domain, int code);
-
-    // Whether `address` is served by the same server as `startAddress` (scheme,
-    // host and port), so that the page can name the configured server.
-    Q_INVOKABLE static bool isOnServer(const QUrl &address, const QUrl &startAddress);
 
 private:
     LoadFailure() = default;

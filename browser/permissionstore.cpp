@@ -1,5 +1,7 @@
 #include "browser/permissionstore.h"
 
+#include "net/addressrules.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -58,7 +60,7 @@ QString PermissionStore::filePath() const
 
 PermissionStore::Answer PermissionStore::answer(const QUrl &origin, const QString &feature) const
 {
-    const auto found = answers().constFind(key(originKey(origin), feature));
+    const auto found = answers().constFind(key(AddressRules::origin(origin), feature));
     if (found == answers().cend())
         return Ask;
     return found.value() ? Allow : Deny;
@@ -70,7 +72,7 @@ bool PermissionStore::remember(const QUrl &origin, const QString &feature, bool 
     if (path.isEmpty() || feature.isEmpty())
         return false;
     QHash<QString, bool> changed = answers();
-    changed.insert(key(originKey(origin), feature), allowed);
+    changed.insert(key(AddressRules::origin(origin), feature), allowed);
 
     QJsonObject byOrigin;
     for (auto it = changed.cbegin(); it != changed.cend(); ++it) {
@@ -116,13 +118,6 @@ QString PermissionStore::featureOfPermission(int permissionType)
     Q_UNUSED(permissionType)
 #endif
     return QString();
-}
-
-QString PermissionStore::originKey(const QUrl &origin)
-{
-    return origin.adjusted(QUrl::RemoveUserInfo | QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment)
-            .toString(QUrl::StripTrailingSlash)
-            .toLower();
 }
 
 const QHash<QString, bool> &PermissionStore::answers() const

@@ -45,9 +45,6 @@ public:
     // for what no page of the company asks for.
     Q_INVOKABLE static QString featureOfPermission(int permissionType);
 
-    // "scheme://host:port", the form answers are kept under.
-    static QString originKey(const QUrl &origin);
-
 Q_SIGNALS:
     void profileChanged();
 

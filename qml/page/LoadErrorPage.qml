@@ -48,7 +48,7 @@ Rectangle {
             Layout.fillWidth: true
             wrapMode: Text.WrapAnywhere
             color: "#5f6368"
-            visible: failure !== null && LoadFailure.isOnServer(failure.address, startAddress)
+            visible: failure !== null && AddressRules.isSameServer(failure.address, startAddress)
             text: qsTr("本程序设置的公司服务器：") + startAddress + "\n"
                   + qsTr("如果问题持续，请把此页内容告知贵公司的信息技术人员。")
         }

@@ -18,8 +18,7 @@ Item {
 
     // The tab of a page of `origin`, the selected one first; -1 when none is left.
     function tabOf(origin) {
-        const prefix = String(origin).replace(/\/$/, "") + "/"
-        const fromOrigin = function(i) { return String(views.itemAt(i).url).startsWith(prefix) }
+        const fromOrigin = function(i) { return AddressRules.isSameServer(views.itemAt(i).url, origin) }
         if (selected >= 0 && selected < views.count && fromOrigin(selected))
             return selected
         for (let i = 0; i < views.count; ++i) {

@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
+import Fenestra
 import QtWebEngine
 
 // A page's server shows a certificate the engine does not trust (a company
@@ -45,7 +46,7 @@ RequestDialog {
             Layout.maximumWidth: 480
             wrapMode: Text.Wrap
             font.bold: true
-            text: dialog.request ? String(dialog.request.error.url).split("/")[2] : ""
+            text: dialog.request ? AddressRules.displayName(dialog.request.error.url) : ""
         }
         Label {
             objectName: "certificateProblem"

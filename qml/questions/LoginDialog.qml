@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
+import Fenestra
 import QtWebEngine
 
 // User name and password for a site or proxy that asks for HTTP
@@ -30,7 +31,7 @@ RequestDialog {
             text: !dialog.request ? ""
                 : dialog.request.type === AuthenticationDialogRequest.AuthenticationTypeProxy
                   ? qsTr("代理服务器 %1 要求提供用户名和密码。").arg(dialog.request.proxyHost)
-                  : qsTr("%1 要求提供用户名和密码。").arg(dialog.request.url.toString().split("/").slice(0, 3).join("/"))
+                  : qsTr("%1 要求提供用户名和密码。").arg(AddressRules.origin(dialog.request.url))
         }
         Label {
             text: qsTr("用户名")

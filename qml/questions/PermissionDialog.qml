@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
+import Fenestra
 
 // A page asks to use something of the computer: notifications, the location,
 // the camera or microphone, the screen, the clipboard. Closing the question
@@ -32,7 +33,7 @@ RequestDialog {
             objectName: "permissionQuestion"
             Layout.maximumWidth: 480
             wrapMode: Text.Wrap
-            text: dialog.request ? qsTr("%1 想要%2。").arg(String(dialog.request.origin).split("/")[2])
+            text: dialog.request ? qsTr("%1 想要%2。").arg(AddressRules.displayName(dialog.request.origin))
                                                      .arg(dialog.wishes[dialog.request.feature]) : ""
         }
         CheckBox {

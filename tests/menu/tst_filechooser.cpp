@@ -5,8 +5,6 @@
 #include "windowharness.h"
 
 #include <QApplication>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QUrlQuery>
@@ -186,37 +184,6 @@ private Q_SLOTS:
         QVERIFY(choose(spot, answer));
         QTRY_COMPARE(reports(chooser).count(), 1);
         QVERIFY(reports(chooser).constFirst().startsWith(QLatin1String("names=") + answer));
-    }
-
-    void pathsAndUrls_data()
-    {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("url");
-        QTest::newRow("unix") << QStringLiteral("/opt/a b/程序#1 50%")
-                              << QStringLiteral("file:///opt/a%20b/%E7%A8%8B%E5%BA%8F%231%2050%25");
-        QTest::newRow("drive") << QStringLiteral("C:/Program Files/门窗")
-                               << QStringLiteral("file:///C:/Program%20Files/%E9%97%A8%E7%AA%97");
-        QTest::newRow("network share")
-                << QStringLiteral("//server/share/x") << QStringLiteral("file://server/share/x");
-    }
-
-    // The conversions between appDir, the dialogs' file URLs and the paths
-    // handed to pages, also for the forms this machine does not have.
-    void pathsAndUrls()
-    {
-        QFETCH(QString, path);
-        QFETCH(QString, url);
-        const QString quoted =
-                QString::fromUtf8(QJsonDocument(QJsonArray { path }).toJson(QJsonDocument::Compact));
-        const QString toUrl =
-                window->eval(QStringLiteral("fileChooser.get().folderUrl(%1[0])").arg(quoted)).toString();
-        QCOMPARE(QUrl(toUrl), QUrl(url));
-        QCOMPARE(window->eval(QStringLiteral("fileChooser.get().localPath(Qt.resolvedUrl(%1))")
-                                      .arg(QLatin1Char('"') + url + QLatin1Char('"')))
-                         .toString(),
-                 path);
-        if (!path.startsWith(QLatin1String("C:")))
-            QCOMPARE(QUrl(toUrl).toLocalFile(), path);
     }
 };
 
