@@ -4,6 +4,7 @@
 
 #include "browser/downloadlist.h"
 #include "browser/pageprinter.h"
+#include "probe.h"
 #include "testenvironment.h"
 #include "testhttpserver.h"
 #include "windowharness.h"
@@ -66,21 +67,6 @@ const QByteArray fullScreenPage =
         "<button id='b' style='width:100vw;height:100vh'"
         " onclick='document.title = \"clicked\"; document.documentElement.requestFullscreen()'>go</button>"
         "</body></html>";
-
-// Receives the results of runJavaScript calls made through the window.
-class Probe : public QObject
-{
-    Q_OBJECT
-
-public:
-    Q_INVOKABLE void put(const QVariant &value)
-    {
-        result = value;
-        ++answers;
-    }
-    QVariant result;
-    int answers = 0;
-};
 
 // The count of pixels of `image` close to `color`.
 int pixelsLike(const QImage &image, QColor color)

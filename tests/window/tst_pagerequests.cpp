@@ -3,6 +3,7 @@
 // notifications and the clipboard.
 
 #include "browser/notificationpresenter.h"
+#include "probe.h"
 #include "testenvironment.h"
 #include "testhttpserver.h"
 #include "windowharness.h"
@@ -60,21 +61,6 @@ function notify() {
   n.onclick = function() { outcome.clicked = 'yes'; };
 }
 </script></body></html>)";
-
-// Receives the results of runJavaScript calls made through the window.
-class Probe : public QObject
-{
-    Q_OBJECT
-
-public:
-    Q_INVOKABLE void put(const QVariant &value)
-    {
-        result = value;
-        ++answers;
-    }
-    QVariant result;
-    int answers = 0;
-};
 
 } // namespace
 
