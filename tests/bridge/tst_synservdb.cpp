@@ -445,6 +445,46 @@ private Q_SLOTS:
         QVERIFY(QDir(appDir.filePath(QStringLiteral("kept/empty"))).isEmpty());
     }
 
+    // A drive or a server that is not there is missing up to the top of its
+    // path, whose parent is itself: the walk up must end there.
+    void walkUpEndsAtTheTopOfThePath_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QStringList>("existing");
+        QTest::addColumn<QString>("expected"); // "top": the top of the path
+
+        const QString top = QStringLiteral("top");
+        QTest::newRow("missing drive") << "Q:/x/y" << QStringList() << top;
+        QTest::newRow("missing drive root") << "Q:/" << QStringList() << top;
+        QTest::newRow("missing server") << "//server/share/x/y" << QStringList() << top;
+        QTest::newRow("missing share root") << "//server/share" << QStringList() << top;
+        QTest::newRow("nothing at all") << "/srv/app/server" << QStringList() << top;
+        QTest::newRow("drive present") << "Q:/x/y" << QStringList { "Q:/x", "Q:/", "Q:", "." } << "Q:/x/y";
+        QTest::newRow("share present")
+                << "//server/share/x/y" << QStringList { "//server/share", "//server", "/" }
+                << "//server/share/x";
+        QTest::newRow("folder exists") << "Q:/x" << QStringList { "Q:/x" } << QString();
+    }
+    void walkUpEndsAtTheTopOfThePath()
+    {
+        QFETCH(QString, folder);
+        QFETCH(QStringList, existing);
+        QFETCH(QString, expected);
+
+        // A walk that does not end is cut off here, so that it fails instead of hanging.
+        constexpr int bound = 100;
+        int asked = 0;
+        const QString outermost = SynServDb::outermostMissingFolder(
+                folder, [&](const QString &path) { return ++asked > bound || existing.contains(path); });
+        QVERIFY2(asked <= bound, "the walk up did not end");
+        if (expected == QLatin1String("top")) {
+            QVERIFY(!outermost.isEmpty());
+            QCOMPARE(QFileInfo(outermost).path(), outermost);
+        } else {
+            QCOMPARE(outermost, expected);
+        }
+    }
+
     void secondDownloadInsideTheFirstsWait()
     {
         TemporaryAppDir appDir;
