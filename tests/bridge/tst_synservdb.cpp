@@ -368,6 +368,9 @@ private Q_SLOTS:
         QTest::newRow("tab") << address("/files/") + QStringLiteral("a\tb");
         QTest::newRow("query in the name") << address("/files/report.pdf?v=2");
         QTest::newRow("device name") << address("/files/aux.txt");
+        QTest::newRow("device CON") << address("/files/CON");
+        QTest::newRow("device nul") << address("/files/nul");
+        QTest::newRow("device com1.log") << address("/files/com1.log");
         QTest::newRow("trailing dot") << address("/files/report.");
     }
     void unsafeNamesAreRefusedBeforeAnyRequest()
@@ -392,7 +395,8 @@ private Q_SLOTS:
         QCOMPARE(appDir.read(QStringLiteral("server/www/src/report.pdf")), QByteArray("pdf"));
     }
 
-    // The names are refused everywhere that Windows cannot store as given.
+    // The names are refused everywhere that Windows cannot store as given, and
+    // the renaming that page downloads get always gives one that passes.
     void portableNames_data()
     {
         QTest::addColumn<QString>("name");
@@ -416,6 +420,10 @@ private Q_SLOTS:
         QFETCH(QString, name);
         QFETCH(bool, portable);
         QCOMPARE(isPortableFileName(name), portable);
+        const QString renamed = portableFileName(name, QStringLiteral("download"));
+        QVERIFY2(isPortableFileName(renamed), qPrintable(renamed));
+        if (portable)
+            QCOMPARE(renamed, name);
     }
 
     // A transfer that fails leaves no trace, not even the folders made for it;
