@@ -51,6 +51,10 @@ void AppInit::loadWindow(QQmlApplicationEngine *engine)
     engine->rootContext()->setContextProperty(QStringLiteral("addressRules"), AddressRules::getInstance());
     engine->rootContext()->setContextProperty(QStringLiteral("loadFailure"), LoadFailure::getInstance());
     engine->rootContext()->setContextProperty(QStringLiteral("appDir"), AppDir::path());
+    // Qt 6.4's engine crashes when a tab takes over a new window that its opener
+    // has written into; there new windows load their address instead.
+    engine->rootContext()->setContextProperty(QStringLiteral("adoptsNewWindows"),
+                                              QT_VERSION >= QT_VERSION_CHECK(6, 8, 0));
     qmlRegisterType<DownloadList>("Fenestra", 1, 0, "DownloadList");
     qmlRegisterType<PagePrinter>("Fenestra", 1, 0, "PagePrinter");
     qmlRegisterType<PermissionStore>("Fenestra", 1, 0, "PermissionStore");

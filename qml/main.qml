@@ -250,7 +250,10 @@ ApplicationWindow {
                 permissions: permissionStore
                 onTabTitleChanged: tabModel.setProperty(index, "title", tabTitle)
                 onPopupRequested: function(request) {
-                    addTab(qsTr("加载中..."), "", request)
+                    if (adoptsNewWindows)
+                        addTab(qsTr("加载中..."), "", request)
+                    else
+                        addTab(qsTr("加载中..."), request.requestedUrl)
                 }
             }
         }
