@@ -78,6 +78,8 @@ ApplicationWindow {
         onPresentNotification: function(notification) {
             notificationArea.presenter.present(notification)
         }
+        // Pictures behind the login can be copied and saved.
+        Component.onCompleted: menuOpt.useCookiesOf(webEngineProfile)
     }
 
     PermissionStore {
