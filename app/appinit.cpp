@@ -48,6 +48,10 @@ void AppInit::loadWindow(QQmlApplicationEngine *engine)
     engine->rootContext()->setContextProperty(QStringLiteral("appDir"), AppDir::path());
     volatile auto registration = &qml_register_types_Fenestra;
     Q_UNUSED(registration);
+    // Qt 6.4's engine crashes when a tab takes over a new window that its opener
+    // has written into; there new windows load their address instead.
+    engine->rootContext()->setContextProperty(QStringLiteral("adoptsNewWindows"),
+                                              QT_VERSION >= QT_VERSION_CHECK(6, 8, 0));
 
     const QUrl window(QStringLiteral("qrc:/main.qml"), QUrl::TolerantMode);
     QObject::connect(

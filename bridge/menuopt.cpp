@@ -11,11 +11,14 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QNetworkAccessManager>
+#include <QNetworkCookieJar>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPixmap>
+#include <QQuickWebEngineProfile>
 #include <QTimer>
 #include <QUrl>
+#include <QWebEngineCookieStore>
 
 MenuOpt *MenuOpt::getInstance()
 {
@@ -27,6 +30,21 @@ MenuOpt *MenuOpt::getInstance()
 MenuOpt::MenuOpt(QObject *parent) : QObject(parent), manager(new QNetworkAccessManager(this))
 {
     connect(manager, &QNetworkAccessManager::finished, this, &MenuOpt::onReplyFinished);
+}
+
+void MenuOpt::useCookiesOf(QObject *profile)
+{
+    auto *webProfile = qobject_cast<QQuickWebEngineProfile *>(profile);
+    if (!webProfile)
+        return;
+    QWebEngineCookieStore *store = webProfile->cookieStore();
+    QNetworkCookieJar *jar = manager->cookieJar();
+    connect(store, &QWebEngineCookieStore::cookieAdded, jar,
+            [jar](const QNetworkCookie &cookie) { jar->insertCookie(cookie); });
+    connect(store, &QWebEngineCookieStore::cookieRemoved, jar,
+            [jar](const QNetworkCookie &cookie) { jar->deleteCookie(cookie); });
+    // Those kept from earlier sessions arrive as cookieAdded too.
+    store->loadAllCookies();
 }
 
 void MenuOpt::copyText(const QString &text)

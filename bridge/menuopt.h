@@ -13,9 +13,11 @@ class QNetworkReply;
 // texts and pictures to the clipboard and saving pictures to files.
 //
 // Pictures are fetched again from their address with a network manager of the
-// object's own, so nothing is shared with the pages' profile. A picture may
-// hold at most 64 MiB and must arrive within a time limit; one that is refused
-// or given up releases its address at once, so the user can try again.
+// object's own. Its cookie jar follows the pages' profile (useCookiesOf()), so
+// that a picture the page shows only to a logged-in user can be copied and
+// saved; nothing else is shared with the profile. A picture may hold at most
+// 64 MiB and must arrive within a time limit; one that is refused or given up
+// releases its address at once, so the user can try again.
 class MenuOpt : public QObject
 {
     Q_OBJECT
@@ -24,6 +26,10 @@ public:
     static MenuOpt *getInstance();
 
     explicit MenuOpt(QObject *parent = nullptr);
+
+    // Keeps the manager's cookies those of `profile` (a WebEngineProfile): all
+    // it holds now, and every cookie it adds or removes from then on.
+    Q_INVOKABLE void useCookiesOf(QObject *profile);
 
     // Puts `text` on the clipboard as plain text.
     Q_INVOKABLE void copyText(const QString &text);

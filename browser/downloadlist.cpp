@@ -1,5 +1,7 @@
 #include "browser/downloadlist.h"
 
+#include "net/filename.h"
+
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
@@ -10,30 +12,6 @@
 #include <QWebEngineDownloadRequest>
 
 #include <utility>
-
-namespace {
-
-// Characters that no file name may hold on Windows, where the program runs.
-bool isForbidden(QChar c)
-{
-    return c.unicode() < 0x20 || QStringLiteral("\\/:*?\"<>|").contains(c);
-}
-
-QString safeFileName(const QString &suggested)
-{
-    QString name = suggested;
-    for (QChar &c : name) {
-        if (isForbidden(c))
-            c = QLatin1Char('_');
-    }
-    // Windows drops trailing dots and spaces, which would merge two names.
-    while (name.endsWith(QLatin1Char('.')) || name.endsWith(QLatin1Char(' ')))
-        name.chop(1);
-    name = name.trimmed();
-    return name.isEmpty() ? QStringLiteral("download") : name;
-}
-
-} // namespace
 
 DownloadList::DownloadList(QObject *parent) : QAbstractListModel(parent) { }
 
@@ -53,7 +31,7 @@ QString DownloadList::folder()
 QString DownloadList::uniqueFileName(const QString &folder, const QString &suggested,
                                      const QStringList &taken)
 {
-    const QString name = safeFileName(suggested);
+    const QString name = portableFileName(suggested, QStringLiteral("download"));
     int dot = name.lastIndexOf(QLatin1Char('.'));
     if (dot > 0 && name.left(dot).endsWith(QLatin1String(".tar"), Qt::CaseInsensitive))
         dot -= 4;

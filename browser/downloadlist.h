@@ -37,7 +37,7 @@ public:
     // The user's download folder, where every download lands.
     static QString folder();
 
-    // `suggested` made safe as a file name and, when `folder` already holds
+    // `suggested` made a name Windows can store (portableFileName()) and, when `folder` already holds
     // that name or it is in `taken`, numbered: "report.xlsx" becomes
     // "report (1).xlsx", then "report (2).xlsx".
     static QString uniqueFileName(const QString &folder, const QString &suggested,

@@ -14,6 +14,9 @@
 #include <QSaveFile>
 #include <QTextStream>
 
+#include <filesystem>
+#include <system_error>
+
 namespace {
 
 // Reads a decimal attribute; `fallback` when it is absent or not a number.
@@ -54,19 +57,39 @@ QByteArray serialized(const QDomDocument &document)
     return content;
 }
 
-// A write that was killed before its temporary file took config.dll's place
-// leaves that file behind under the name QSaveFile gave it.
+// Where a write stages the new content before it takes config.dll's place. It
+// is a name no one else gives a file, so that what a killed write left behind
+// (this file, or the temporary file QSaveFile makes beside it) is provably the
+// shell's own: the copies IT keeps beside config.dll are never touched.
+QString stagingPath(const QString &configPath)
+{
+    return configPath + QStringLiteral(".fenestra-tmp");
+}
+
 void removeStaleTemporaryFiles(const QString &configPath)
 {
-    const QFileInfo config(configPath);
-    static const QRegularExpression temporaryName(QStringLiteral("^config\\.dll\\.[A-Za-z0-9]{6}$"));
-    const QDir folder = config.absoluteDir();
-    const QStringList candidates = folder.entryList({ config.fileName() + QStringLiteral(".*") },
+    const QFileInfo staging(stagingPath(configPath));
+    const QRegularExpression ownName(
+            QStringLiteral("^%1(\\.[A-Za-z0-9]{6})?$").arg(QRegularExpression::escape(staging.fileName())));
+    const QDir folder = staging.absoluteDir();
+    const QStringList candidates = folder.entryList({ staging.fileName() + QLatin1Char('*') },
                                                     QDir::Files | QDir::Hidden | QDir::System);
     for (const QString &name : candidates) {
-        if (temporaryName.match(name).hasMatch())
+        if (ownName.match(name).hasMatch())
             QFile::remove(folder.filePath(name));
     }
+}
+
+std::filesystem::path fileSystemPath(const QString &path)
+{
+    return std::filesystem::path(path.toStdU16String());
+}
+
+bool writeInPlace(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)
+            && file.write(content) == content.size();
 }
 
 } // namespace
@@ -98,28 +121,41 @@ bool Config::readDocument(QDomDocument *document)
     return file.open(QIODevice::ReadOnly) && parseDocument(document, file.readAll());
 }
 
-// Replaces config.dll as a whole: the content goes to a temporary file beside
-// it that takes the file's place only once it is complete, so a crash or a full
-// disk never leaves a truncated configuration behind.
+// Replaces config.dll as a whole: the content goes to a file beside it that
+// takes the file's place only once it is complete and on disk, so a crash or a
+// full disk never leaves a truncated configuration behind.
 bool Config::writeDocument(const QByteArray &content)
 {
-    const QFileInfo existing(filePath());
+    const QString path = filePath();
+    const QFileInfo existing(path);
     if (existing.exists() && !existing.isWritable())
         return false; // a read-only configuration stays as it is
 
-    QSaveFile file(filePath());
-    // A folder where no new file can be created may still hold a writable
-    // config.dll: then it is written in place, which beats losing the change.
-    file.setDirectWriteFallback(true);
+    // QSaveFile names its own temporary file, so it writes the staged file, and
+    // a rename that replaces its target puts that in config.dll's place.
+    QSaveFile staged(stagingPath(path));
     // Unbuffered: an error while a buffer is flushed at commit() goes unnoticed,
     // and the incomplete file would take config.dll's place.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
-        return false;
-    if (file.write(content) != content.size()) {
-        file.cancelWriting();
+    if (!staged.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+        // A folder where no new file can be created may still hold a writable
+        // config.dll: then it is written in place, which beats losing the change.
+        return existing.exists() && writeInPlace(path, content);
+    }
+    if (existing.exists())
+        staged.setPermissions(existing.permissions());
+    if (staged.write(content) != content.size()) {
+        staged.cancelWriting();
         return false;
     }
-    return file.commit();
+    if (!staged.commit())
+        return false;
+    std::error_code error;
+    std::filesystem::rename(fileSystemPath(staged.fileName()), fileSystemPath(path), error);
+    if (error) {
+        QFile::remove(staged.fileName());
+        return false;
+    }
+    return true;
 }
 
 void Config::loadConfig()

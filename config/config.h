@@ -17,7 +17,8 @@ public:
 
     // Reads config.dll into the fields; a missing file is created from the
     // current fields first. A file that cannot be read or parsed changes nothing.
-    // Temporary files that an interrupted write left beside it are removed.
+    // The files that an interrupted write of the shell left beside it are
+    // removed; other files beside it (copies kept by hand) stay.
     void loadConfig();
 
     // Writes the whole file from the fields, then reads it back.

@@ -12,22 +12,34 @@ bool isForbiddenCharacter(QChar c)
     return c.unicode() < 0x20 || c.category() == QChar::Other_Control || forbidden.contains(c);
 }
 
+bool isLoneSurrogate(const QString &text, qsizetype i)
+{
+    if (text[i].isHighSurrogate())
+        return i + 1 == text.size() || !text[i + 1].isLowSurrogate();
+    return text[i].isLowSurrogate() && (i == 0 || !text[i - 1].isHighSurrogate());
+}
+
 bool hasLoneSurrogate(const QString &text)
 {
     for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
-            ++i;
-        else if (text[i].isSurrogate())
+        if (isLoneSurrogate(text, i))
             return true;
     }
     return false;
+}
+
+// Up to the first dot, where Windows ends a device name.
+qsizetype stemLength(const QString &fileName)
+{
+    const qsizetype dot = fileName.indexOf(QLatin1Char('.'));
+    return dot < 0 ? fileName.size() : dot;
 }
 
 // Windows opens the device for these whatever follows the first dot, and
 // ignores spaces before that dot.
 bool isDeviceName(const QString &fileName)
 {
-    QString stem = fileName.left(fileName.indexOf(QLatin1Char('.')));
+    QString stem = fileName.left(stemLength(fileName));
     while (stem.endsWith(QLatin1Char(' ')))
         stem.chop(1);
     stem = stem.toUpper();
@@ -55,4 +67,22 @@ bool isPortableFileName(const QString &fileName)
     if (fileName.endsWith(QLatin1Char('.')) || fileName.endsWith(QLatin1Char(' ')))
         return false;
     return !isDeviceName(fileName) && !hasLoneSurrogate(fileName);
+}
+
+QString portableFileName(const QString &suggested, const QString &fallback)
+{
+    QString name = suggested;
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        if (isForbiddenCharacter(name[i]) || isLoneSurrogate(suggested, i))
+            name[i] = QLatin1Char('_');
+    }
+    name = name.trimmed();
+    // Windows drops trailing dots and spaces, which would merge two names.
+    while (name.endsWith(QLatin1Char('.')) || name.endsWith(QLatin1Char(' ')))
+        name.chop(1);
+    if (name.isEmpty())
+        return fallback;
+    if (isDeviceName(name))
+        name.insert(stemLength(name), QLatin1Char('_'));
+    return name;
 }

@@ -11,3 +11,9 @@
 // LPT1-9 in any letter case and with any extension ("aux.txt" is the device
 // too), and lone UTF-16 surrogates.
 bool isPortableFileName(const QString &fileName);
+
+// `suggested` changed as little as it takes to pass isPortableFileName(): the
+// characters it refuses become "_", spaces around the name and trailing dots
+// go, a device name gets "_" after its stem ("aux.txt" becomes "aux_.txt",
+// "CON" "CON_"), and a name left empty becomes `fallback`.
+QString portableFileName(const QString &suggested, const QString &fallback);

@@ -60,6 +60,19 @@ std::pair<int, int> SynServDb::progressValues(qint64 bytesRead, qint64 totalByte
     return { int(bytesRead >> shift), totalBytes < 0 ? 0 : int(totalBytes >> shift) };
 }
 
+QString SynServDb::outermostMissingFolder(const QString &folder,
+                                          const std::function<bool(const QString &)> &exists)
+{
+    QString outermost;
+    // The top of a path is its own parent: "Q:/" stays "Q:/" when drive Q is missing.
+    for (QString missing = folder; !exists(missing); missing = QFileInfo(missing).path()) {
+        if (missing == outermost)
+            break;
+        outermost = missing;
+    }
+    return outermost;
+}
+
 QString SynServDb::download(const QString &fUrl, const QString &dstDir, const QString &callback)
 {
     if (!isPortableFileName(fileName)) {
@@ -70,8 +83,8 @@ QString SynServDb::download(const QString &fUrl, const QString &dstDir, const QS
     const QString folder = QDir::cleanPath(QDir::fromNativeSeparators(
             AppDir::filePath(dstDir.isEmpty() ? QStringLiteral("server/www/src") : dstDir)));
     const QString target = QDir(folder).filePath(fileName);
-    for (QString missing = folder; !QFileInfo::exists(missing); missing = QFileInfo(missing).path())
-        firstMadeFolder = missing;
+    firstMadeFolder =
+            outermostMissingFolder(folder, [](const QString &path) { return QFileInfo::exists(path); });
     if (!QDir().mkpath(folder)) {
         removeMadeFolders(folder);
         return {};
@@ -183,9 +196,12 @@ void SynServDb::removeMadeFolders(const QString &folder)
 {
     if (firstMadeFolder.isEmpty())
         return;
-    for (QString made = folder; made.size() >= firstMadeFolder.size(); made = QFileInfo(made).path()) {
-        if (!QDir().rmdir(made))
+    QString made = folder;
+    while (made.size() >= firstMadeFolder.size() && QDir().rmdir(made)) {
+        const QString parent = QFileInfo(made).path();
+        if (parent == made)
             return;
+        made = parent;
     }
 }
 

@@ -7,6 +7,7 @@
 #include <QSaveFile>
 #include <QString>
 
+#include <functional>
 #include <utility>
 
 class QFont;
@@ -45,6 +46,13 @@ public:
     // scaled down together when either leaves the bar's int range. An unknown
     // total (-1) gives the maximum 0, which makes the bar a busy indicator.
     static std::pair<int, int> progressValues(qint64 bytesRead, qint64 totalBytes);
+
+    // The outermost of `folder` and the folders above it that `exists` calls
+    // missing, up to the first that exists: the first folder a download makes.
+    // Empty when `folder` exists. Ends at the top of the path (a drive, a share,
+    // "/"), which is missing too for a drive or a server that is not there.
+    static QString outermostMissingFolder(const QString &folder,
+                                          const std::function<bool(const QString &)> &exists);
 
 private Q_SLOTS:
     void netError(QNetworkReply::NetworkError err);

@@ -81,6 +81,8 @@ ApplicationWindow {
         onPresentNotification: function(notification) {
             notificationArea.presenter.present(notification)
         }
+        // Pictures behind the login can be copied and saved.
+        Component.onCompleted: menuOpt.useCookiesOf(webEngineProfile)
     }
 
     PermissionStore {
@@ -253,7 +255,10 @@ ApplicationWindow {
                 permissions: permissionStore
                 onTabTitleChanged: tabModel.setProperty(index, "title", tabTitle)
                 onPopupRequested: function(request) {
-                    addTab(qsTr("加载中..."), "", request)
+                    if (adoptsNewWindows)
+                        addTab(qsTr("加载中..."), "", request)
+                    else
+                        addTab(qsTr("加载中..."), request.requestedUrl)
                 }
             }
         }

@@ -120,7 +120,8 @@ WebEngineView {
     }
 
     // Adopting keeps what a fresh load of the address would lose: a posted
-    // form's data, content the opener writes, and window.opener.
+    // form's data, content the opener writes, and window.opener. Engines that
+    // crash in the adoption (adoptsNewWindows false) get the address loaded.
     onNewWindowRequested: function(request) {
         popupRequested(request)
     }

@@ -360,6 +360,19 @@ void TestUsability::uniqueNamesKeepTheExtension_data()
                                    << "name";
     QTest::newRow("empty") << QStringList { "download" } << QStringList() << ""
                            << "download (1)";
+    // Windows would write these to a device and lose the file.
+    QTest::newRow("aux.txt") << QStringList() << QStringList() << "aux.txt"
+                             << "aux_.txt";
+    QTest::newRow("CON") << QStringList() << QStringList() << "CON"
+                         << "CON_";
+    QTest::newRow("nul.tar.gz") << QStringList { "nul_.tar.gz" } << QStringList() << "nul.tar.gz"
+                                << "nul_ (1).tar.gz";
+    QTest::newRow("com1.log") << QStringList() << QStringList() << "com1.log"
+                              << "com1_.log";
+    QTest::newRow("LPT9 with a space") << QStringList() << QStringList() << "LPT9 .csv"
+                                       << "LPT9 _.csv";
+    QTest::newRow("not a device") << QStringList() << QStringList() << "console.txt"
+                                  << "console.txt";
 }
 
 void TestUsability::uniqueNamesKeepTheExtension()

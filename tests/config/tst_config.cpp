@@ -354,22 +354,40 @@ private Q_SLOTS:
         QCOMPARE(config->getAttr("backup", "company"), QStringLiteral("next"));
     }
 
-    // An interrupted write leaves its temporary file; the next start removes it,
-    // and only files of that naming.
-    void leftoverTemporaryFilesGoAtLoad()
+    // A killed write leaves its staged file, or QSaveFile's temporary file beside
+    // that; the next start and the next write remove them, and nothing else: IT
+    // keeps its own copies beside config.dll.
+    void onlyTheShellsLeftoversAreRemoved_data()
     {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("removed");
+
+        for (const char *name : { "config.dll.backup", "config.dll.201406", "config.dll.orig01",
+                                  "config.dll.a1B2c3", "config.dll.bak", "config.dll.fenestra-tmp.1234567" })
+            QTest::newRow(name) << QString::fromLatin1(name) << false;
+        QTest::newRow("staged, before its rename") << QStringLiteral("config.dll.fenestra-tmp") << true;
+        QTest::newRow("staged, half written") << QStringLiteral("config.dll.fenestra-tmp.Zz9yX8") << true;
+    }
+    void onlyTheShellsLeftoversAreRemoved()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, removed);
         TemporaryAppDir dir;
         load(dir, defaultDocument);
-        QVERIFY(dir.write("config.dll.a1B2c3", "<hallinfo>half"));
-        QVERIFY(dir.write("config.dll.Zz9yX8", ""));
-        QVERIFY(dir.write("config.dll.bak", "kept"));
-        QVERIFY(dir.write("config.dll.1234567", "kept"));
+        const QByteArray copy = "<hallinfo><server url=\"http://old.test\" path=\"p\"/>";
 
+        QVERIFY(dir.write(name, copy));
         config->loadConfig();
-        QCOMPARE(leftoverFiles(dir.path()), QStringList({ "config.dll.1234567", "config.dll.bak" }));
+        QCOMPARE(QFileInfo::exists(dir.filePath(name)), !removed);
         QCOMPARE(dir.read("config.dll"), defaultDocument);
-        QFile::remove(dir.filePath("config.dll.bak"));
-        QFile::remove(dir.filePath("config.dll.1234567"));
+
+        QVERIFY(dir.write(name, copy));
+        config->setAttr("server", "path", "company7");
+        QCOMPARE(config->getAttr("server", "path"), QStringLiteral("company7"));
+        QCOMPARE(leftoverFiles(dir.path()), removed ? QStringList() : QStringList { name });
+        if (!removed)
+            QCOMPARE(dir.read(name), copy);
+        QFile::remove(dir.filePath(name));
     }
 
 #ifdef Q_OS_LINUX

@@ -368,6 +368,9 @@ private Q_SLOTS:
         QTest::newRow("tab") << address("/files/") + QStringLiteral("a\tb");
         QTest::newRow("query in the name") << address("/files/report.pdf?v=2");
         QTest::newRow("device name") << address("/files/aux.txt");
+        QTest::newRow("device CON") << address("/files/CON");
+        QTest::newRow("device nul") << address("/files/nul");
+        QTest::newRow("device com1.log") << address("/files/com1.log");
         QTest::newRow("trailing dot") << address("/files/report.");
     }
     void unsafeNamesAreRefusedBeforeAnyRequest()
@@ -392,7 +395,8 @@ private Q_SLOTS:
         QCOMPARE(appDir.read(QStringLiteral("server/www/src/report.pdf")), QByteArray("pdf"));
     }
 
-    // The names are refused everywhere that Windows cannot store as given.
+    // The names are refused everywhere that Windows cannot store as given, and
+    // the renaming that page downloads get always gives one that passes.
     void portableNames_data()
     {
         QTest::addColumn<QString>("name");
@@ -416,6 +420,10 @@ private Q_SLOTS:
         QFETCH(QString, name);
         QFETCH(bool, portable);
         QCOMPARE(isPortableFileName(name), portable);
+        const QString renamed = portableFileName(name, QStringLiteral("download"));
+        QVERIFY2(isPortableFileName(renamed), qPrintable(renamed));
+        if (portable)
+            QCOMPARE(renamed, name);
     }
 
     // A transfer that fails leaves no trace, not even the folders made for it;
@@ -443,6 +451,46 @@ private Q_SLOTS:
                          .entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
                  QStringList { QStringLiteral("empty") });
         QVERIFY(QDir(appDir.filePath(QStringLiteral("kept/empty"))).isEmpty());
+    }
+
+    // A drive or a server that is not there is missing up to the top of its
+    // path, whose parent is itself: the walk up must end there.
+    void walkUpEndsAtTheTopOfThePath_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QStringList>("existing");
+        QTest::addColumn<QString>("expected"); // "top": the top of the path
+
+        const QString top = QStringLiteral("top");
+        QTest::newRow("missing drive") << "Q:/x/y" << QStringList() << top;
+        QTest::newRow("missing drive root") << "Q:/" << QStringList() << top;
+        QTest::newRow("missing server") << "//server/share/x/y" << QStringList() << top;
+        QTest::newRow("missing share root") << "//server/share" << QStringList() << top;
+        QTest::newRow("nothing at all") << "/srv/app/server" << QStringList() << top;
+        QTest::newRow("drive present") << "Q:/x/y" << QStringList { "Q:/x", "Q:/", "Q:", "." } << "Q:/x/y";
+        QTest::newRow("share present")
+                << "//server/share/x/y" << QStringList { "//server/share", "//server", "/" }
+                << "//server/share/x";
+        QTest::newRow("folder exists") << "Q:/x" << QStringList { "Q:/x" } << QString();
+    }
+    void walkUpEndsAtTheTopOfThePath()
+    {
+        QFETCH(QString, folder);
+        QFETCH(QStringList, existing);
+        QFETCH(QString, expected);
+
+        // A walk that does not end is cut off here, so that it fails instead of hanging.
+        constexpr int bound = 100;
+        int asked = 0;
+        const QString outermost = SynServDb::outermostMissingFolder(
+                folder, [&](const QString &path) { return ++asked > bound || existing.contains(path); });
+        QVERIFY2(asked <= bound, "the walk up did not end");
+        if (expected == QLatin1String("top")) {
+            QVERIFY(!outermost.isEmpty());
+            QCOMPARE(QFileInfo(outermost).path(), outermost);
+        } else {
+            QCOMPARE(outermost, expected);
+        }
     }
 
     void secondDownloadInsideTheFirstsWait()

@@ -111,9 +111,12 @@ private Q_SLOTS:
     }
 
     // The new tab takes over the page the engine made for the request, so the
-    // request arrives as the page sent it and the page keeps its opener.
+    // request arrives as the page sent it and the page keeps its opener. Qt 6.4's
+    // engine crashes in that hand-over once the opener has written body content:
+    // there the tab loads the address, and the program must go on.
     void newWindowsKeepTheirPage()
     {
+        const bool adopted = QT_VERSION >= QT_VERSION_CHECK(6, 8, 0);
         eval("navBar.currentIndex = 0");
         QTRY_COMPARE(tabTitle(0), QStringLiteral("Start"));
         const int tabs = eval("tabModel.count").toInt();
@@ -121,22 +124,16 @@ private Q_SLOTS:
         eval("currentView.runJavaScript(\"window.open('/app/child')\")");
         QTRY_COMPARE(eval("tabModel.count").toInt(), tabs + 1);
         QCOMPARE(eval("navBar.currentIndex").toInt(), tabs);
-        QTRY_COMPARE(tabTitle(tabs), QStringLiteral("opener Start bridge"));
+        QTRY_COMPARE(tabTitle(tabs),
+                     adopted ? QStringLiteral("opener Start bridge") : QStringLiteral("no opener bridge"));
 
         eval("navBar.currentIndex = 0");
-        // Qt 6.4's engine crashes when it hands over a page that already has
-        // written body content; 6.8's does not.
-#if QT_VERSION >= QT_VERSION_CHECK(6, 8, 0)
-        const QString written = QStringLiteral("<title>Written</title><p>by the opener</p>");
-#else
-        const QString written = QStringLiteral("<title>Written</title>");
-#endif
-        eval(QStringLiteral("currentView.runJavaScript(\"var w = window.open(''); "
-                            "w.document.write('%1'); w.document.close()\")")
-                     .arg(written));
+        eval("currentView.runJavaScript(\"var w = window.open(''); "
+             "w.document.write('<title>Written</title><p>by the opener</p>'); w.document.close()\")");
         QTRY_COMPARE(eval("tabModel.count").toInt(), tabs + 2);
-        QTRY_COMPARE(tabTitle(tabs + 1), QStringLiteral("Written"));
         QCOMPARE(eval("navBar.currentIndex").toInt(), tabs + 1);
+        if (adopted)
+            QTRY_COMPARE(tabTitle(tabs + 1), QStringLiteral("Written"));
 
         addTabAndWait("/app/order", "Order");
         eval("currentView.runJavaScript(\"document.forms[0].submit()\")");
@@ -144,8 +141,8 @@ private Q_SLOTS:
         QTRY_COMPARE(tabTitle(tabs + 3), QStringLiteral("Posted"));
         const auto posted = server.requestsFor("/app/posted");
         QCOMPARE(posted.size(), 1);
-        QCOMPARE(posted.first().method, QByteArray("POST"));
-        QCOMPARE(posted.first().body, QByteArray("order=A-17&qty=3"));
+        QCOMPARE(posted.first().method, adopted ? QByteArray("POST") : QByteArray("GET"));
+        QCOMPARE(posted.first().body, adopted ? QByteArray("order=A-17&qty=3") : QByteArray());
 
         for (int row = tabCount() - 1; row >= tabs; --row)
             eval(QStringLiteral("tabModel.remove(%1)").arg(row));

@@ -241,6 +241,53 @@ private Q_SLOTS:
         QCOMPARE(user.seen.folder, appDir.filePath(QStringLiteral("下载")));
     }
 
+    // The company's server shows some pictures only to a logged-in user: the
+    // copy carries the session the page logged in with, and ends with the log-out.
+    void copyingAPictureBehindTheLogin()
+    {
+        const QByteArray picturePage = "<!doctype html><html><head><title>%1</title><style>"
+                                       "body { margin: 0 } img { position: absolute; left: 0; top: 160px; "
+                                       "width: 200px; height: 60px; display: block }</style></head><body>"
+                                       "<img src=\"/private.png\"></body></html>";
+        server.route("/login",
+                     TestHttpServer::Response::html(QByteArray(picturePage).replace("%1", "logged in"))
+                             .withHeader("Set-Cookie", "session=s3cret; Path=/; HttpOnly"));
+        server.route("/logout",
+                     TestHttpServer::Response::html(QByteArray(picturePage).replace("%1", "logged out"))
+                             .withHeader("Set-Cookie", "session=; Path=/; Max-Age=0"));
+        const QByteArray green = png(qRgb(0, 160, 0));
+        server.route("/private.png", [green](const TestHttpServer::Request &request) {
+            return request.header("cookie").contains("session=s3cret")
+                    ? TestHttpServer::Response::text(green, "image/png")
+                    : TestHttpServer::Response::html("<p>please log in</p>", 403);
+        });
+        const auto showTab = [this](const QByteArray &path, const QString &title) {
+            window->eval(
+                    QStringLiteral("addTab('', '%1')").arg(server.url(QString::fromLatin1(path)).toString()));
+            QTRY_COMPARE_WITH_TIMEOUT(window->eval(QStringLiteral("currentView.title")).toString(), title,
+                                      20000);
+            QVERIFY(window->waitForCurrentView());
+        };
+        const auto copyThePicture = [this] {
+            QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+            server.clearRequests();
+            QVERIFY(rightClick(imageSpot));
+            clickEntry(copyImage);
+            QTRY_COMPARE(server.requestsFor("/private.png").count(), 1);
+        };
+
+        showTab("/login", QStringLiteral("logged in"));
+        copyThePicture();
+        QTRY_COMPARE(QGuiApplication::clipboard()->image().size(), QSize(16, 8));
+        QCOMPARE(QGuiApplication::clipboard()->image().pixel(3, 3), qRgb(0, 160, 0));
+
+        showTab("/logout", QStringLiteral("logged out"));
+        copyThePicture();
+        QVERIFY(!server.requestsFor("/private.png").first().header("cookie").contains("session="));
+        window->eval(
+                QStringLiteral("tabModel.remove(tabModel.count - 1); tabModel.remove(tabModel.count - 1)"));
+    }
+
     void reloadingTheSelectedPage()
     {
         server.clearRequests();
