@@ -16,7 +16,7 @@ interface Zx {
      * the configuration. A new start address takes effect at the next start.
      *
      * Refused (nothing changes): `name` or `attr` not an XML name (letters,
-     * digits, `_`, `-`, `.`, not starting with a digit or a dot, no colon, no
+     * digits, `_`, `-`, `.`, not starting with a digit, `-` or `.`, no colon, no
      * space: `服务器` is fine, `a b`, `1x`, `x=y`, `a:b` are not); `value` with a
      * character XML 1.0 cannot hold (NUL and other control characters except
      * tab and line breaks, U+FFFE, U+FFFF). Also unchanged when `config.dll`
