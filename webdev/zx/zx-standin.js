@@ -155,7 +155,7 @@
         return '';
       }
       var path = folderOf(dstDir) + '/' + name;
-      log('downloadFile', fUrl, '→', JSON.stringify(path), callback ? 'then requests ' + callback : '');
+      log('downloadFile', fUrl, '→', JSON.stringify(path), callback ? '(the shell would then request ' + callback + ')' : '');
       return path;
     })
   };
