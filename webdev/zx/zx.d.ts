@@ -47,12 +47,13 @@ interface Zx {
     run(cmd?: string, args?: string): Promise<void>;
 
     /**
-     * Opens the address in the system's default browser. An address without a
-     * scheme gets `http://` in front (`host/page` opens `http://host/page`).
+     * Opens the address in the system's default browser. An address that
+     * neither starts with a scheme and `://` nor contains `http://` gets
+     * `http://` in front (`host/page` opens `http://host/page`).
      *
-     * Refused (nothing opens, the shell logs "网址语法错误!"): any scheme other
-     * than `http` and `https` (`file:`, `smb:`, `ftp:`, `mailto:` ...), an
-     * address that does not parse, one the desktop cannot open.
+     * Refused (nothing opens, the shell logs "网址语法错误!"): a scheme other
+     * than `http` and `https` (`file://`, `smb://`, `ftp://` ...), an address
+     * that does not parse, one the desktop cannot open.
      *
      * @example zx.openUrlExt(location.origin + '/help');
      */
