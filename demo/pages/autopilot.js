@@ -1,3 +1,4 @@
+// @ts-check
 // Plays a user's part on the demo pages for the end-to-end test: signs up,
 // logs in and downloads, reporting each step to the demo server.
 (function () {
@@ -22,7 +23,7 @@
   }
 
   if (!document.body.dataset.user) {
-    document.getElementById('login-form').submit();
+    /** @type {HTMLFormElement} */ (document.getElementById('login-form')).submit();
     return;
   }
 

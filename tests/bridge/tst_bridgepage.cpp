@@ -9,7 +9,9 @@
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QPointer>
+#include <QUrlQuery>
 #include <QWebChannel>
+#include <QWebEnginePage>
 #include <QtTest>
 #include <QtWebEngineQuick>
 
@@ -97,6 +99,34 @@ const QByteArray deletingPage = "<html><body><script>\n" + reportScript
           "})();\n"
           "</script></body></html>";
 
+// Loads the web developers' stand-in for `zx` before its own script (?late=1:
+// once a `zx` is there), then downloads through whichever `zx` it has, once
+// with the reply function and once as a promise with a name the shell refuses.
+const QByteArray standInPage =
+        "<html><head><script>\n"
+        "const q = new URLSearchParams(location.search);\n"
+        "const m = q.get('m');\n"
+        "function report(r) { fetch('/report?m=' + m + '&' + r); }\n"
+        "if (!q.get('late')) document.write('<script src=\"/zx-standin.js\"></' + 'script>');\n"
+        "</script></head><body><script>\n"
+        "function go() {\n"
+        "  zx.setConfig('app', 'name', m).then(function() { report('set=done'); });\n"
+        "  zx.downloadFile(location.origin + '/files/' + m + '.txt', 'dl', '',\n"
+        "                  function(p) { report('path=' + encodeURIComponent(p)); });\n"
+        "  zx.downloadFile(location.origin + '/files/aux.txt', 'dl', '')\n"
+        "      .then(function(p) { report('refused=' + encodeURIComponent(p)); });\n"
+        "}\n"
+        "(function wait() {\n"
+        "  if (!window.zx) { setTimeout(wait, 20); return; }\n"
+        "  if (!q.get('late')) { go(); return; }\n"
+        "  const s = document.createElement('script');\n"
+        "  s.src = '/zx-standin.js';\n"
+        "  s.onload = go;\n"
+        "  document.head.appendChild(s);\n"
+        "})();\n"
+        "setTimeout(function() { report('zx=' + typeof window.zx); }, 1500);\n"
+        "</script></body></html>";
+
 } // namespace
 
 class TestBridgePage : public QObject
@@ -161,6 +191,17 @@ private:
         return configured || openedUrl || ran || downloaded;
     }
 
+    // The value of `key` in the report of the page tagged `marker`; null when none came.
+    QString reportedValue(const QString &marker, const QString &key) const
+    {
+        for (const TestHttpServer::Request &r : server.requestsFor("/report")) {
+            const QUrlQuery query(QUrl::fromEncoded(r.target).query(QUrl::FullyEncoded));
+            if (query.queryItemValue(QStringLiteral("m")) == marker && query.hasQueryItem(key))
+                return query.queryItemValue(key, QUrl::FullyDecoded);
+        }
+        return QString();
+    }
+
     bool allEffectsOf(const QString &marker) const
     {
         const auto runs = recorder.runs();
@@ -201,6 +242,10 @@ private Q_SLOTS:
         slow.dripIntervalMs = 20; // about 2 s
         server.route("/files/slow.bin", slow);
         server.route("/callback", Response::text("ok"));
+        QFile standIn(QStringLiteral(FENESTRA_ZX_STANDIN));
+        QVERIFY(standIn.open(QIODevice::ReadOnly));
+        server.route("/zx-standin.js", Response::text(standIn.readAll(), "text/javascript; charset=utf-8"));
+        server.route("/standin", Response::html(standInPage));
         server.route("/report", Response::text("ok"));
 
         // The company server is this test server under the name "localhost".
@@ -307,6 +352,64 @@ private Q_SLOTS:
         currentView()->setProperty("url", trusted(QStringLiteral("/self?m=after")));
         QTRY_VERIFY_WITH_TIMEOUT(allEffectsOf(QStringLiteral("after")), 20000);
         QVERIFY(!anyEffectOf(QStringLiteral("before")));
+    }
+
+    // The stand-in answers only where the page runs outside the shell; in the
+    // shell it stays out of the way, whether it loads before or after `zx`.
+    void standInOnlyOutsideTheShell_data()
+    {
+        QTest::addColumn<bool>("inShell");
+        QTest::addColumn<bool>("trustedHost");
+        QTest::addColumn<bool>("late");
+        QTest::addColumn<QString>("answers");
+
+        QTest::newRow("ordinary browser") << false << false << false << "stand-in";
+        QTest::newRow("untrusted page in the shell") << true << false << false << "nobody";
+        QTest::newRow("trusted page, stand-in first") << true << true << false << "bridge";
+        QTest::newRow("trusted page, stand-in after zx") << true << true << true << "bridge";
+    }
+    void standInOnlyOutsideTheShell()
+    {
+        QFETCH(bool, inShell);
+        QFETCH(bool, trustedHost);
+        QFETCH(bool, late);
+        QFETCH(QString, answers);
+        const QString marker = QStringLiteral("standin-%1-%2-%3").arg(inShell).arg(trustedHost).arg(late);
+        const QByteArray file = "/files/" + marker.toUtf8() + ".txt";
+        server.route(file, Response::text("from the server"));
+        const QString path =
+                QStringLiteral("/standin?m=%1%2").arg(marker, late ? QStringLiteral("&late=1") : QString());
+        const QString address = trustedHost ? trusted(path) : untrusted(path);
+
+        // An ordinary browser: a page of the same engine without any channel.
+        QWebEnginePage browser;
+        if (inShell)
+            currentView()->setProperty("url", address);
+        else
+            browser.load(QUrl(address));
+
+        QTRY_VERIFY_WITH_TIMEOUT(!reportedValue(marker, QStringLiteral("zx")).isNull(), 20000);
+        if (answers == QLatin1String("nobody")) {
+            QCOMPARE(reportedValue(marker, QStringLiteral("zx")), QStringLiteral("undefined"));
+            return;
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!reportedValue(marker, QStringLiteral("path")).isNull(), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(reportedValue(marker, QStringLiteral("refused")), QString(""), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(reportedValue(marker, QStringLiteral("set")), QStringLiteral("done"),
+                                  20000);
+        const QString stored = reportedValue(marker, QStringLiteral("path"));
+        const bool configured =
+                Config::getInstance()->getAttr(QStringLiteral("app"), QStringLiteral("name")) == marker;
+        if (answers == QLatin1String("bridge")) {
+            QCOMPARE(stored, appDir.filePath("dl/" + marker + ".txt"));
+            QCOMPARE(appDir.read("dl/" + marker + ".txt"), QByteArray("from the server"));
+            QVERIFY(configured);
+        } else {
+            // Where the shell would store it, and nothing fetched or stored.
+            QVERIFY2(stored.endsWith("/Fenestra/dl/" + marker + ".txt"), qPrintable(stored));
+            QVERIFY(server.requestsFor(file).isEmpty());
+            QVERIFY(!configured);
+        }
     }
 
     // deleteLater is a public slot of every object; asked for by a page, through

@@ -1,0 +1,2 @@
+/// <reference path="zx.d.ts" />
+/// <reference path="zx-download.d.ts" />
