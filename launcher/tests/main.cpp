@@ -1,10 +1,12 @@
 #include "check.h"
 
 int installStateTests();
+int launcherTests();
 
 int main()
 {
     installStateTests();
+    launcherTests();
     if (Check::failures() != 0) {
         std::fprintf(stderr, "%d check(s) failed\n", Check::failures());
         return 1;
