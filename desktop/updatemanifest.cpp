@@ -1,6 +1,7 @@
 #include "desktop/updatemanifest.h"
 
 #include "desktop/minisign.h"
+#include "launcher/installstate.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -8,6 +9,11 @@
 #include <QRegularExpression>
 
 namespace {
+
+bool isVersion(const QString &version)
+{
+    return InstallState::isValidVersion(version.toStdString());
+}
 
 // A whole number the JSON reader holds exactly, at least `minimum`.
 bool readCount(const QJsonValue &value, double minimum, double &out)
@@ -26,7 +32,7 @@ bool readVersionMap(const QJsonValue &value, QHash<QString, QString> &out)
         return false;
     const QJsonObject object = value.toObject();
     for (auto it = object.begin(); it != object.end(); ++it) {
-        if (!UpdateManifest::isVersion(it.value().toString()))
+        if (!isVersion(it.value().toString()))
             return false;
         out.insert(it.key(), it.value().toString());
     }
@@ -42,7 +48,7 @@ bool readRelease(const QJsonValue &value, UpdateManifest::Release &out)
     out.sha256 = object.value(QLatin1String("sha256")).toString().toLatin1().toLower();
     double size = 0;
     static const QRegularExpression hex(QStringLiteral("^[0-9a-f]{64}$"));
-    if (!readCount(object.value(QLatin1String("size")), 1, size) || !UpdateManifest::isVersion(out.version)
+    if (!readCount(object.value(QLatin1String("size")), 1, size) || !isVersion(out.version)
         || out.platform.isEmpty() || !out.url.isValid()
         || (out.url.scheme() != QLatin1String("http") && out.url.scheme() != QLatin1String("https"))
         || !hex.match(QString::fromLatin1(out.sha256)).hasMatch())
@@ -82,7 +88,7 @@ QString parse(const QByteArray &document, UpdateManifest &out)
             return QStringLiteral("malformed share");
     }
     out.rollout.share = int(share);
-    if ((!out.rollout.target.isEmpty() && !UpdateManifest::isVersion(out.rollout.target))
+    if ((!out.rollout.target.isEmpty() && !isVersion(out.rollout.target))
         || !readVersionMap(rollout.value(QLatin1String("rings")), out.rollout.rings)
         || !readVersionMap(rollout.value(QLatin1String("pins")), out.rollout.pins))
         return QStringLiteral("malformed rollout");
@@ -98,12 +104,6 @@ const UpdateManifest::Release *UpdateManifest::release(const QString &version, c
             return &r;
     }
     return nullptr;
-}
-
-bool UpdateManifest::isVersion(const QString &version)
-{
-    static const QRegularExpression pattern(QStringLiteral("^[0-9A-Za-z_-][0-9A-Za-z._-]{0,63}$"));
-    return pattern.match(version).hasMatch();
 }
 
 ManifestCheck checkManifest(const QByteArray &document, const QByteArray &signature, const QStringList &keys,

@@ -40,10 +40,6 @@ struct UpdateManifest
 
     // The release of `version` for `platform`; null when the manifest lists none.
     const Release *release(const QString &version, const QString &platform) const;
-
-    // A version text that can name a folder everywhere: [0-9A-Za-z._-], at
-    // most 64 characters, not starting with a dot.
-    static bool isVersion(const QString &version);
 };
 
 // The verdict on a downloaded manifest and its .minisig: refusal is empty when

@@ -314,7 +314,7 @@ void Updater::removeOldVersions()
     for (const QString &name : QDir(versions).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden)) {
         const bool staging = name.endsWith(QLatin1String(".staging"));
         const QString version = staging ? name.chopped(8) : name;
-        if (!UpdateManifest::isVersion(version) || (!staging && kept.contains(version)))
+        if (!InstallState::isValidVersion(toStd(version)) || (!staging && kept.contains(version)))
             continue;
         if (PackageStager::removeVersionFolder(versions + QLatin1Char('/') + name))
             log(QStringLiteral("removed %1").arg(name));
