@@ -91,6 +91,7 @@ void Updater::started()
 {
     InstallState::State state;
     InstallState::read(toStd(statePath()), state);
+    log(QStringLiteral("running %1").arg(m_ownVersion));
     if (fromStd(state.trial) == m_ownVersion)
         QTimer::singleShot(m_channel.healthyDelayMs, this, &Updater::reportHealthy);
     // A version on trial first proves itself before it stages another.
