@@ -116,7 +116,8 @@ TestHttpServer::Response DemoServer::answer(const TestHttpServer::Request &reque
         // Only the folder's own files, by plain name.
         const QString name = QString::fromUtf8(path.mid(19));
         QFile file(m_channel + QLatin1Char('/') + name);
-        if (name.contains(QLatin1Char('/')) || name.startsWith(QLatin1Char('.')) || !file.open(QIODevice::ReadOnly))
+        if (name.contains(QLatin1Char('/')) || name.startsWith(QLatin1Char('.'))
+            || !file.open(QIODevice::ReadOnly))
             return Response::text("not found", "text/plain", 404);
         return Response::text(file.readAll(), "application/octet-stream");
     }

@@ -17,7 +17,8 @@ struct PublicKey
 
 bool decodeKey(const QString &line, PublicKey &out)
 {
-    const QByteArray raw = QByteArray::fromBase64(line.trimmed().toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+    const QByteArray raw =
+            QByteArray::fromBase64(line.trimmed().toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
     if (raw.size() != 2 + keyIdSize + int(crypto_sign_PUBLICKEYBYTES) || !raw.startsWith("Ed"))
         return false;
     out.id = raw.mid(2, keyIdSize);
@@ -50,11 +51,14 @@ QString verify(const QByteArray &data, const QByteArray &signatureFile, const QS
             line.chop(1);
     }
     const QByteArray trustedPrefix = "trusted comment: ";
-    if (lines.size() < 4 || !lines.at(0).startsWith("untrusted comment:") || !lines.at(2).startsWith(trustedPrefix))
+    if (lines.size() < 4 || !lines.at(0).startsWith("untrusted comment:")
+        || !lines.at(2).startsWith(trustedPrefix))
         return QStringLiteral("malformed signature file");
     const QByteArray signature = QByteArray::fromBase64(lines.at(1), QByteArray::AbortOnBase64DecodingErrors);
-    const QByteArray globalSignature = QByteArray::fromBase64(lines.at(3), QByteArray::AbortOnBase64DecodingErrors);
-    if (signature.size() != 2 + keyIdSize + int(crypto_sign_BYTES) || globalSignature.size() != int(crypto_sign_BYTES))
+    const QByteArray globalSignature =
+            QByteArray::fromBase64(lines.at(3), QByteArray::AbortOnBase64DecodingErrors);
+    if (signature.size() != 2 + keyIdSize + int(crypto_sign_BYTES)
+        || globalSignature.size() != int(crypto_sign_BYTES))
         return QStringLiteral("malformed signature");
     const QByteArray algorithm = signature.left(2);
     if (algorithm != "Ed" && algorithm != "ED")

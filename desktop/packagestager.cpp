@@ -92,11 +92,11 @@ public:
         archive_read_support_format_tar(reader.get());
 #ifdef Q_OS_WIN
         const int opened = archive_read_open_filename_w(
-                reader.get(), reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(packagePath).utf16()),
-                64 * 1024);
+                reader.get(),
+                reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(packagePath).utf16()), 64 * 1024);
 #else
-        const int opened = archive_read_open_filename(reader.get(), QFile::encodeName(packagePath).constData(),
-                                                      64 * 1024);
+        const int opened = archive_read_open_filename(reader.get(),
+                                                      QFile::encodeName(packagePath).constData(), 64 * 1024);
 #endif
         if (opened != ARCHIVE_OK)
             return QStringLiteral("cannot open the package");
@@ -107,7 +107,8 @@ public:
             if (++entries > maxEntries)
                 return QStringLiteral("too many entries");
             const char *utf8 = archive_entry_pathname_utf8(entry);
-            const QString name = utf8 ? QString::fromUtf8(utf8) : QString::fromLocal8Bit(archive_entry_pathname(entry));
+            const QString name =
+                    utf8 ? QString::fromUtf8(utf8) : QString::fromLocal8Bit(archive_entry_pathname(entry));
             if (name == QLatin1String(".") || name == QLatin1String("./"))
                 continue;
             const QString path = safeRelativePath(name);
@@ -118,7 +119,8 @@ public:
                 return problem;
         }
         if (status != ARCHIVE_EOF)
-            return QStringLiteral("damaged package: %1").arg(QString::fromLocal8Bit(archive_error_string(reader.get())));
+            return QStringLiteral("damaged package: %1")
+                    .arg(QString::fromLocal8Bit(archive_error_string(reader.get())));
         return checkSums();
     }
 
@@ -236,7 +238,8 @@ QString stage(const QString &packagePath, const QString &versionsFolder, const Q
     if (problem.isEmpty()) {
         // Closed before the rename, which Windows refuses for a folder with an open file.
         QFile marker(staging + QLatin1Char('/') + markerName());
-        if (!marker.open(QIODevice::WriteOnly) || marker.write(version.toUtf8() + '\n') < 0 || !marker.flush())
+        if (!marker.open(QIODevice::WriteOnly) || marker.write(version.toUtf8() + '\n') < 0
+            || !marker.flush())
             problem = QStringLiteral("cannot write the marker");
     }
     if (problem.isEmpty() && !QDir().rename(staging, finalFolder))

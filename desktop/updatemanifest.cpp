@@ -127,7 +127,8 @@ ManifestCheck checkManifest(const QByteArray &document, const QByteArray &signat
     if (manifest.program != QLatin1String("fenestra"))
         result.refusal = QStringLiteral("for another program (%1)").arg(manifest.program.left(64));
     else if (manifest.serial < seenSerial)
-        result.refusal = QStringLiteral("serial %1 is lower than %2 seen before").arg(manifest.serial).arg(seenSerial);
+        result.refusal =
+                QStringLiteral("serial %1 is lower than %2 seen before").arg(manifest.serial).arg(seenSerial);
     else if (manifest.expires <= now)
         result.refusal = QStringLiteral("expired at %1").arg(manifest.expires.toString(Qt::ISODate));
     else

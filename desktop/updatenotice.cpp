@@ -13,7 +13,8 @@ void show(QQmlEngine *engine, QQuickWindow *window, const QString &version)
     if (!engine || !window)
         return;
     QQuickItem *content = window->contentItem();
-    if (QObject *existing = content->findChild<QObject *>(QStringLiteral("updateNotice"), Qt::FindDirectChildrenOnly)) {
+    if (QObject *existing =
+                content->findChild<QObject *>(QStringLiteral("updateNotice"), Qt::FindDirectChildrenOnly)) {
         existing->setProperty("version", version);
         return;
     }

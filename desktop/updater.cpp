@@ -53,7 +53,15 @@ Updater::Updater(const Channel &channel, const QString &root, const QString &own
     connect(&m_checkTimer, &QTimer::timeout, this, &Updater::check);
 }
 
-Updater::~Updater() = default;
+Updater::~Updater()
+{
+    // A window closed while a release unpacks waits for it; a process killed
+    // meanwhile leaves a staging folder that the next check removes.
+    if (m_staging) {
+        m_staging->wait();
+        delete m_staging;
+    }
+}
 
 Updater::Channel Updater::builtInChannel()
 {
@@ -160,7 +168,8 @@ void Updater::check()
 
 void Updater::fetched()
 {
-    if (!m_manifestReply || !m_signatureReply || !m_manifestReply->isFinished() || !m_signatureReply->isFinished())
+    if (!m_manifestReply || !m_signatureReply || !m_manifestReply->isFinished()
+        || !m_signatureReply->isFinished())
         return;
     QNetworkReply *manifestReply = m_manifestReply;
     QNetworkReply *signatureReply = m_signatureReply;
@@ -175,7 +184,8 @@ void Updater::fetched()
     }
     for (QNetworkReply *reply : { manifestReply, signatureReply }) {
         if (reply->error() != QNetworkReply::NoError) {
-            log(QStringLiteral("channel unreachable: %1: %2").arg(reply->url().toString(), reply->errorString()));
+            log(QStringLiteral("channel unreachable: %1: %2")
+                        .arg(reply->url().toString(), reply->errorString()));
             finishCheck();
             return;
         }
@@ -183,8 +193,8 @@ void Updater::fetched()
     InstallState::State state;
     InstallState::read(toStd(statePath()), state);
     const ManifestCheck verdict =
-            checkManifest(manifestReply->readAll(), signatureReply->readAll(), m_channel.keys,
-                                  state.serial, QDateTime::currentDateTimeUtc());
+            checkManifest(manifestReply->readAll(), signatureReply->readAll(), m_channel.keys, state.serial,
+                          QDateTime::currentDateTimeUtc());
     if (!verdict.refusal.isEmpty()) {
         log(QStringLiteral("refused the manifest: %1").arg(verdict.refusal));
         finishCheck();
@@ -227,7 +237,8 @@ void Updater::take(const UpdateManifest &manifest)
         finishCheck();
         return;
     }
-    if (QFileInfo::exists(versions + QLatin1Char('/') + target + QLatin1Char('/') + PackageStager::markerName())) {
+    if (QFileInfo::exists(versions + QLatin1Char('/') + target + QLatin1Char('/')
+                          + PackageStager::markerName())) {
         if (target == pending) {
             log(QStringLiteral("nothing new"));
             finishCheck();
@@ -247,29 +258,31 @@ void Updater::take(const UpdateManifest &manifest)
     }
     const QString file = downloads + QLatin1Char('/') + fileName;
     auto *download = new PackageDownload(m_network, this);
-    connect(download, &PackageDownload::finished, this, [this, download, file, target, release, versions](
-                                                                const QString &problem) {
-        download->deleteLater();
-        if (!problem.isEmpty()) {
-            log(QStringLiteral("download of %1 failed: %2").arg(target, problem));
-            finishCheck();
-            return;
-        }
-        log(QStringLiteral("downloaded %1 (%2 bytes)").arg(target).arg(release.size));
-        // Unpacking takes seconds; the window stays responsive meanwhile.
-        auto *result = new QString;
-        QThread *thread = QThread::create(
-                [result, file, versions, target] { *result = PackageStager::stage(file, versions, target); });
-        connect(thread, &QThread::finished, this, [this, thread, result, file, target] {
-            const QString problem = *result;
-            delete result;
-            thread->deleteLater();
-            // A package that failed to unpack would fail again.
-            QFile::remove(file);
-            staged(target, problem);
-        });
-        thread->start(QThread::LowPriority);
-    });
+    connect(download, &PackageDownload::finished, this,
+            [this, download, file, target, release, versions](const QString &problem) {
+                download->deleteLater();
+                if (!problem.isEmpty()) {
+                    log(QStringLiteral("download of %1 failed: %2").arg(target, problem));
+                    finishCheck();
+                    return;
+                }
+                log(QStringLiteral("downloaded %1 (%2 bytes)").arg(target).arg(release.size));
+                // Unpacking takes seconds; the window stays responsive meanwhile.
+                auto *result = new QString;
+                QThread *thread = QThread::create([result, file, versions, target] {
+                    *result = PackageStager::stage(file, versions, target);
+                });
+                connect(thread, &QThread::finished, this, [this, thread, result, file, target] {
+                    const QString problem = *result;
+                    delete result;
+                    thread->deleteLater();
+                    // A package that failed to unpack would fail again.
+                    QFile::remove(file);
+                    staged(target, problem);
+                });
+                m_staging = thread;
+                thread->start(QThread::LowPriority);
+            });
     download->start(release.url, file, release.size, release.sha256);
 }
 

@@ -10,6 +10,7 @@
 
 class QNetworkAccessManager;
 class QNetworkReply;
+class QThread;
 class QWindow;
 
 // The shell's side of updates, in an installation the launcher starts: once the
@@ -31,7 +32,8 @@ public:
 
     // `root` is the installation's root, `ownVersion` the version folder this
     // shell runs from; a shell outside an installation (empty) never updates.
-    Updater(const Channel &channel, const QString &root, const QString &ownVersion, QObject *parent = nullptr);
+    Updater(const Channel &channel, const QString &root, const QString &ownVersion,
+            QObject *parent = nullptr);
     ~Updater() override;
 
     // The channel built into this executable.
@@ -68,6 +70,7 @@ private:
     QNetworkAccessManager *m_network = nullptr; // made with the first check
     QPointer<QNetworkReply> m_manifestReply;
     QPointer<QNetworkReply> m_signatureReply;
+    QPointer<QThread> m_staging; // unpacks off the window's thread
     QTimer m_checkTimer;
     bool m_checking = false;
 };

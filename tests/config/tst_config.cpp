@@ -422,8 +422,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("expectedVersion");
         QTest::newRow("installed") << exe << true << QString() << "1.1.0";
         QTest::newRow("no state file") << exe << false << exe << "";
-        QTest::newRow("not below versions") << QStringLiteral("/other/1.1.0/bin") << true
-                                            << QStringLiteral("/other/1.1.0/bin") << "";
+        QTest::newRow("not below versions")
+                << QStringLiteral("/other/1.1.0/bin") << true << QStringLiteral("/other/1.1.0/bin") << "";
         QTest::newRow("build folder") << QStringLiteral("/build") << true << QStringLiteral("/build") << "";
     }
 

@@ -23,8 +23,8 @@ bool runMinisign(const QStringList &arguments)
 MinisignKey::MinisignKey()
 {
     const QString pub = m_dir.filePath(QStringLiteral("key.pub"));
-    if (!runMinisign({ QStringLiteral("-G"), QStringLiteral("-W"), QStringLiteral("-p"), pub, QStringLiteral("-s"),
-                       m_dir.filePath(QStringLiteral("key.key")) }))
+    if (!runMinisign({ QStringLiteral("-G"), QStringLiteral("-W"), QStringLiteral("-p"), pub,
+                       QStringLiteral("-s"), m_dir.filePath(QStringLiteral("key.key")) }))
         return;
     QFile file(pub);
     if (file.open(QIODevice::ReadOnly))
@@ -38,8 +38,13 @@ QByteArray MinisignKey::sign(const QByteArray &data, const QByteArray &trustedCo
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(data) != data.size())
         return QByteArray();
     file.close();
-    QStringList arguments = { QStringLiteral("-S"), QStringLiteral("-s"), m_dir.filePath(QStringLiteral("key.key")),
-                              QStringLiteral("-m"), message, QStringLiteral("-t"), QString::fromUtf8(trustedComment) };
+    QStringList arguments = { QStringLiteral("-S"),
+                              QStringLiteral("-s"),
+                              m_dir.filePath(QStringLiteral("key.key")),
+                              QStringLiteral("-m"),
+                              message,
+                              QStringLiteral("-t"),
+                              QString::fromUtf8(trustedComment) };
     if (legacy)
         arguments << QStringLiteral("-l");
     if (!runMinisign(arguments))
@@ -50,7 +55,8 @@ QByteArray MinisignKey::sign(const QByteArray &data, const QByteArray &trustedCo
 
 QByteArray sumLine(const QString &name, const QByteArray &content)
 {
-    return QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex() + "  " + name.toUtf8() + '\n';
+    return QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex() + "  " + name.toUtf8()
+            + '\n';
 }
 
 bool writePackage(const QString &path, const QList<PackageEntry> &entries, bool listFiles)

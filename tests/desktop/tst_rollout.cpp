@@ -49,8 +49,10 @@ private Q_SLOTS:
         QTest::newRow("new salt, 5617 under 57%") << idA << "1.1.0-b" << 57 << true;
         QTest::newRow("553 under 6%") << idB << "1.1.0-a" << 6 << true;
         QTest::newRow("553 over 5%") << idB << "1.1.0-a" << 5 << false;
-        QTest::newRow("9401 over 94%") << "0123456789abcdef0123456789abcdef" << "1.2.0" << 94 << false;
-        QTest::newRow("every desktop at 100%") << "0123456789abcdef0123456789abcdef" << "1.2.0" << 100 << true;
+        QTest::newRow("9401 over 94%") << "0123456789abcdef0123456789abcdef"
+                                       << "1.2.0" << 94 << false;
+        QTest::newRow("every desktop at 100%") << "0123456789abcdef0123456789abcdef"
+                                               << "1.2.0" << 100 << true;
         QTest::newRow("none at 0%") << idB << "1.1.0-a" << 0 << false;
     }
 
@@ -87,20 +89,25 @@ private Q_SLOTS:
         QTest::addColumn<QString>("expected");
         QTest::newRow("under the share") << idA << 12 << "" << QStringList() << linux64 << "1.1.0";
         QTest::newRow("over the share") << idA << 11 << "" << QStringList() << linux64 << "";
-        QTest::newRow("manifest pin wins over the share") << idB << 100 << "" << QStringList() << linux64 << "1.0.0";
-        QTest::newRow("ring wins over the share") << idA << 0 << "ring=pilot" << QStringList() << linux64
-                                                  << "1.2.0-pilot";
-        QTest::newRow("unknown ring: the share") << idA << 12 << "ring=night" << QStringList() << linux64 << "1.1.0";
+        QTest::newRow("manifest pin wins over the share")
+                << idB << 100 << "" << QStringList() << linux64 << "1.0.0";
+        QTest::newRow("ring wins over the share")
+                << idA << 0 << "ring=pilot" << QStringList() << linux64 << "1.2.0-pilot";
+        QTest::newRow("unknown ring: the share")
+                << idA << 12 << "ring=night" << QStringList() << linux64 << "1.1.0";
         QTest::newRow("manifest pin wins over the ring")
                 << idB << 0 << "ring=pilot" << QStringList() << linux64 << "1.0.0";
-        QTest::newRow("local pin wins over all") << idB << 100 << "pin=1.1.0\nring=pilot" << QStringList() << linux64
-                                                 << "1.1.0";
+        QTest::newRow("local pin wins over all")
+                << idB << 100 << "pin=1.1.0\nring=pilot" << QStringList() << linux64 << "1.1.0";
         QTest::newRow("turned off") << idA << 100 << "enabled=0\npin=1.1.0" << QStringList() << linux64 << "";
-        QTest::newRow("bad target never chosen") << idA << 100 << "" << QStringList { "1.1.0" } << linux64 << "";
-        QTest::newRow("bad pin never chosen") << idA << 0 << "pin=1.0.0" << QStringList { "1.0.0" } << linux64 << "";
-        QTest::newRow("pin of an unlisted version") << idA << 100 << "pin=0.9.0" << QStringList() << linux64 << "";
-        QTest::newRow("no release for this platform")
-                << idA << 100 << "" << QStringList() << "windows-x86_64" << "";
+        QTest::newRow("bad target never chosen")
+                << idA << 100 << "" << QStringList { "1.1.0" } << linux64 << "";
+        QTest::newRow("bad pin never chosen")
+                << idA << 0 << "pin=1.0.0" << QStringList { "1.0.0" } << linux64 << "";
+        QTest::newRow("pin of an unlisted version")
+                << idA << 100 << "pin=0.9.0" << QStringList() << linux64 << "";
+        QTest::newRow("no release for this platform") << idA << 100 << "" << QStringList() << "windows-x86_64"
+                                                      << "";
     }
 
     void target()

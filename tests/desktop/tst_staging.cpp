@@ -48,26 +48,31 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("extraSums"); // appended to the list of sums
         QTest::addColumn<QString>("refusal"); // empty: staged
         QTest::newRow("good") << goodEntries << true << QByteArray() << "";
-        QTest::newRow("parent entry") << (QList<PackageEntry>(goodEntries) << PackageEntry { "../escaped", "x" })
-                                      << true << QByteArray() << "unsafe entry ../escaped";
-        QTest::newRow("parent inside") << (QList<PackageEntry>(goodEntries) << PackageEntry { "bin/../../escaped", "x" })
-                                       << true << QByteArray() << "unsafe entry bin/../../escaped";
-        QTest::newRow("absolute entry") << (QList<PackageEntry>(goodEntries) << PackageEntry { "/tmp/escaped", "x" })
-                                        << true << QByteArray() << "unsafe entry /tmp/escaped";
-        QTest::newRow("drive letter") << (QList<PackageEntry>(goodEntries) << PackageEntry { "C:/escaped", "x" })
-                                      << true << QByteArray() << "unsafe entry C:/escaped";
-        QTest::newRow("backslash") << (QList<PackageEntry>(goodEntries) << PackageEntry { "..\\escaped", "x" })
+        QTest::newRow("parent entry")
+                << (QList<PackageEntry>(goodEntries) << PackageEntry { "../escaped", "x" }) << true
+                << QByteArray() << "unsafe entry ../escaped";
+        QTest::newRow("parent inside")
+                << (QList<PackageEntry>(goodEntries) << PackageEntry { "bin/../../escaped", "x" }) << true
+                << QByteArray() << "unsafe entry bin/../../escaped";
+        QTest::newRow("absolute entry")
+                << (QList<PackageEntry>(goodEntries) << PackageEntry { "/tmp/escaped", "x" }) << true
+                << QByteArray() << "unsafe entry /tmp/escaped";
+        QTest::newRow("drive letter")
+                << (QList<PackageEntry>(goodEntries) << PackageEntry { "C:/escaped", "x" }) << true
+                << QByteArray() << "unsafe entry C:/escaped";
+        QTest::newRow("backslash") << (QList<PackageEntry>(goodEntries)
+                                       << PackageEntry { "..\\escaped", "x" })
                                    << true << QByteArray() << "unsafe entry ..\\escaped";
-        QTest::newRow("link leading out")
-                << (QList<PackageEntry>(goodEntries) << PackageEntry { "lib/out", "../../outside", Type::Link })
-                << true << QByteArray() << "link leading out lib/out";
+        QTest::newRow("link leading out") << (QList<PackageEntry>(goodEntries)
+                                              << PackageEntry { "lib/out", "../../outside", Type::Link })
+                                          << true << QByteArray() << "link leading out lib/out";
         QTest::newRow("absolute link")
                 << (QList<PackageEntry>(goodEntries) << PackageEntry { "lib/out", "/etc/passwd", Type::Link })
                 << true << QByteArray() << "link leading out lib/out";
-        QTest::newRow("no list of sums") << goodEntries << false << QByteArray()
-                                         << "no readable fenestra-files.sha256";
-        QTest::newRow("listed file missing") << goodEntries << true << sumLine("bin/other", "y")
-                                             << "missing file bin/other";
+        QTest::newRow("no list of sums")
+                << goodEntries << false << QByteArray() << "no readable fenestra-files.sha256";
+        QTest::newRow("listed file missing")
+                << goodEntries << true << sumLine("bin/other", "y") << "missing file bin/other";
         QTest::newRow("wrong hash") << goodEntries << true << sumLine("bin/fenestra", "tampered")
                                     << "wrong hash of bin/fenestra";
     }
@@ -165,7 +170,8 @@ private Q_SLOTS:
             const qint64 from = range.mid(6, range.size() - 7).toLongLong();
             response.status = 206;
             response.body = package.mid(from);
-            response.withHeader("Content-Range", "bytes " + QByteArray::number(from) + '-'
+            response.withHeader("Content-Range",
+                                "bytes " + QByteArray::number(from) + '-'
                                         + QByteArray::number(package.size() - 1) + '/'
                                         + QByteArray::number(package.size()));
             return response;
@@ -215,9 +221,11 @@ private Q_SLOTS:
         QNetworkAccessManager network;
         PackageDownload download(&network);
         QSignalSpy done(&download, &PackageDownload::finished);
-        const QByteArray sha256 = rightHash ? QCryptographicHash::hash(package, QCryptographicHash::Sha256).toHex()
-                                            : QByteArray(64, '0');
-        download.start(server.url(QStringLiteral("/package.tar.gz")), file, package.size() + listedSize, sha256);
+        const QByteArray sha256 = rightHash
+                ? QCryptographicHash::hash(package, QCryptographicHash::Sha256).toHex()
+                : QByteArray(64, '0');
+        download.start(server.url(QStringLiteral("/package.tar.gz")), file, package.size() + listedSize,
+                       sha256);
         QVERIFY(done.wait(20000));
         QCOMPARE(done.first().first().toString(), problem);
         QVERIFY(!QFileInfo::exists(file));

@@ -40,8 +40,7 @@ bool copyFolder(const QString &from, const QString &to)
 // The child the launcher started, from the kernel's list of its children.
 qint64 childOf(qint64 pid)
 {
-    const QByteArray children =
-            readFile(QStringLiteral("/proc/%1/task/%1/children").arg(pid)).trimmed();
+    const QByteArray children = readFile(QStringLiteral("/proc/%1/task/%1/children").arg(pid)).trimmed();
     return children.isEmpty() ? 0 : children.split(' ').first().toLongLong();
 }
 
@@ -74,8 +73,8 @@ private:
         if (replacement.isEmpty())
             return QFile::copy(QStringLiteral(FENESTRA_TEST_SHELL), shell);
         return writeFile(shell, replacement)
-                && QFile::setPermissions(shell, QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                                 | QFileDevice::ExeOwner);
+                && QFile::setPermissions(
+                        shell, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     }
 
     bool release(const QString &folder, const QString &version, int serial)
@@ -83,9 +82,11 @@ private:
         QProcess script;
         script.setProcessChannelMode(QProcess::MergedChannels);
         script.start(QStringLiteral(FENESTRA_SOURCE_DIR "/scripts/make-release"),
-                     { folder, version, QStringLiteral(FENESTRA_SOURCE_DIR "/tests/support/updatekeys/first.key"),
+                     { folder, version,
+                       QStringLiteral(FENESTRA_SOURCE_DIR "/tests/support/updatekeys/first.key"),
                        QStringLiteral("--channel"), m_work.filePath(QStringLiteral("channel")),
-                       QStringLiteral("--base-url"), m_server.url(QStringLiteral("/appindex/fenestra/")).toString(),
+                       QStringLiteral("--base-url"),
+                       m_server.url(QStringLiteral("/appindex/fenestra/")).toString(),
                        QStringLiteral("--serial"), QString::number(serial) });
         const bool ok = script.waitForFinished(300000) && script.exitCode() == 0;
         qDebug().noquote() << script.readAll().trimmed();
@@ -124,8 +125,14 @@ private:
         return s;
     }
 
-    QString shellLog() const { return QString::fromUtf8(readFile(rootFile(QStringLiteral("logs/fenestra.log")))); }
-    QString launcherLog() const { return QString::fromUtf8(readFile(rootFile(QStringLiteral("logs/launcher.log")))); }
+    QString shellLog() const
+    {
+        return QString::fromUtf8(readFile(rootFile(QStringLiteral("logs/fenestra.log"))));
+    }
+    QString launcherLog() const
+    {
+        return QString::fromUtf8(readFile(rootFile(QStringLiteral("logs/launcher.log"))));
+    }
 
 private Q_SLOTS:
     void initTestCase()
@@ -145,7 +152,8 @@ private Q_SLOTS:
             const QByteArray prefix = "/appindex/fenestra/";
             const QString file = m_work.filePath(QStringLiteral("channel/")
                                                  + QString::fromUtf8(request.path().mid(prefix.size())));
-            if (!request.path().startsWith(prefix) || request.path().contains("..") || !QFileInfo(file).isFile())
+            if (!request.path().startsWith(prefix) || request.path().contains("..")
+                || !QFileInfo(file).isFile())
                 return TestHttpServer::Response::text("not here", "text/plain", 404);
             return TestHttpServer::Response::text(readFile(file), "application/octet-stream");
         });
@@ -161,8 +169,8 @@ private Q_SLOTS:
         QElapsedTimer sinceStart;
         sinceStart.start();
         startLauncher();
-        QTRY_VERIFY_WITH_TIMEOUT(shellLog().contains(QLatin1String("update: staged 1.1.0 for the next start")),
-                                 startTimeout);
+        QTRY_VERIFY_WITH_TIMEOUT(
+                shellLog().contains(QLatin1String("update: staged 1.1.0 for the next start")), startTimeout);
         qDebug().noquote() << "from a start to a staged version:" << sinceStart.elapsed() << "ms";
         QCOMPARE(QString::fromStdString(state().pending), QStringLiteral("1.1.0"));
         QCOMPARE(state().serial, 1ull);
@@ -187,8 +195,8 @@ private Q_SLOTS:
         QVERIFY(makeVersion(folderC, "#!/bin/sh\nexit 3\n"));
         QVERIFY(release(folderC, QStringLiteral("1.2.0"), 2));
         startLauncher();
-        QTRY_VERIFY_WITH_TIMEOUT(shellLog().contains(QLatin1String("update: staged 1.2.0 for the next start")),
-                                 startTimeout);
+        QTRY_VERIFY_WITH_TIMEOUT(
+                shellLog().contains(QLatin1String("update: staged 1.2.0 for the next start")), startTimeout);
         QVERIFY(stopShell());
 
         const int runsBefore = int(shellLog().count(QLatin1String("update: running 1.1.0")));
@@ -202,8 +210,8 @@ private Q_SLOTS:
         QVERIFY(state().isBad("1.2.0"));
         QCOMPARE(QString::fromStdString(state().current), QStringLiteral("1.1.0"));
         // The next check knows the bad version and leaves it.
-        QTRY_VERIFY_WITH_TIMEOUT(shellLog().count(QLatin1String("update: checked the manifest, serial 2")) == 2,
-                                 startTimeout);
+        QTRY_VERIFY_WITH_TIMEOUT(
+                shellLog().count(QLatin1String("update: checked the manifest, serial 2")) == 2, startTimeout);
         QVERIFY(QString::fromStdString(state().pending).isEmpty());
         QVERIFY(stopShell());
     }
