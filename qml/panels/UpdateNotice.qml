@@ -32,7 +32,7 @@ Rectangle {
             anchors.verticalCenter: parent.verticalCenter
             flat: true
             text: qsTr("知道了")
-            onClicked: notice.destroy()
+            onClicked: notice.visible = false
         }
     }
 }
