@@ -212,9 +212,8 @@ void Updater::take(const UpdateManifest &manifest)
         bad << fromStd(version);
     const Rollout::Policy policy = Rollout::readPolicy(m_root + QStringLiteral("/update-policy.ini"));
     const QString target = Rollout::target(manifest, fromStd(state.installationId), policy, bad, platform());
-    log(QStringLiteral("checked the manifest, serial %1: %2")
-                .arg(manifest.serial)
-                .arg(target.isEmpty() ? QStringLiteral("no release for this desktop") : target));
+    // One line when nothing is to be done.
+    const QString checked = QStringLiteral("checked the manifest, serial %1: ").arg(manifest.serial);
     // A replayed older manifest is refused from now on.
     if (manifest.serial > state.serial) {
         state.serial = manifest.serial;
@@ -228,9 +227,9 @@ void Updater::take(const UpdateManifest &manifest)
         // A release pulled before it was started is not started.
         if (!pending.isEmpty() && pending != target) {
             state.pending.clear();
-            log(QStringLiteral("withdrew %1").arg(pending));
+            log(checked + QStringLiteral("withdrew %1").arg(pending));
         } else {
-            log(QStringLiteral("nothing new"));
+            log(checked + QStringLiteral("nothing new"));
         }
         if (state.pending.empty() != pending.isEmpty() && !InstallState::write(toStd(statePath()), state))
             log(QStringLiteral("cannot write %1").arg(statePath()));
@@ -240,13 +239,14 @@ void Updater::take(const UpdateManifest &manifest)
     if (QFileInfo::exists(versions + QLatin1Char('/') + target + QLatin1Char('/')
                           + PackageStager::markerName())) {
         if (target == pending) {
-            log(QStringLiteral("nothing new"));
+            log(checked + QStringLiteral("nothing new"));
             finishCheck();
             return;
         }
         staged(target, QString());
         return;
     }
+    log(checked + target);
     const UpdateManifest::Release release = *manifest.release(target, platform());
     const QString downloads = m_root + QStringLiteral("/update/downloads");
     QDir().mkpath(downloads);
