@@ -140,6 +140,8 @@ QNetworkReply *Updater::get(const QUrl &url)
             reply->abort();
         }
     });
+    // And bounded in time as a whole, however slowly it trickles.
+    QTimer::singleShot(60 * 1000, reply, &QNetworkReply::abort);
     connect(reply, &QNetworkReply::finished, this, &Updater::fetched);
     return reply;
 }
