@@ -66,19 +66,23 @@ void log(const std::string &root, const std::string &line)
     const fs::path folder = path(root) / "logs";
     std::error_code ignored;
     fs::create_directories(folder, ignored);
+    // A line per start; at a megabyte the older lines move aside, replacing the ones before.
+    const fs::path file = folder / "launcher.log";
+    if (fs::file_size(file, ignored) > 1024 * 1024 && !ignored)
+        fs::rename(file, folder / "launcher.old.log", ignored);
     const std::time_t now = std::time(nullptr);
     char stamp[32] = "";
     if (const std::tm *local = std::localtime(&now))
         std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", local);
 #ifdef _WIN32
-    FILE *file = _wfopen((folder / "launcher.log").c_str(), L"ab");
+    FILE *out = _wfopen(file.c_str(), L"ab");
 #else
-    FILE *file = std::fopen((folder / "launcher.log").c_str(), "ab");
+    FILE *out = std::fopen(file.c_str(), "ab");
 #endif
-    if (!file)
+    if (!out)
         return;
-    std::fprintf(file, "%s %s\n", stamp, line.c_str());
-    std::fclose(file);
+    std::fprintf(out, "%s %s\n", stamp, line.c_str());
+    std::fclose(out);
 }
 
 std::string newInstallationId()

@@ -14,8 +14,8 @@ std::string shellPath(const std::string &root, const std::string &version);
 // The version folders that carry the marker staging writes last; never a
 // folder still being staged.
 std::vector<std::string> completeVersions(const std::string &root);
-// Appends one dated line to logs/launcher.log; a log that cannot be written
-// never stops a start.
+// Appends one dated line to logs/launcher.log, whose older lines move to
+// launcher.old.log at a megabyte; a log that cannot be written never stops a start.
 void log(const std::string &root, const std::string &line);
 // 32 hex characters from the system's random source.
 std::string newInstallationId();

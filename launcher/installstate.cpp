@@ -62,9 +62,18 @@ bool flushToDisk(FILE *file)
 bool replaceFile(const std::string &from, const std::string &to)
 {
 #ifdef _WIN32
-    return MoveFileExW(widePath(from).c_str(), widePath(to).c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
-            != 0;
+    // A reader of the old file (the other program, a virus scanner) holds it for a
+    // moment and makes the replace fail meanwhile.
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        if (MoveFileExW(widePath(from).c_str(), widePath(to).c_str(),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return true;
+        const DWORD error = GetLastError();
+        if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION)
+            return false;
+        Sleep(50);
+    }
+    return false;
 #else
     return std::rename(from.c_str(), to.c_str()) == 0;
 #endif

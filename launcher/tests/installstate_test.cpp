@@ -1,6 +1,9 @@
 #include "check.h"
 #include "launcher/installstate.h"
 
+#include <chrono>
+#include <cstdio>
+#include <thread>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -148,6 +151,23 @@ void writesAtomically()
     CHECK("many bad: later keys still read", got.serial == 7);
 
     CHECK("unwritable folder", !InstallState::write(utf8(dir.path() / "missing" / "state.ini"), s));
+
+    // The other program or a virus scanner reading the file for a moment: on
+    // Windows the replace fails while it is open, and is tried again.
+#ifdef _WIN32
+    FILE *reader = _wfopen((folder / "state.ini").c_str(), L"rb");
+#else
+    FILE *reader = std::fopen((folder / "state.ini").c_str(), "rb");
+#endif
+    CHECK("held open", reader != nullptr);
+    std::thread closer([reader] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        std::fclose(reader);
+    });
+    s.current = "1.2.0";
+    const bool written = InstallState::write(file, s);
+    closer.join();
+    CHECK("replace while read", written && InstallState::read(file, got) && got.current == "1.2.0");
 }
 
 void ordersVersions()

@@ -327,7 +327,12 @@ void startsAFreshInstallation()
     installation.addVersion("1.11.0", "exit0", false);
     // Staged completely but not yet renamed into place.
     installation.addVersion("1.12.0.staging", "exit0");
+    // Years of starts: the log stays bounded.
+    writeFile(installation.root() / "logs" / "launcher.log", std::string(1100 * 1024, 'x') + "\n");
     CHECK("fresh", installation.start() == 0);
+    CHECK("fresh: old log moved aside",
+          fs::file_size(installation.root() / "logs" / "launcher.old.log") > 1024 * 1024);
+    CHECK("fresh: new log", fs::file_size(installation.root() / "logs" / "launcher.log") < 1024);
     CHECK("fresh: highest complete", installation.started() == std::vector<std::string> { "1.10.0" });
     InstallState::State after;
     CHECK("fresh: state written", InstallState::read(installation.statePath(), after));
