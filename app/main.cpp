@@ -5,6 +5,8 @@
 #include "desktop/logfile.h"
 #include "desktop/singleinstance.h"
 #include "desktop/startupsplash.h"
+#include "desktop/updatenotice.h"
+#include "desktop/updater.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -49,5 +51,11 @@ int main(int argc, char *argv[])
         return 0; // what the event loop returns when a signal ends it later
     AppInit::getInstance()->loadWindow(&engine);
     splash.closeWhenShown(mainWindow(engine));
+    // Updates begin only once the window is up, and only in an installation.
+    Updater updater(Updater::builtInChannel(), AppDir::path(), AppDir::version());
+    QObject::connect(&updater, &Updater::versionReady, &engine, [&engine](const QString &version) {
+        UpdateNotice::show(&engine, mainWindow(engine), version);
+    });
+    updater.startWhenShown(mainWindow(engine));
     return QApplication::exec();
 }

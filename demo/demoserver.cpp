@@ -112,6 +112,15 @@ TestHttpServer::Response DemoServer::answer(const TestHttpServer::Request &reque
         return page(QStringLiteral("signup.html"));
     if (path == "/appindex/index.php")
         return indexService(query);
+    if (path.startsWith("/appindex/fenestra/") && !m_channel.isEmpty()) {
+        // Only the folder's own files, by plain name.
+        const QString name = QString::fromUtf8(path.mid(19));
+        QFile file(m_channel + QLatin1Char('/') + name);
+        if (name.contains(QLatin1Char('/')) || name.startsWith(QLatin1Char('.'))
+            || !file.open(QIODevice::ReadOnly))
+            return Response::text("not found", "text/plain", 404);
+        return Response::text(file.readAll(), "application/octet-stream");
+    }
     if (path == "/demo/style.css")
         return Response::text(resource(QStringLiteral("style.css")), "text/css");
     if (path == "/demo/autopilot.js")

@@ -32,6 +32,10 @@ public:
 
     QStringList callbacks() const { return m_callbacks; }
 
+    // Serves the files of a release channel folder (scripts/make-release) at
+    // /appindex/fenestra/, where the shell's built-in manifest address points.
+    void setReleaseChannel(const QString &folder) { m_channel = folder; }
+
 Q_SIGNALS:
     void callbackReceived(const QString &file);
     void autopilotStep(const QString &step);
@@ -43,6 +47,7 @@ private:
     TestHttpServer::Response indexService(const QUrlQuery &query) const;
 
     std::vector<std::unique_ptr<TestHttpServer>> m_servers;
+    QString m_channel;
     QString m_codeVersion = QStringLiteral("v1");
     QString m_isDomain = QStringLiteral("0");
     QStringList m_callbacks;

@@ -14,9 +14,12 @@ int main(int argc, char *argv[])
     parser.addHelpOption();
     parser.addOption({ QStringLiteral("port"), QStringLiteral("Port on loopback."), QStringLiteral("port"),
                        QStringLiteral("8765") });
+    parser.addOption({ QStringLiteral("channel"), QStringLiteral("Release channel folder to serve."),
+                       QStringLiteral("folder") });
     parser.process(app);
 
     DemoServer server;
+    server.setReleaseChannel(parser.value(QStringLiteral("channel")));
     const quint16 port = parser.value(QStringLiteral("port")).toUShort();
     QTextStream out(stdout);
     if (!server.listen(port)) {

@@ -425,6 +425,46 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(dir.filePath("config.dll")));
     }
 
+    // The launcher starts a version from below the installation's root; config.dll
+    // and every folder stay at the root. Anything else keeps its own folder.
+    void installedShellUsesTheInstallationRoot_data()
+    {
+#ifdef Q_OS_WIN
+        const QString exe = QStringLiteral("/versions/1.1.0");
+#else
+        const QString exe = QStringLiteral("/versions/1.1.0/bin");
+#endif
+        QTest::addColumn<QString>("executableFolder");
+        QTest::addColumn<bool>("stateFile");
+        QTest::addColumn<QString>("expectedPath");
+        QTest::addColumn<QString>("expectedVersion");
+        QTest::newRow("installed") << exe << true << QString() << "1.1.0";
+        QTest::newRow("no state file") << exe << false << exe << "";
+        QTest::newRow("not below versions")
+                << QStringLiteral("/other/1.1.0/bin") << true << QStringLiteral("/other/1.1.0/bin") << "";
+        QTest::newRow("build folder") << QStringLiteral("/build") << true << QStringLiteral("/build") << "";
+    }
+
+    void installedShellUsesTheInstallationRoot()
+    {
+        QFETCH(QString, executableFolder);
+        QFETCH(bool, stateFile);
+        QFETCH(QString, expectedPath);
+        QFETCH(QString, expectedVersion);
+        // A folder name with a space, as under Windows' Programs.
+        QTemporaryDir temp;
+        const QString root = temp.filePath(QStringLiteral("Fenestra 1"));
+        QVERIFY(QDir().mkpath(root + executableFolder));
+        if (stateFile) {
+            QVERIFY(QDir().mkpath(root + QStringLiteral("/update")));
+            QFile state(root + QStringLiteral("/update/state.ini"));
+            QVERIFY(state.open(QIODevice::WriteOnly));
+        }
+        const AppDir::Location location = AppDir::locate(root + executableFolder);
+        QCOMPARE(location.path, root + expectedPath);
+        QCOMPARE(location.version, expectedVersion);
+    }
+
     void unusableApplicationDirectory()
     {
         TemporaryAppDir dir;

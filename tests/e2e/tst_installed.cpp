@@ -42,7 +42,7 @@ QList<qint64> processesOf(const QString &program)
 }
 } // namespace
 
-// The folder of `cmake --install`, copied to a place of its own: the program
+// A version folder of `cmake --install`, copied to a place of its own: the program
 // runs from it alone, with none of the system's Qt.
 class TestInstalled : public QObject
 {

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QByteArray>
+#include <QFile>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+#include <QUrl>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+
+// Fetches a release package into a partial file, resuming what an earlier run
+// left with a range request. Never takes more than the listed size, gives up
+// after a bounded time, and keeps the file only when its SHA-256 matches.
+class PackageDownload : public QObject
+{
+    Q_OBJECT
+
+public:
+    PackageDownload(QNetworkAccessManager *network, QObject *parent = nullptr);
+
+    // Downloads `url` to `file` (`size` bytes, `sha256` in hex); finished() follows.
+    void start(const QUrl &url, const QString &file, qint64 size, const QByteArray &sha256);
+
+    // The whole download is abandoned after this long; the partial file stays.
+    static constexpr int timeLimitMs = 30 * 60 * 1000;
+
+Q_SIGNALS:
+    // `problem` is empty when `file` holds the package; a package found wrong is deleted.
+    void finished(const QString &problem);
+
+private:
+    void request();
+    void take();
+    void end();
+    void finish(const QString &problem);
+    QString verify();
+
+    QNetworkAccessManager *m_network;
+    QPointer<QNetworkReply> m_reply;
+    QFile m_file;
+    QTimer m_timeLimit;
+    QUrl m_url;
+    qint64 m_size = 0;
+    QByteArray m_sha256;
+    bool m_resumed = false;
+    bool m_started = false; // the answer's first bytes decided where they go
+};

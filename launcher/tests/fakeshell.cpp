@@ -1,0 +1,84 @@
+// Plays a shell in a test installation: versions/<v>/fenestra.exe on Windows,
+// versions/<v>/bin/fenestra elsewhere. It notes in `started.txt` of its working
+// folder (the launcher starts it in the installation's root) its version and its
+// arguments, then does what the file `behaviour` beside it says:
+//   exit0, exit3   exit with that code
+//   crash          end as a crash ends (a signal, or an access violation's status)
+//   healthy        report itself healthy in the state file as the shell does, exit 0
+#include "launcher/installstate.h"
+#include "launcher/process.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <csignal>
+#include <sys/resource.h>
+#endif
+
+namespace fs = std::filesystem;
+
+int main(int argc, char **argv)
+{
+    const fs::path folder = fs::u8path(Process::executableDir());
+#ifdef _WIN32
+    const fs::path versionFolder = folder;
+#else
+    const fs::path versionFolder = folder.parent_path();
+#endif
+    const auto u8 = versionFolder.filename().u8string();
+    const std::string version(u8.begin(), u8.end());
+    const fs::path root = versionFolder.parent_path().parent_path();
+
+    std::string behaviour;
+    std::ifstream(folder / "behaviour") >> behaviour;
+
+    std::string arguments;
+#ifdef _WIN32
+    const std::wstring tail = Process::argumentsAfterProgram(GetCommandLineW());
+    const int size =
+            WideCharToMultiByte(CP_UTF8, 0, tail.data(), int(tail.size()), nullptr, 0, nullptr, nullptr);
+    arguments.resize(size_t(size));
+    WideCharToMultiByte(CP_UTF8, 0, tail.data(), int(tail.size()), arguments.data(), size, nullptr, nullptr);
+    (void)argc;
+    (void)argv;
+#else
+    for (int i = 1; i < argc; ++i)
+        arguments += (i > 1 ? "|" : "") + std::string(argv[i]);
+#endif
+    // Relative on purpose: it lands in the root only if that is the working folder.
+    std::ofstream("started.txt", std::ios::app | std::ios::binary)
+            << version << ' ' << behaviour << ' ' << arguments << '\n';
+
+    if (behaviour == "exit3")
+        return 3;
+    if (behaviour == "crash") {
+#ifdef _WIN32
+        // What an unhandled access violation ends with, without the debugger Wine would start.
+        TerminateProcess(GetCurrentProcess(), 0xC0000005u);
+#else
+        const rlimit noCore {};
+        setrlimit(RLIMIT_CORE, &noCore);
+        std::raise(SIGSEGV);
+#endif
+        return 99;
+    }
+    if (behaviour == "healthy") {
+        const std::string statePath = (root / "update" / "state.ini").u8string();
+        InstallState::State state;
+        InstallState::read(statePath, state);
+        if (state.trial == version) {
+            state.previous = state.current;
+            state.current = state.trial;
+            state.trial.clear();
+            state.trialStarts = 0;
+            if (!InstallState::write(statePath, state))
+                return 98;
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,200 @@
+#include "check.h"
+#include "launcher/installstate.h"
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+using Check::readFile;
+using Check::utf8;
+using Check::writeFile;
+
+namespace {
+
+// What a file holds and what reading it gives.
+void readsWhatTheFileHolds()
+{
+    struct Row
+    {
+        const char *name;
+        std::string content;
+        bool readable;
+        InstallState::State expected;
+    };
+    InstallState::State full;
+    full.installationId = "0123456789abcdef0123456789ABCDEF";
+    full.current = "1.1.0";
+    full.previous = "1.0.0";
+    full.pending = "1.2.0-rc_1";
+    full.trial = "1.2.0";
+    full.trialStarts = 1;
+    full.bad = { "0.9", "1.1.1" };
+    full.serial = 18446744073709551615ULL;
+    InstallState::State onlyCurrent;
+    onlyCurrent.current = "1.0.0";
+    InstallState::State windowsLines;
+    windowsLines.current = "1.0.0";
+    windowsLines.trialStarts = 2;
+    InstallState::State goodBadOnly;
+    goodBadOnly.bad = { "1.0", "2.0" };
+
+    const std::vector<Row> rows = {
+        { "every key",
+          "installation_id=0123456789abcdef0123456789ABCDEF\ncurrent=1.1.0\nprevious=1.0.0\n"
+          "pending=1.2.0-rc_1\ntrial=1.2.0\ntrial_starts=1\nbad=0.9,1.1.1\nserial=18446744073709551615\n",
+          true, full },
+        { "empty file", "", true, InstallState::State() },
+        { "unknown keys and sections dropped", "colour=blue\ncurrent=1.0.0\n[other]\ncurrent=9.9\n", true,
+          onlyCurrent },
+        { "CRLF, BOM and spaces", "\xEF\xBB\xBF current = 1.0.0\r\ntrial_starts=2\r\n", true, windowsLines },
+        { "lines without a key", "garbage\n\x01\x02\x03\ncurrent=1.0.0\n", true, onlyCurrent },
+        { "versions that could leave the folder",
+          "current=../../etc\nprevious=..\npending=a/b\ntrial=C:\\x\ncurrent=1.0.0\n", true, onlyCurrent },
+        { "a version too long", "current=" + std::string(65, '1') + "\nprevious=.hidden\n", true,
+          InstallState::State() },
+        { "bad entries: invalid and repeated dropped", "bad=1.0,,../x,2.0,1.0\n", true, goodBadOnly },
+        { "numbers out of range", "serial=18446744073709551616\ntrial_starts=-1\ncurrent=1.0.0\n", true,
+          onlyCurrent },
+        { "id not 32 hex", "installation_id=xyz\ncurrent=1.0.0\n", true, onlyCurrent },
+        { "larger than a state file", "current=1.0.0\n" + std::string(70000, '#') + "\n", false,
+          InstallState::State() },
+    };
+    for (const Row &row : rows) {
+        Check::TemporaryDir dir;
+        const fs::path file = dir.path() / "state.ini";
+        writeFile(file, row.content);
+        InstallState::State got;
+        got.current = "stale";
+        CHECK(row.name, InstallState::read(utf8(file), got) == row.readable);
+        const InstallState::State &e = row.expected;
+        CHECK(row.name, got.installationId == e.installationId);
+        CHECK(row.name, got.current == e.current);
+        CHECK(row.name, got.previous == e.previous);
+        CHECK(row.name, got.pending == e.pending);
+        CHECK(row.name, got.trial == e.trial);
+        CHECK(row.name, got.trialStarts == e.trialStarts);
+        CHECK(row.name, got.bad == e.bad);
+        CHECK(row.name, got.serial == e.serial);
+    }
+}
+
+void unreadableReadsAsEmpty()
+{
+    Check::TemporaryDir dir;
+    InstallState::State got;
+    got.current = "stale";
+    CHECK("missing", !InstallState::read(utf8(dir.path() / "state.ini"), got) && got.current.empty());
+    fs::create_directories(dir.path() / "folder.ini");
+    got.current = "stale";
+    CHECK("a folder", !InstallState::read(utf8(dir.path() / "folder.ini"), got) && got.current.empty());
+}
+
+void writesAtomically()
+{
+    // A folder with a space and Chinese characters, as under a user's profile.
+    Check::TemporaryDir dir;
+    const fs::path folder = dir.path() / fs::u8path("程序 文件") / "update";
+    fs::create_directories(folder);
+    const std::string file = utf8(folder / "state.ini");
+
+    InstallState::State s;
+    s.installationId = "00112233445566778899aabbccddeeff";
+    s.current = "1.0.0";
+    s.bad = { "0.9" };
+    s.serial = 7;
+    // A write killed before its rename left its temporary file behind.
+    writeFile(folder / "state.ini.fenestra-tmp", "current=9.9.9\ngarbage\xff");
+    CHECK("write over a leftover", InstallState::write(file, s));
+    InstallState::State got;
+    CHECK("read back",
+          InstallState::read(file, got) && got.current == "1.0.0" && got.serial == 7 && got.bad == s.bad
+                  && got.installationId == s.installationId);
+    CHECK("no temporary left", !fs::exists(folder / "state.ini.fenestra-tmp"));
+
+    // The leftover of a killed write does not change what the state reads as.
+    writeFile(folder / "state.ini.fenestra-tmp", "current=9.9.9\n");
+    CHECK("leftover ignored by read", InstallState::read(file, got) && got.current == "1.0.0");
+
+    s.current = "1.1.0";
+    s.previous = "1.0.0";
+    CHECK("replace",
+          InstallState::write(file, s) && InstallState::read(file, got) && got.current == "1.1.0"
+                  && got.previous == "1.0.0");
+
+    // Nothing written could make the file say something else than what was meant.
+    const std::vector<std::pair<const char *, InstallState::State>> refused = [&] {
+        std::vector<std::pair<const char *, InstallState::State>> rows;
+        InstallState::State newline = s;
+        newline.current = "1.0\ntrial=6.6";
+        rows.push_back({ "a line break in a version", newline });
+        InstallState::State comma = s;
+        comma.bad = { "1.0,2.0" };
+        rows.push_back({ "a comma in a bad version", comma });
+        InstallState::State id = s;
+        id.installationId = "short";
+        rows.push_back({ "an id not 32 hex", id });
+        return rows;
+    }();
+    for (const auto &row : refused) {
+        CHECK(row.first, !InstallState::write(file, row.second));
+        CHECK(row.first, InstallState::read(file, got) && got.current == "1.1.0" && got.trial.empty());
+    }
+
+    // Years of bad releases keep the file readable: the oldest are forgotten.
+    InstallState::State many = s;
+    for (int i = 0; i < 200; ++i)
+        many.bad.push_back("1." + std::to_string(i) + ".0-some-long-build-name-" + std::string(30, 'x'));
+    CHECK("many bad", InstallState::write(file, many) && InstallState::read(file, got));
+    CHECK("many bad: newest kept", got.isBad(many.bad.back()) && !got.isBad(many.bad.front()));
+    CHECK("many bad: later keys still read", got.serial == 7);
+
+    CHECK("unwritable folder", !InstallState::write(utf8(dir.path() / "missing" / "state.ini"), s));
+
+    // The other program or a virus scanner reading the file for a moment: on
+    // Windows the replace fails while it is open, and is tried again.
+#ifdef _WIN32
+    FILE *reader = _wfopen((folder / "state.ini").c_str(), L"rb");
+#else
+    FILE *reader = std::fopen((folder / "state.ini").c_str(), "rb");
+#endif
+    CHECK("held open", reader != nullptr);
+    std::thread closer([reader] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        std::fclose(reader);
+    });
+    s.current = "1.2.0";
+    const bool written = InstallState::write(file, s);
+    closer.join();
+    CHECK("replace while read", written && InstallState::read(file, got) && got.current == "1.2.0");
+}
+
+void ordersVersions()
+{
+    const std::vector<std::pair<std::string, std::string>> ascending = {
+        { "1.0.0", "1.0.1" },
+        { "1.9", "1.10" },
+        { "1.0", "1.0.0" },
+        { "1.0.0", "2" },
+        { "99999999999999999999999", "100000000000000000000000" },
+        { "1.0.0-a", "1.0.0-b" },
+        { "01.2", "1.3" },
+    };
+    for (const auto &pair : ascending) {
+        CHECK(pair.first + " < " + pair.second, InstallState::versionLess(pair.first, pair.second));
+        CHECK(pair.second + " !< " + pair.first, !InstallState::versionLess(pair.second, pair.first));
+    }
+    CHECK("equal", !InstallState::versionLess("1.2", "1.2"));
+}
+
+} // namespace
+
+int installStateTests()
+{
+    readsWhatTheFileHolds();
+    unreadableReadsAsEmpty();
+    writesAtomically();
+    ordersVersions();
+    return Check::failures();
+}

@@ -1,0 +1,16 @@
+#include "check.h"
+
+int installStateTests();
+int launcherTests();
+
+int main()
+{
+    installStateTests();
+    launcherTests();
+    if (Check::failures() != 0) {
+        std::fprintf(stderr, "%d check(s) failed\n", Check::failures());
+        return 1;
+    }
+    std::printf("all launcher checks passed\n");
+    return 0;
+}
