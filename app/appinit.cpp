@@ -18,9 +18,18 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QQmlApplicationEngine>
+#include <QQmlComponent>
 #include <QQmlContext>
+#include <QQuickWebEngineProfile>
 #include <QUrl>
 #include <QtQml/qqml.h>
+
+namespace {
+QUrl windowDocument()
+{
+    return QUrl(QStringLiteral("qrc:/main.qml"), QUrl::TolerantMode);
+}
+} // namespace
 
 AppInit *AppInit::getInstance()
 {
@@ -33,6 +42,7 @@ bool AppInit::init(QQmlApplicationEngine *engine)
     Config *config = Config::getInstance();
     MyNetwork::getInstance(QStringLiteral("app_index"))->setBaseUrl(Deployment::indexServiceAddress());
     config->loadConfig();
+    prepareWindow(engine);
     if (!terminationRequested())
         config->checkCodeVersion();
     if (terminationRequested())
@@ -45,18 +55,28 @@ bool AppInit::init(QQmlApplicationEngine *engine)
     return true;
 }
 
+void AppInit::prepareWindow(QQmlApplicationEngine *engine)
+{
+    qmlRegisterType<DownloadList>("Fenestra", 1, 0, "DownloadList");
+    qmlRegisterType<PagePrinter>("Fenestra", 1, 0, "PagePrinter");
+    qmlRegisterType<PermissionStore>("Fenestra", 1, 0, "PermissionStore");
+    qmlRegisterType<NotificationPresenter>("Fenestra", 1, 0, "NotificationPresenter");
+    // Compiled on the engine's loader thread while the code-version request is in
+    // flight; load() finds it in the engine's cache, or waits for the rest.
+    preparedWindow = new QQmlComponent(engine, windowDocument(), QQmlComponent::Asynchronous, engine);
+    // The web engine starts its own processes with its first profile. This one
+    // keeps nothing on disk and goes once the window has its own.
+    engineStarter = new QQuickWebEngineProfile(engine);
+}
+
 void AppInit::loadWindow(QQmlApplicationEngine *engine)
 {
     engine->rootContext()->setContextProperty(QStringLiteral("zx"), ZxJavascript::getInstance());
     engine->rootContext()->setContextProperty(QStringLiteral("addressRules"), AddressRules::getInstance());
     engine->rootContext()->setContextProperty(QStringLiteral("loadFailure"), LoadFailure::getInstance());
     engine->rootContext()->setContextProperty(QStringLiteral("appDir"), AppDir::path());
-    qmlRegisterType<DownloadList>("Fenestra", 1, 0, "DownloadList");
-    qmlRegisterType<PagePrinter>("Fenestra", 1, 0, "PagePrinter");
-    qmlRegisterType<PermissionStore>("Fenestra", 1, 0, "PermissionStore");
-    qmlRegisterType<NotificationPresenter>("Fenestra", 1, 0, "NotificationPresenter");
 
-    const QUrl window(QStringLiteral("qrc:/main.qml"), QUrl::TolerantMode);
+    const QUrl window = windowDocument();
     QObject::connect(
             engine, &QQmlApplicationEngine::objectCreated, QCoreApplication::instance(),
             [window](QObject *object, const QUrl &url) {
@@ -65,4 +85,8 @@ void AppInit::loadWindow(QQmlApplicationEngine *engine)
             },
             Qt::QueuedConnection);
     engine->load(window);
+    delete preparedWindow;
+    preparedWindow = nullptr;
+    delete engineStarter;
+    engineStarter = nullptr;
 }
