@@ -21,6 +21,7 @@
 #include <QQmlComponent>
 #include <QQmlContext>
 #include <QQuickWebEngineProfile>
+#include <QTimer>
 #include <QUrl>
 #include <QtQml/qqml.h>
 
@@ -64,9 +65,13 @@ void AppInit::prepareWindow(QQmlApplicationEngine *engine)
     // Compiled on the engine's loader thread while the code-version request is in
     // flight; load() finds it in the engine's cache, or waits for the rest.
     preparedWindow = new QQmlComponent(engine, windowDocument(), QQmlComponent::Asynchronous, engine);
-    // The web engine starts its own processes with its first profile. This one
-    // keeps nothing on disk and goes once the window has its own.
-    engineStarter = new QQuickWebEngineProfile(engine);
+    // The web engine starts its own processes with its first profile, which takes
+    // a while: the request goes first, this follows from within its wait. The
+    // profile keeps nothing on disk and goes once the window has its own.
+    QTimer::singleShot(0, engine, [this, engine] {
+        if (preparedWindow)
+            engineStarter = new QQuickWebEngineProfile(engine);
+    });
 }
 
 void AppInit::loadWindow(QQmlApplicationEngine *engine)

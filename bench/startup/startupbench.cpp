@@ -96,6 +96,8 @@ public:
                                  m_loop.quit();
                              }
                          });
+        m_timeout.setSingleShot(true);
+        QObject::connect(&m_timeout, &QTimer::timeout, &m_loop, &QEventLoop::quit);
     }
 
     Sample start(const QStringList &command, const QString &home)
@@ -117,8 +119,10 @@ public:
         m_beaconMs = -1;
         m_clock.start();
         process.start(command.first(), command.mid(1));
-        QTimer::singleShot(beaconTimeoutMs, &m_loop, &QEventLoop::quit);
+        // One timer for all starts: a single shot left by an earlier start would end this one early.
+        m_timeout.start(beaconTimeoutMs);
         m_loop.exec();
+        m_timeout.stop();
 
         Sample sample;
         sample.startMs = m_beaconMs;
@@ -140,6 +144,7 @@ private:
     QProcessEnvironment m_environment;
     QElapsedTimer m_clock;
     QEventLoop m_loop;
+    QTimer m_timeout;
     qint64 m_beaconMs = -1;
 };
 
