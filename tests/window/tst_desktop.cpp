@@ -1,5 +1,5 @@
-#include "browser/logfile.h"
-#include "browser/startupsplash.h"
+#include "desktop/logfile.h"
+#include "desktop/startupsplash.h"
 #include "config/config.h"
 #include "logcapture.h"
 #include "net/mynetwork.h"
