@@ -1,14 +1,8 @@
 #include "app/appinit.h"
 
 #include "app/terminationsignals.h"
-#include "bridge/addressrules.h"
 #include "bridge/menuopt.h"
 #include "bridge/zxjavascript.h"
-#include "browser/downloadlist.h"
-#include "browser/loadfailure.h"
-#include "browser/notificationpresenter.h"
-#include "browser/pageprinter.h"
-#include "browser/permissionstore.h"
 #include "config/appdir.h"
 #include "config/config.h"
 #include "config/deployment.h"
@@ -23,7 +17,10 @@
 #include <QQuickWebEngineProfile>
 #include <QTimer>
 #include <QUrl>
-#include <QtQml/qqml.h>
+
+// Module Fenestra has no plugin: its types register themselves from the core
+// library once the linker keeps their registration, which this reference does.
+void qml_register_types_Fenestra();
 
 namespace {
 QUrl windowDocument()
@@ -58,10 +55,8 @@ bool AppInit::init(QQmlApplicationEngine *engine)
 
 void AppInit::prepareWindow(QQmlApplicationEngine *engine)
 {
-    qmlRegisterType<DownloadList>("Fenestra", 1, 0, "DownloadList");
-    qmlRegisterType<PagePrinter>("Fenestra", 1, 0, "PagePrinter");
-    qmlRegisterType<PermissionStore>("Fenestra", 1, 0, "PermissionStore");
-    qmlRegisterType<NotificationPresenter>("Fenestra", 1, 0, "NotificationPresenter");
+    volatile auto registration = &qml_register_types_Fenestra;
+    Q_UNUSED(registration);
     // Compiled on the engine's loader thread while the code-version request is in
     // flight; load() finds it in the engine's cache, or waits for the rest.
     preparedWindow = new QQmlComponent(engine, windowDocument(), QQmlComponent::Asynchronous, engine);
@@ -77,8 +72,6 @@ void AppInit::prepareWindow(QQmlApplicationEngine *engine)
 void AppInit::loadWindow(QQmlApplicationEngine *engine)
 {
     engine->rootContext()->setContextProperty(QStringLiteral("zx"), ZxJavascript::getInstance());
-    engine->rootContext()->setContextProperty(QStringLiteral("addressRules"), AddressRules::getInstance());
-    engine->rootContext()->setContextProperty(QStringLiteral("loadFailure"), LoadFailure::getInstance());
     engine->rootContext()->setContextProperty(QStringLiteral("appDir"), AppDir::path());
 
     const QUrl window = windowDocument();

@@ -1,10 +1,10 @@
 #include "app/appinit.h"
 #include "app/chineselanguage.h"
 #include "app/terminationsignals.h"
-#include "browser/logfile.h"
-#include "browser/singleinstance.h"
-#include "browser/startupsplash.h"
 #include "config/appdir.h"
+#include "desktop/logfile.h"
+#include "desktop/singleinstance.h"
+#include "desktop/startupsplash.h"
 
 #include <QApplication>
 #include <QDebug>

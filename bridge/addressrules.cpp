@@ -3,11 +3,19 @@
 #include "config/config.h"
 #include "config/deployment.h"
 
+#include <QJSEngine>
 #include <QRegularExpression>
 
 AddressRules *AddressRules::getInstance()
 {
     static AddressRules *const instance = new AddressRules;
+    return instance;
+}
+
+AddressRules *AddressRules::create(QQmlEngine *, QJSEngine *)
+{
+    AddressRules *const instance = getInstance();
+    QJSEngine::setObjectOwnership(instance, QJSEngine::CppOwnership);
     return instance;
 }
 

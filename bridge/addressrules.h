@@ -3,16 +3,24 @@
 #include <QObject>
 #include <QString>
 #include <QUrl>
+#include <QtQml/qqmlregistration.h>
+
+class QJSEngine;
+class QQmlEngine;
 
 // The rules for the addresses the window deals with: how a bare address
 // becomes one the browser can open, and which pages may use the bridge.
-// The window documents reach the single instance as `addressRules`.
+// The window documents reach the single instance as `AddressRules` (module Fenestra).
 class AddressRules : public QObject
 {
     Q_OBJECT
+    QML_SINGLETON
+    QML_ELEMENT
 
 public:
     static AddressRules *getInstance();
+    // The same instance for every engine; it stays the program's.
+    static AddressRules *create(QQmlEngine *, QJSEngine *);
 
     // Puts "http://" in front of an address that has no scheme of its own.
     // An address that contains "http://" anywhere is left as it is.

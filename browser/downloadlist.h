@@ -4,6 +4,7 @@
 #include <QList>
 #include <QPointer>
 #include <QString>
+#include <QtQml/qqmlregistration.h>
 
 class QWebEngineDownloadRequest;
 
@@ -14,6 +15,7 @@ class QWebEngineDownloadRequest;
 class DownloadList : public QAbstractListModel
 {
     Q_OBJECT
+    QML_ELEMENT
     Q_PROPERTY(int count READ count NOTIFY countChanged)
     Q_PROPERTY(int activeCount READ activeCount NOTIFY activeCountChanged)
 

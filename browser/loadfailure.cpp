@@ -1,10 +1,18 @@
 #include "browser/loadfailure.h"
 
+#include <QJSEngine>
 #include <QWebEngineLoadingInfo>
 
 LoadFailure *LoadFailure::getInstance()
 {
     static LoadFailure *const instance = new LoadFailure;
+    return instance;
+}
+
+LoadFailure *LoadFailure::create(QQmlEngine *, QJSEngine *)
+{
+    LoadFailure *const instance = getInstance();
+    QJSEngine::setObjectOwnership(instance, QJSEngine::CppOwnership);
     return instance;
 }
 

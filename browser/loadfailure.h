@@ -3,15 +3,23 @@
 #include <QObject>
 #include <QString>
 #include <QUrl>
+#include <QtQml/qqmlregistration.h>
+
+class QJSEngine;
+class QQmlEngine;
 
 // What the page that stands in for a failed load says. The window documents
-// reach the single instance as `loadFailure`.
+// reach the single instance as `LoadFailure` (module Fenestra).
 class LoadFailure : public QObject
 {
     Q_OBJECT
+    QML_SINGLETON
+    QML_ELEMENT
 
 public:
     static LoadFailure *getInstance();
+    // The same instance for every engine; it stays the program's.
+    static LoadFailure *create(QQmlEngine *, QJSEngine *);
 
     // What went wrong, in plain words, for the web engine's error domain
     // (QWebEngineLoadingInfo::ErrorDomain) and code: a network error (negative)

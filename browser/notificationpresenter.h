@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <QString>
 #include <QUrl>
+#include <QtQml/qqmlregistration.h>
 
 class QSystemTrayIcon;
 class QWebEngineNotification;
@@ -15,6 +16,7 @@ class QWebEngineNotification;
 class NotificationPresenter : public QObject
 {
     Q_OBJECT
+    QML_ELEMENT
     Q_PROPERTY(QString title READ title NOTIFY changed)
     Q_PROPERTY(QString message READ message NOTIFY changed)
     Q_PROPERTY(bool noticeShown READ isNoticeShown NOTIFY changed)

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QtQml/qqmlregistration.h>
 
 #include <functional>
 #include <memory>
@@ -16,6 +17,7 @@ class QTemporaryDir;
 class PagePrinter : public QObject
 {
     Q_OBJECT
+    QML_ELEMENT
     Q_PROPERTY(bool busy READ isBusy NOTIFY busyChanged)
 
 public:

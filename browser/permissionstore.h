@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <QString>
 #include <QUrl>
+#include <QtQml/qqmlregistration.h>
 
 class QQuickWebEngineProfile;
 
@@ -17,6 +18,7 @@ class QQuickWebEngineProfile;
 class PermissionStore : public QObject
 {
     Q_OBJECT
+    QML_ELEMENT
     Q_PROPERTY(QObject *profile READ profile WRITE setProfile NOTIFY profileChanged)
     // Whether views ask through featurePermissionRequested (Qt before 6.8) rather
     // than permissionRequested.

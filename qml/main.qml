@@ -4,6 +4,9 @@ import QtQuick.Window
 import QtQuick.Layouts
 import QtWebEngine
 import Fenestra
+import "helpers"
+import "page"
+import "panels"
 
 ApplicationWindow {
     id: window
@@ -30,7 +33,7 @@ ApplicationWindow {
     visibility: Window.Maximized
     title: qsTr("门窗软件管理")
 
-    Component.onCompleted: addTab(qsTr("加载中..."), Qt.resolvedUrl(addressRules.withScheme(config.getUrl())))
+    Component.onCompleted: addTab(qsTr("加载中..."), Qt.resolvedUrl(AddressRules.withScheme(config.getUrl())))
 
     ListModel {
         id: tabModel
@@ -45,7 +48,7 @@ ApplicationWindow {
 
     OnDemand {
         id: fileChooser
-        source: "FileChooser.qml"
+        source: "page/FileChooser.qml"
         onLoaded: item.startFolder = appDir
     }
 
@@ -56,12 +59,12 @@ ApplicationWindow {
 
     OnDemand {
         id: pageMessageDialog
-        source: "PageMessageDialog.qml"
+        source: "questions/PageMessageDialog.qml"
     }
 
     OnDemand {
         id: loginDialog
-        source: "LoginDialog.qml"
+        source: "questions/LoginDialog.qml"
     }
 
     WebEngineProfile {
@@ -262,7 +265,7 @@ ApplicationWindow {
         anchors.right: parent.right
         anchors.topMargin: 8
         anchors.rightMargin: 24
-        source: "FindBar.qml"
+        source: "panels/FindBar.qml"
         onLoaded: item.view = Qt.binding(() => currentView)
     }
 
@@ -278,17 +281,17 @@ ApplicationWindow {
         anchors.bottom: parent.bottom
         anchors.right: parent.right
         anchors.margins: 16
-        source: "DownloadsPanel.qml"
+        source: "panels/DownloadsPanel.qml"
     }
 
     // Made when a page first asks.
     OnDemand {
         id: certificateQuestion
-        source: "CertificateDialog.qml"
+        source: "questions/CertificateDialog.qml"
     }
     OnDemand {
         id: permissionQuestion
-        source: "PermissionDialog.qml"
+        source: "questions/PermissionDialog.qml"
     }
 
     NotificationArea {

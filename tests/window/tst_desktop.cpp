@@ -1,6 +1,6 @@
-#include "browser/logfile.h"
-#include "browser/startupsplash.h"
 #include "config/config.h"
+#include "desktop/logfile.h"
+#include "desktop/startupsplash.h"
 #include "logcapture.h"
 #include "net/mynetwork.h"
 #include "testenvironment.h"

@@ -114,7 +114,7 @@ WebEngineView {
                         "code": loadingInfo.errorCode }
         else if (loadingInfo.status !== WebEngineView.LoadStartedStatus)
             failure = null
-        trusted = loadingInfo.status !== WebEngineView.LoadStartedStatus && !failure && addressRules.isTrusted(url)
+        trusted = loadingInfo.status !== WebEngineView.LoadStartedStatus && !failure && AddressRules.isTrusted(url)
         if (trusted && loadingInfo.status === WebEngineView.LoadSucceededStatus)
             runJavaScript(channelBootstrap)
     }

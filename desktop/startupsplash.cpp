@@ -1,4 +1,4 @@
-#include "browser/startupsplash.h"
+#include "desktop/startupsplash.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>

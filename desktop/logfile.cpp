@@ -1,4 +1,4 @@
-#include "browser/logfile.h"
+#include "desktop/logfile.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -71,7 +71,7 @@ Item {
 
                 Image {
                     Layout.alignment: Qt.AlignTop
-                    source: "images/qtweb.ico"
+                    source: "../images/qtweb.ico"
                     sourceSize: Qt.size(24, 24)
                 }
                 ColumnLayout {

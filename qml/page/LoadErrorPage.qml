@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
+import Fenestra
 
 // Stands in for a page that could not be loaded: what happened, the address,
 // and for the company's own server the address the program is set up with.
@@ -10,7 +11,7 @@ Rectangle {
     // The tab's view; its `failure` holds the load that failed.
     property var view
     readonly property var failure: view ? view.failure : null
-    readonly property string startAddress: addressRules.withScheme(config.getUrl())
+    readonly property string startAddress: AddressRules.withScheme(config.getUrl())
 
     objectName: "loadErrorPage"
     color: "#f8f9fa"
@@ -33,7 +34,7 @@ Rectangle {
             objectName: "errorReason"
             Layout.fillWidth: true
             wrapMode: Text.Wrap
-            text: failure ? loadFailure.describe(failure.domain, failure.code) : ""
+            text: failure ? LoadFailure.describe(failure.domain, failure.code) : ""
         }
         Label {
             objectName: "errorAddress"
@@ -47,7 +48,7 @@ Rectangle {
             Layout.fillWidth: true
             wrapMode: Text.WrapAnywhere
             color: "#5f6368"
-            visible: failure !== null && loadFailure.isOnServer(failure.address, startAddress)
+            visible: failure !== null && LoadFailure.isOnServer(failure.address, startAddress)
             text: qsTr("本程序设置的公司服务器：") + startAddress + "\n"
                   + qsTr("如果问题持续，请把此页内容告知贵公司的信息技术人员。")
         }

@@ -1,4 +1,4 @@
-#include "browser/singleinstance.h"
+#include "desktop/singleinstance.h"
 
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
