@@ -12,12 +12,22 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QQmlApplicationEngine>
+#include <QQmlComponent>
 #include <QQmlContext>
+#include <QQuickWebEngineProfile>
+#include <QTimer>
 #include <QUrl>
 
 // Module Fenestra has no plugin: its types register themselves from the core
 // library once the linker keeps their registration, which this reference does.
 void qml_register_types_Fenestra();
+
+namespace {
+QUrl windowDocument()
+{
+    return QUrl(QStringLiteral("qrc:/main.qml"), QUrl::TolerantMode);
+}
+} // namespace
 
 AppInit *AppInit::getInstance()
 {
@@ -30,6 +40,7 @@ bool AppInit::init(QQmlApplicationEngine *engine)
     Config *config = Config::getInstance();
     MyNetwork::getInstance(QStringLiteral("app_index"))->setBaseUrl(Deployment::indexServiceAddress());
     config->loadConfig();
+    prepareWindow(engine);
     if (!terminationRequested())
         config->checkCodeVersion();
     if (terminationRequested())
@@ -42,18 +53,32 @@ bool AppInit::init(QQmlApplicationEngine *engine)
     return true;
 }
 
+void AppInit::prepareWindow(QQmlApplicationEngine *engine)
+{
+    volatile auto registration = &qml_register_types_Fenestra;
+    Q_UNUSED(registration);
+    // Compiled on the engine's loader thread while the code-version request is in
+    // flight; load() finds it in the engine's cache, or waits for the rest.
+    preparedWindow = new QQmlComponent(engine, windowDocument(), QQmlComponent::Asynchronous, engine);
+    // The web engine starts its own processes with its first profile, which takes
+    // a while: the request goes first, this follows from within its wait. The
+    // profile keeps nothing on disk and goes once the window has its own.
+    QTimer::singleShot(0, engine, [this, engine] {
+        if (preparedWindow)
+            engineStarter = new QQuickWebEngineProfile(engine);
+    });
+}
+
 void AppInit::loadWindow(QQmlApplicationEngine *engine)
 {
     engine->rootContext()->setContextProperty(QStringLiteral("zx"), ZxJavascript::getInstance());
     engine->rootContext()->setContextProperty(QStringLiteral("appDir"), AppDir::path());
-    volatile auto registration = &qml_register_types_Fenestra;
-    Q_UNUSED(registration);
     // Qt 6.4's engine crashes when a tab takes over a new window that its opener
     // has written into; there new windows load their address instead.
     engine->rootContext()->setContextProperty(QStringLiteral("adoptsNewWindows"),
                                               QT_VERSION >= QT_VERSION_CHECK(6, 8, 0));
 
-    const QUrl window(QStringLiteral("qrc:/main.qml"), QUrl::TolerantMode);
+    const QUrl window = windowDocument();
     QObject::connect(
             engine, &QQmlApplicationEngine::objectCreated, QCoreApplication::instance(),
             [window](QObject *object, const QUrl &url) {
@@ -62,4 +87,8 @@ void AppInit::loadWindow(QQmlApplicationEngine *engine)
             },
             Qt::QueuedConnection);
     engine->load(window);
+    delete preparedWindow;
+    preparedWindow = nullptr;
+    delete engineStarter;
+    engineStarter = nullptr;
 }

@@ -154,6 +154,8 @@ int main(int argc, char *argv[])
     const double ours = mibPerSecond(fileSize, median(synServDbMs));
     const double theirs = mibPerSecond(fileSize, median(curlMs));
     out << "file:                      512 MiB from nginx over loopback, median of " << rounds << " rounds\n";
+    // Both store into this folder; TMPDIR chooses its disk (/dev/shm: memory).
+    out << "stored in:                 " << folder.path() << "\n";
     out << QStringLiteral("SynServDb:                 %1 MiB/s (%2 ms)\n")
                     .arg(ours, 0, 'f', 1)
                     .arg(median(synServDbMs));

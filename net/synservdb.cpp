@@ -17,8 +17,10 @@
 
 namespace {
 // What the network may read ahead of the disk. Without a bound a server faster
-// than the disk fills memory with the whole file.
-constexpr qint64 readAheadBytes = 4 * 1024 * 1024;
+// than the disk fills memory with the whole file. Small enough that each piece
+// is still in the processor's cache when it is written: at 4 MiB the download
+// ran at 0.6-0.97x curl's speed, at 512 KiB at 1.2-1.3x.
+constexpr qint64 readAheadBytes = 512 * 1024;
 // The progress window repaints at most this often; repainting at every report
 // of a fast transfer costs more than the transfer itself.
 constexpr qint64 reportIntervalMs = 100;

@@ -3,7 +3,9 @@
 // (first start) and again on the profile that start left (second start); the
 // time runs from the process start to the page's first script, which fetches a
 // beacon. Memory is the proportional set size of the whole process tree two
-// seconds after the beacon. Prints medians and the ratios shell/bare.
+// seconds after the beacon. The shell runs twice: with its index service
+// answering at once, and answering after 300 ms as on a slow factory network.
+// Prints medians, the ratios shell/bare and what the slow answer costs.
 #include "testhttpserver.h"
 
 #include <QCoreApplication>
@@ -27,6 +29,7 @@ namespace {
 
 constexpr int settleMs = 2000;
 constexpr int beaconTimeoutMs = 60000;
+constexpr int slowIndexMs = 300;
 
 struct Sample
 {
@@ -39,6 +42,8 @@ struct Program
     QString name;
     // Prepares a fresh application directory and returns the command line.
     std::function<QStringList(const QString &appDir)> prepare;
+    // How long the index service waits before it answers this program.
+    int indexDelayMs = 0;
 };
 
 qint64 pssOfTreeKiB(qint64 root)
@@ -91,6 +96,8 @@ public:
                                  m_loop.quit();
                              }
                          });
+        m_timeout.setSingleShot(true);
+        QObject::connect(&m_timeout, &QTimer::timeout, &m_loop, &QEventLoop::quit);
     }
 
     Sample start(const QStringList &command, const QString &home)
@@ -112,8 +119,10 @@ public:
         m_beaconMs = -1;
         m_clock.start();
         process.start(command.first(), command.mid(1));
-        QTimer::singleShot(beaconTimeoutMs, &m_loop, &QEventLoop::quit);
+        // One timer for all starts: a single shot left by an earlier start would end this one early.
+        m_timeout.start(beaconTimeoutMs);
         m_loop.exec();
+        m_timeout.stop();
 
         Sample sample;
         sample.startMs = m_beaconMs;
@@ -135,6 +144,7 @@ private:
     QProcessEnvironment m_environment;
     QElapsedTimer m_clock;
     QEventLoop m_loop;
+    QTimer m_timeout;
     qint64 m_beaconMs = -1;
 };
 
@@ -147,6 +157,10 @@ int main(int argc, char *argv[])
     // At least seven runs of each, for a steady median; more with --runs N.
     const int runsArgument = app.arguments().indexOf(QStringLiteral("--runs"));
     const int runs = runsArgument > 0 ? std::max(1, app.arguments().value(runsArgument + 1).toInt()) : 7;
+    // Another build of the shell, to compare two builds on the same machine in one sitting.
+    const int shellArgument = app.arguments().indexOf(QStringLiteral("--shell"));
+    const QString shellBuild = shellArgument > 0 ? app.arguments().value(shellArgument + 1)
+                                                 : QStringLiteral(FENESTRA_TEST_SHELL);
 
     // The company page: its first script fetches the beacon.
     TestHttpServer pages;
@@ -161,15 +175,19 @@ int main(int argc, char *argv[])
     });
     pages.route("/beacon", TestHttpServer::Response::text("ok"));
 
-    // The shell's index service answers at once.
+    // The shell's index service, answering after the current program's delay.
     TestHttpServer index;
     if (!index.listen(FENESTRA_TEST_INDEX_PORT)) {
         out << "cannot listen on the index service's port " << FENESTRA_TEST_INDEX_PORT << "\n";
         return 1;
     }
-    index.route("/appindex/index.php",
-                TestHttpServer::Response::text(R"({"return":0,"data":{"code_version":"v1","is_domain":"0"}})",
-                                               "application/json"));
+    int indexDelayMs = 0;
+    index.route("/appindex/index.php", [&](const TestHttpServer::Request &) {
+        TestHttpServer::Response response = TestHttpServer::Response::text(
+                R"({"return":0,"data":{"code_version":"v1","is_domain":"0"}})", "application/json");
+        response.delayMs = indexDelayMs;
+        return response;
+    });
 
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     if (!environment.contains(QStringLiteral("QT_QPA_PLATFORM")))
@@ -192,20 +210,21 @@ int main(int argc, char *argv[])
                                       .arg(pages.port())
                                       .toUtf8();
 
+    const auto prepareShell = [&](const QString &appDir) {
+        const QString shell = appDir + QStringLiteral("/fenestra");
+        QFile::copy(shellBuild, shell);
+        QFile file(appDir + QStringLiteral("/config.dll"));
+        if (file.open(QIODevice::WriteOnly))
+            file.write(config);
+        return QStringList { shell };
+    };
     const QList<Program> programs {
         { QStringLiteral("bare window"),
           [&](const QString &) {
               return QStringList { QStringLiteral(FENESTRA_BENCH_BARE), pageAddress };
           } },
-        { QStringLiteral("shell"),
-          [&](const QString &appDir) {
-              const QString shell = appDir + QStringLiteral("/fenestra");
-              QFile::copy(QStringLiteral(FENESTRA_TEST_SHELL), shell);
-              QFile file(appDir + QStringLiteral("/config.dll"));
-              if (file.open(QIODevice::WriteOnly))
-                  file.write(config);
-              return QStringList { shell };
-          } },
+        { QStringLiteral("shell"), prepareShell },
+        { QStringLiteral("shell, index %1 ms").arg(slowIndexMs), prepareShell, slowIndexMs },
     };
 
     Bench bench(pages, environment);
@@ -214,11 +233,12 @@ int main(int argc, char *argv[])
     // machine) is run again, a few times at most.
     int retriesLeft = 3;
     for (int run = 0; run < runs; ++run) {
-        // Alternate which program goes first, so neither always meets a warmer cache.
+        // Rotate which program goes first, so none always meets a warmer cache.
         for (int i = 0; i < programs.size(); ++i) {
             const Program &program = programs.at((run + i) % programs.size());
             QTemporaryDir home, appDir;
             const QStringList command = program.prepare(appDir.path());
+            indexDelayMs = program.indexDelayMs;
             const Sample first = bench.start(command, home.path());
             const Sample second = bench.start(command, home.path());
             if (first.startMs < 0 || second.startMs < 0) {
@@ -233,7 +253,7 @@ int main(int argc, char *argv[])
             pssKiB[program.name] << second.pssKiB;
             out << QStringLiteral("run %1 %2: first %3 ms, second %4 ms, PSS %5 MiB\n")
                             .arg(run + 1)
-                            .arg(program.name, -11)
+                            .arg(program.name, -21)
                             .arg(first.startMs)
                             .arg(second.startMs)
                             .arg(double(second.pssKiB) / 1024.0, 0, 'f', 1);
@@ -241,7 +261,7 @@ int main(int argc, char *argv[])
         }
     }
 
-    const QString bare = programs.at(0).name, shell = programs.at(1).name;
+    const QString bare = programs.at(0).name, shell = programs.at(1).name, slow = programs.at(2).name;
     auto row = [&](const QString &what, const QHash<QString, QList<qint64>> &values, double scale,
                    const QString &unit) {
         const double b = double(median(values.value(bare))) * scale;
@@ -258,5 +278,15 @@ int main(int argc, char *argv[])
     row(QStringLiteral("first start"), firstMs, 0.001, QStringLiteral("s"));
     row(QStringLiteral("second start"), secondMs, 0.001, QStringLiteral("s"));
     row(QStringLiteral("memory (PSS)"), pssKiB, 1.0 / 1024.0, QStringLiteral("MiB"));
+    // What the index service's delay adds to the shell's start, of the delay itself.
+    auto cost = [&](const QString &what, const QHash<QString, QList<qint64>> &values) {
+        const qint64 added = median(values.value(slow)) - median(values.value(shell));
+        out << QStringLiteral("%1 index answering after %2 ms costs %3 ms\n")
+                        .arg(what, -14)
+                        .arg(slowIndexMs)
+                        .arg(added);
+    };
+    cost(QStringLiteral("first start"), firstMs);
+    cost(QStringLiteral("second start"), secondMs);
     return 0;
 }
