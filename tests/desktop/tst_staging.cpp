@@ -1,10 +1,14 @@
 #include "desktop/packagedownload.h"
 #include "desktop/packagestager.h"
+#include "launcher/installation.h"
+#include "launcher/installstate.h"
+#include "launcher/startplan.h"
 #include "releasefixtures.h"
 #include "testhttpserver.h"
 
 #include <QCryptographicHash>
 #include <QNetworkAccessManager>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -229,6 +233,57 @@ private Q_SLOTS:
         QVERIFY(done.wait(20000));
         QCOMPARE(done.first().first().toString(), problem);
         QVERIFY(!QFileInfo::exists(file));
+    }
+
+    // Killed at any moment of staging or of marking it pending, the installation
+    // still starts a complete version: the old one or the new one, never neither.
+    void killedAtAnyMomentLeavesAVersionToStart()
+    {
+        QList<PackageEntry> entries;
+        for (int i = 0; i < 200; ++i) {
+            entries << PackageEntry { QStringLiteral("lib/part%1.bin").arg(i),
+                                      QByteArray(64 * 1024, char('a' + i % 26)) };
+        }
+        QTemporaryDir dir;
+        const QString package = dir.filePath(QStringLiteral("1.1.0.tar.gz"));
+        QVERIFY(writePackage(package, entries));
+        const QString root = dir.filePath(QStringLiteral("root"));
+        QVERIFY(QDir().mkpath(root + QStringLiteral("/versions/1.0.0")));
+        QVERIFY(QDir().mkpath(root + QStringLiteral("/update")));
+        QVERIFY(writeFile(root + QStringLiteral("/versions/1.0.0/") + PackageStager::markerName(),
+                          "1.0.0\n"));
+        const std::string statePath = Installation::statePath(root.toStdString());
+        InstallState::State initial;
+        initial.current = "1.0.0";
+        QVERIFY(InstallState::write(statePath, initial));
+
+        QSet<QString> outcomes;
+        for (int delayMs = 0; delayMs <= 400; delayMs += 10) {
+            QProcess child;
+            child.start(QStringLiteral(FENESTRA_STAGECHILD), { package, root, QStringLiteral("1.1.0") });
+            QVERIFY(child.waitForStarted());
+            if (!child.waitForFinished(delayMs)) {
+                child.kill();
+                child.waitForFinished();
+            }
+            InstallState::State state;
+            QVERIFY(InstallState::read(statePath, state));
+            const std::vector<std::string> complete = Installation::completeVersions(root.toStdString());
+            const QString started = QString::fromStdString(StartPlan::beforeStart(state, complete).version);
+            QVERIFY2(started == QLatin1String("1.0.0") || started == QLatin1String("1.1.0"),
+                     qPrintable(QStringLiteral("killed after %1 ms: '%2'").arg(delayMs).arg(started)));
+            if (std::find(complete.begin(), complete.end(), "1.1.0") != complete.end()) {
+                for (const PackageEntry &entry : std::as_const(entries))
+                    QCOMPARE(readFile(root + QStringLiteral("/versions/1.1.0/") + entry.name), entry.content);
+            }
+            outcomes << started;
+            // Back to the moment before the update; leftovers of the attempt stay for the next.
+            PackageStager::removeVersionFolder(root + QStringLiteral("/versions/1.1.0"));
+            QVERIFY(InstallState::write(statePath, initial));
+        }
+        // Both ends were reached: a kill before the new version was complete, and a finished run.
+        QVERIFY2(outcomes.contains(QStringLiteral("1.0.0")) && outcomes.contains(QStringLiteral("1.1.0")),
+                 qPrintable(QStringList(outcomes.values()).join(QLatin1Char(','))));
     }
 };
 
