@@ -179,8 +179,8 @@ public:
 #endif
         m_fakeShell = tests / (std::string("fenestra_fake_shell") + exe);
         fs::create_directories(m_root / "update");
-        fs::copy_file(tests.parent_path() / (std::string("fenestra") + exe),
-                      m_root / (std::string("fenestra") + exe));
+        // Built as the build names it, installed as `fenestra`.
+        fs::copy_file(tests.parent_path() / FENESTRA_LAUNCHER_FILE, m_root / (std::string("fenestra") + exe));
         m_launcher = m_root / (std::string("fenestra") + exe);
     }
 
