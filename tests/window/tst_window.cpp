@@ -172,6 +172,12 @@ private Q_SLOTS:
         QTRY_VERIFY(eval("currentView.devTools !== null").toBool());
         tools = qobject_cast<QQuickWindow *>(eval("currentView.devTools").value<QObject *>());
         QVERIFY(tools);
+#if QT_VERSION < QT_VERSION_CHECK(6, 8, 0)
+        // Qt 6.4's engine may still navigate a view whose tab is gone while its
+        // tools are attached, and crashes there; on 6.4 the tools close first.
+        QTest::keyClick(window, Qt::Key_F12);
+        QTRY_VERIFY(tools.isNull());
+#endif
         eval(QStringLiteral("tabModel.remove(%1)").arg(tabCount() - 1));
         QTRY_VERIFY(tools.isNull());
         window->requestActivate();
