@@ -1,12 +1,11 @@
 import QtQuick
-import QtWebEngine
 
 // What the user does to the selected tab's page besides navigating: zoom,
 // print, leaving the full screen that the page asked for, and the developer tools.
 Item {
     id: actions
 
-    property WebEngineView view
+    property PageView view
     property var printer
     // The window follows the page into full screen and back.
     property Window window

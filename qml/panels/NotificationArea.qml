@@ -1,3 +1,5 @@
+pragma ComponentBehavior: Bound
+
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
@@ -29,7 +31,7 @@ Item {
     }
 
     width: 320
-    height: notice.item ? notice.item.implicitHeight : 0
+    height: notice.item ? (notice.item as Item).implicitHeight : 0
 
     NotificationPresenter {
         id: presenter
