@@ -58,7 +58,7 @@ ApplicationWindow {
 
     OnDemand {
         id: pagePrinter
-        sourceComponent: PagePrinter {}
+        source: "page/Printer.qml"
     }
 
     OnDemand {
