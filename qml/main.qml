@@ -15,8 +15,8 @@ ApplicationWindow {
 
     // Read again whenever views come or go: closing the selected first tab
     // leaves the index at 0 while the view behind it changes.
-    property PageView currentView: webEngineViewRepeater.count > navBar.currentIndex
-                                   ? webEngineViewRepeater.itemAt(navBar.currentIndex) as PageView : null
+    property WebEngineView currentView: webEngineViewRepeater.count > navBar.currentIndex
+                                        ? webEngineViewRepeater.itemAt(navBar.currentIndex) as WebEngineView : null
 
     // The address is kept as text: a list model fixes a role's type with its
     // first row, and would drop an address of the other type. A tab for a

@@ -1,11 +1,12 @@
 import QtQuick
+import QtWebEngine
 
 // What the user does to the selected tab's page besides navigating: zoom,
 // print, leaving the full screen that the page asked for, and the developer tools.
 Item {
     id: actions
 
-    property PageView view
+    property WebEngineView view
     property var printer
     // The window follows the page into full screen and back.
     property Window window
@@ -58,7 +59,9 @@ Item {
         sequences: ["F12", "Ctrl+Shift+I"]
         // Also from the tools' own window, which has the focus once open.
         context: Qt.ApplicationShortcut
-        onActivated: if (actions.view) actions.view.toggleDevTools()
+        // The views are PageViews, but typed so, the selected view came out null
+        // in a second window's engine on Qt 6.8; the window's views stay WebEngineViews.
+        onActivated: if (actions.view) actions.view.toggleDevTools() // qmllint disable missing-property
     }
     Shortcut {
         sequence: "Esc"
