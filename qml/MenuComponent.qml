@@ -11,7 +11,7 @@ Menu {
     property var request: ({})
 
     function addMenuItem(text, onClicked) {
-        const item = menuItemComponent.createObject(contextMenu.contentItem, { "text": text })
+        const item = menuItemComponent.createObject(contextMenu.contentItem, { "text": text }) as MenuItem
         if (!item)
             return
         item.triggered.connect(onClicked)

@@ -1,3 +1,5 @@
+pragma ComponentBehavior: Bound
+
 import QtQuick
 import QtQuick.Controls
 
@@ -19,6 +21,8 @@ TabBar {
         TabButton {
             id: tabBtn
 
+            required property int index
+            required property string title
             readonly property bool isSelected: tabBar.currentIndex === index
 
             width: 120
@@ -36,7 +40,7 @@ TabBar {
 
             contentItem: Text {
                 id: titleText
-                text: model.title
+                text: tabBtn.title
                 horizontalAlignment: Text.AlignHCenter
                 verticalAlignment: Text.AlignVCenter
                 elide: Text.ElideRight
@@ -67,7 +71,7 @@ TabBar {
                     hoverEnabled: true
                     onClicked: {
                         if (tabBar.tabModel.count > 1)
-                            tabBar.tabModel.remove(index)
+                            tabBar.tabModel.remove(tabBtn.index)
                         else
                             Qt.quit()
                     }

@@ -1,3 +1,5 @@
+pragma ComponentBehavior: Bound
+
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Window
@@ -14,7 +16,7 @@ ApplicationWindow {
     // Read again whenever views come or go: closing the selected first tab
     // leaves the index at 0 while the view behind it changes.
     property WebEngineView currentView: webEngineViewRepeater.count > navBar.currentIndex
-                                        ? webEngineViewRepeater.itemAt(navBar.currentIndex) : null
+                                        ? webEngineViewRepeater.itemAt(navBar.currentIndex) as WebEngineView : null
 
     // The address is kept as text: a list model fixes a role's type with its
     // first row, and would drop an address of the other type. A tab for a
@@ -33,7 +35,9 @@ ApplicationWindow {
     visibility: Window.Maximized
     title: qsTr("门窗软件管理")
 
-    Component.onCompleted: addTab(qsTr("加载中..."), Qt.resolvedUrl(AddressRules.withScheme(config.getUrl())))
+    // config, appDir, menuOpt and adoptsNewWindows are the program's context
+    // properties, which qmllint cannot know of.
+    Component.onCompleted: addTab(qsTr("加载中..."), Qt.resolvedUrl(AddressRules.withScheme(config.getUrl()))) // qmllint disable unqualified
 
     ListModel {
         id: tabModel
@@ -49,12 +53,12 @@ ApplicationWindow {
     OnDemand {
         id: fileChooser
         source: "page/FileChooser.qml"
-        onLoaded: item.startFolder = appDir
+        onLoaded: item.startFolder = appDir // qmllint disable unqualified
     }
 
     OnDemand {
         id: pagePrinter
-        sourceComponent: PagePrinter {}
+        source: "page/Printer.qml"
     }
 
     OnDemand {
@@ -82,7 +86,7 @@ ApplicationWindow {
             notificationArea.presenter.present(notification)
         }
         // Pictures behind the login can be copied and saved.
-        Component.onCompleted: menuOpt.useCookiesOf(webEngineProfile)
+        Component.onCompleted: menuOpt.useCookiesOf(webEngineProfile) // qmllint disable unqualified
     }
 
     PermissionStore {
@@ -91,14 +95,14 @@ ApplicationWindow {
     }
 
     PageActions {
-        view: currentView
+        view: window.currentView
         printer: pagePrinter
         window: window
     }
 
     Shortcut {
         sequence: "F5"
-        onActivated: currentView.reload()
+        onActivated: window.currentView.reload()
     }
 
     Rectangle {
@@ -126,8 +130,8 @@ ApplicationWindow {
                 imgSource: "images/back.png"
                 btnText: qsTr("后退")
                 marginValue: 10
-                mouseEnable: currentView ? currentView.canGoBack : false
-                onBtnClick: if (currentView && currentView.canGoBack) currentView.goBack()
+                mouseEnable: window.currentView ? window.currentView.canGoBack : false
+                onBtnClick: if (window.currentView && window.currentView.canGoBack) window.currentView.goBack()
             }
 
             NavBtn {
@@ -135,8 +139,8 @@ ApplicationWindow {
                 btnText: qsTr("前进")
                 marginValue: 10
                 rotate: 180
-                mouseEnable: currentView ? currentView.canGoForward : false
-                onBtnClick: if (currentView && currentView.canGoForward) currentView.goForward()
+                mouseEnable: window.currentView ? window.currentView.canGoForward : false
+                onBtnClick: if (window.currentView && window.currentView.canGoForward) window.currentView.goForward()
             }
 
             NavBtn {
@@ -144,7 +148,7 @@ ApplicationWindow {
                 btnText: qsTr("刷新")
                 marginValue: 10
                 mouseEnable: true
-                onBtnClick: if (currentView) currentView.reload()
+                onBtnClick: if (window.currentView) window.currentView.reload()
             }
 
             NavBtn {
@@ -235,7 +239,7 @@ ApplicationWindow {
         id: stackLayout
         anchors.bottom: parent.bottom
         width: window.width
-        height: currentView && currentView.isFullScreen ? window.height : window.height - 41
+        height: window.currentView && window.currentView.isFullScreen ? window.height : window.height - 41
         currentIndex: navBar.currentIndex
 
         Repeater {
@@ -243,6 +247,9 @@ ApplicationWindow {
             model: tabModel
 
             PageView {
+                required property var model
+                required property int index
+
                 url: model.url
                 profile: webEngineProfile
                 contextMenu: menu
@@ -255,10 +262,10 @@ ApplicationWindow {
                 permissions: permissionStore
                 onTabTitleChanged: tabModel.setProperty(index, "title", tabTitle)
                 onPopupRequested: function(request) {
-                    if (adoptsNewWindows)
-                        addTab(qsTr("加载中..."), "", request)
+                    if (adoptsNewWindows) // qmllint disable unqualified
+                        window.addTab(qsTr("加载中..."), "", request)
                     else
-                        addTab(qsTr("加载中..."), request.requestedUrl)
+                        window.addTab(qsTr("加载中..."), request.requestedUrl)
                 }
             }
         }
@@ -271,7 +278,7 @@ ApplicationWindow {
         anchors.topMargin: 8
         anchors.rightMargin: 24
         source: "panels/FindBar.qml"
-        onLoaded: item.view = Qt.binding(() => currentView)
+        onLoaded: item.view = Qt.binding(() => window.currentView)
     }
 
     // Until the find bar exists, its keys create and open it; then it answers them itself.

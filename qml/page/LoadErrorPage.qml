@@ -11,7 +11,8 @@ Rectangle {
     // The tab's view; its `failure` holds the load that failed.
     property var view
     readonly property var failure: view ? view.failure : null
-    readonly property string startAddress: AddressRules.withScheme(config.getUrl())
+    // config is the program's context property, which qmllint cannot know of.
+    readonly property string startAddress: AddressRules.withScheme(config.getUrl()) // qmllint disable unqualified
 
     objectName: "loadErrorPage"
     color: "#f8f9fa"
@@ -34,28 +35,28 @@ Rectangle {
             objectName: "errorReason"
             Layout.fillWidth: true
             wrapMode: Text.Wrap
-            text: failure ? LoadFailure.describe(failure.domain, failure.code) : ""
+            text: errorPage.failure ? LoadFailure.describe(errorPage.failure.domain, errorPage.failure.code) : ""
         }
         Label {
             objectName: "errorAddress"
             Layout.fillWidth: true
             wrapMode: Text.WrapAnywhere
             color: "#5f6368"
-            text: failure ? qsTr("地址：") + failure.address : ""
+            text: errorPage.failure ? qsTr("地址：") + errorPage.failure.address : ""
         }
         Label {
             objectName: "errorServer"
             Layout.fillWidth: true
             wrapMode: Text.WrapAnywhere
             color: "#5f6368"
-            visible: failure !== null && AddressRules.isSameServer(failure.address, startAddress)
-            text: qsTr("本程序设置的公司服务器：") + startAddress + "\n"
+            visible: errorPage.failure !== null && AddressRules.isSameServer(errorPage.failure.address, errorPage.startAddress)
+            text: qsTr("本程序设置的公司服务器：") + errorPage.startAddress + "\n"
                   + qsTr("如果问题持续，请把此页内容告知贵公司的信息技术人员。")
         }
         Button {
             objectName: "errorReload"
             text: qsTr("重新加载")
-            onClicked: view.reload()
+            onClicked: errorPage.view.reload()
         }
     }
 }

@@ -1,3 +1,5 @@
+pragma ComponentBehavior: Bound
+
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
@@ -84,6 +86,8 @@ Rectangle {
         boundsBehavior: Flickable.StopAtBounds
 
         delegate: Item {
+            id: download
+
             required property int index
             required property string fileName
             required property real receivedBytes
@@ -104,14 +108,14 @@ Rectangle {
                 Label {
                     Layout.fillWidth: true
                     elide: Text.ElideMiddle
-                    text: fileName
-                    color: downloadState === DownloadList.Cancelled || downloadState === DownloadList.Failed ? "#80868b" : "#202124"
+                    text: download.fileName
+                    color: download.downloadState === DownloadList.Cancelled || download.downloadState === DownloadList.Failed ? "#80868b" : "#202124"
                 }
                 ProgressBar {
                     Layout.fillWidth: true
-                    visible: downloadState === DownloadList.Downloading
-                    indeterminate: totalBytes <= 0
-                    value: totalBytes > 0 ? receivedBytes / totalBytes : 0
+                    visible: download.downloadState === DownloadList.Downloading
+                    indeterminate: download.totalBytes <= 0
+                    value: download.totalBytes > 0 ? download.receivedBytes / download.totalBytes : 0
                 }
                 RowLayout {
                     Layout.fillWidth: true
@@ -119,27 +123,27 @@ Rectangle {
 
                     Label {
                         Layout.fillWidth: true
-                        color: downloadState === DownloadList.Failed ? "#c5221f" : "#5f6368"
+                        color: download.downloadState === DownloadList.Failed ? "#c5221f" : "#5f6368"
                         font.pixelSize: 12
-                        text: panel.statusText(downloadState, receivedBytes, totalBytes)
+                        text: panel.statusText(download.downloadState, download.receivedBytes, download.totalBytes)
                     }
                     Button {
-                        visible: downloadState === DownloadList.Downloading
+                        visible: download.downloadState === DownloadList.Downloading
                         flat: true
                         text: qsTr("取消")
-                        onClicked: panel.list.cancel(index)
+                        onClicked: panel.list.cancel(download.index)
                     }
                     Button {
-                        visible: downloadState === DownloadList.Finished
+                        visible: download.downloadState === DownloadList.Finished
                         flat: true
                         text: qsTr("打开")
-                        onClicked: panel.list.openFile(index)
+                        onClicked: panel.list.openFile(download.index)
                     }
                     Button {
-                        visible: downloadState === DownloadList.Finished
+                        visible: download.downloadState === DownloadList.Finished
                         flat: true
                         text: qsTr("打开文件夹")
-                        onClicked: panel.list.openFolder(index)
+                        onClicked: panel.list.openFolder(download.index)
                     }
                 }
             }

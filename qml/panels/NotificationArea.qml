@@ -1,6 +1,4 @@
 import QtQuick
-import QtQuick.Controls
-import QtQuick.Layouts
 import Fenestra
 
 // The notifications of pages: on the desktop, or as a notice in the window's
@@ -29,7 +27,7 @@ Item {
     }
 
     width: 320
-    height: notice.item ? notice.item.implicitHeight : 0
+    height: notice.item ? (notice.item as Item).implicitHeight : 0
 
     NotificationPresenter {
         id: presenter
@@ -43,60 +41,9 @@ Item {
         active: presenter.noticeShown
         width: area.width
 
-        sourceComponent: Rectangle {
-            objectName: "notificationNotice"
-            implicitHeight: content.implicitHeight + 24
-            color: "#ffffff"
-            border.color: "#b9b9be"
-            radius: 6
-
-            MouseArea {
-                anchors.fill: parent
-                cursorShape: Qt.PointingHandCursor
-                onClicked: presenter.click()
-            }
-            // Gone after a while, as desktop notifications are.
-            Timer {
-                interval: 10000
-                running: true
-                onTriggered: presenter.dismiss()
-            }
-
-            RowLayout {
-                id: content
-                anchors.fill: parent
-                anchors.margins: 12
-                spacing: 8
-
-                Image {
-                    Layout.alignment: Qt.AlignTop
-                    source: "../images/qtweb.ico"
-                    sourceSize: Qt.size(24, 24)
-                }
-                ColumnLayout {
-                    Layout.fillWidth: true
-                    spacing: 4
-
-                    Label {
-                        Layout.fillWidth: true
-                        elide: Text.ElideRight
-                        font.bold: true
-                        text: presenter.title
-                    }
-                    Label {
-                        Layout.fillWidth: true
-                        wrapMode: Text.Wrap
-                        maximumLineCount: 3
-                        elide: Text.ElideRight
-                        text: presenter.message
-                    }
-                }
-                ToolButton {
-                    Layout.alignment: Qt.AlignTop
-                    text: "\u00d7"
-                    onClicked: presenter.dismiss()
-                }
-            }
-        }
+        // A document of its own, handed the presenter: written here, it would reach
+        // the presenter by an outer id, which takes bound components, and Qt 6.4's
+        // Loader cannot make those.
+        Component.onCompleted: setSource("NotificationNotice.qml", { "presenter": presenter })
     }
 }
