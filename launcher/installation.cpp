@@ -37,6 +37,11 @@ std::string statePath(const std::string &root)
     return utf8(path(root) / "update" / "state.ini");
 }
 
+std::string lockPath(const std::string &root)
+{
+    return utf8(path(root) / "update" / "launcher.lock");
+}
+
 std::string shellPath(const std::string &root, const std::string &version)
 {
 #ifdef _WIN32

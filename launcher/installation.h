@@ -4,10 +4,12 @@
 #include <vector>
 
 // The folders of an installation below its root: the version folders, the
-// state file and the launcher's log. Paths are UTF-8.
+// state file, the launcher's lock and its log. Paths are UTF-8.
 namespace Installation {
 
 std::string statePath(const std::string &root);
+// Held by the launcher that runs a shell of this installation, as long as it does.
+std::string lockPath(const std::string &root);
 // The shell inside a version folder: versions/<v>/fenestra.exe on Windows,
 // versions/<v>/bin/fenestra elsewhere.
 std::string shellPath(const std::string &root, const std::string &version);

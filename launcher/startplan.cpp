@@ -17,6 +17,19 @@ bool startable(const InstallState::State &state, const std::vector<std::string> 
     return !v.empty() && contains(complete, v) && !state.isBad(v);
 }
 
+// What stands in for a current version that cannot be started: the highest
+// startable one, never a version still to be tried, as that would skip its trial.
+std::string fallback(const InstallState::State &state, const std::vector<std::string> &complete)
+{
+    std::string best;
+    for (const std::string &v : complete) {
+        if (startable(state, complete, v) && v != state.trial && v != state.pending
+            && (best.empty() || InstallState::versionLess(best, v)))
+            best = v;
+    }
+    return best;
+}
+
 void markBad(InstallState::State &state, const std::string &version)
 {
     if (!state.isBad(version))
@@ -31,13 +44,7 @@ Start beforeStart(InstallState::State &state, const std::vector<std::string> &co
 {
     Start start;
     if (!startable(state, complete, state.current)) {
-        // Never a version still to be tried: that would skip its trial.
-        std::string best;
-        for (const std::string &v : complete) {
-            if (startable(state, complete, v) && v != state.trial && v != state.pending
-                && (best.empty() || InstallState::versionLess(best, v)))
-                best = v;
-        }
+        const std::string best = fallback(state, complete);
         if (best != state.current) {
             start.log.push_back("current version " + (state.current.empty() ? "(none)" : state.current)
                                 + " cannot be started, using " + (best.empty() ? "(none)" : best));
@@ -83,6 +90,21 @@ Start beforeStart(InstallState::State &state, const std::vector<std::string> &co
     }
     start.version = state.current;
     start.log.push_back("started " + state.current);
+    return start;
+}
+
+Start alongside(const InstallState::State &state, const std::vector<std::string> &complete)
+{
+    Start start;
+    if (startable(state, complete, state.trial))
+        start.version = state.trial;
+    else if (startable(state, complete, state.current))
+        start.version = state.current;
+    else
+        start.version = fallback(state, complete);
+    start.log.push_back(
+            "another launcher runs this installation, state left as it is: "
+            + (start.version.empty() ? "no complete version to start" : "started " + start.version));
     return start;
 }
 

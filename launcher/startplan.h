@@ -21,6 +21,11 @@ struct Start
 // healthy, and falls back to the highest complete version when `current` is gone.
 Start beforeStart(InstallState::State &state, const std::vector<std::string> &complete);
 
+// While another launcher runs a shell of the installation: the version it runs,
+// the trial if there is one, else the current one. The state is the other
+// launcher's, so it stays as it is, and this is no start of a trial.
+Start alongside(const InstallState::State &state, const std::vector<std::string> &complete);
+
 struct After
 {
     std::string restart; // the version to start at once, or empty

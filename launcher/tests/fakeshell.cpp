@@ -5,6 +5,9 @@
 //   exit0, exit3   exit with that code
 //   crash          end as a crash ends (a signal, or an access violation's status)
 //   healthy        report itself healthy in the state file as the shell does, exit 0
+//   relaunch       start the installation's launcher twice, as a user does who starts
+//                  it again while the shell runs, and exit 0 if both passed on the
+//                  code of the shell they started; started so, that shell exits 3
 #include "launcher/installstate.h"
 #include "launcher/process.h"
 
@@ -56,6 +59,23 @@ int main(int argc, char **argv)
 
     if (behaviour == "exit3")
         return 3;
+    if (behaviour == "relaunch") {
+        if (arguments.find("--again") != std::string::npos)
+            return 3;
+#ifdef _WIN32
+        const Process::Arguments again { L"--again" };
+        const char *launcher = "fenestra.exe";
+#else
+        const Process::Arguments again { { "--again" } };
+        const char *launcher = "fenestra";
+#endif
+        for (int i = 0; i < 2; ++i) {
+            Process::Exit exit;
+            if (!Process::run((root / launcher).u8string(), again, root.u8string(), exit) || exit.code != 3)
+                return 97;
+        }
+        return 0;
+    }
     if (behaviour == "crash") {
 #ifdef _WIN32
         // What an unhandled access violation ends with, without the debugger Wine would start.

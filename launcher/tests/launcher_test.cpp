@@ -150,6 +150,33 @@ void decidesAfterTheShellEnded()
     }
 }
 
+void startsAlongsideAnotherLauncher()
+{
+    struct Row
+    {
+        const char *name;
+        InstallState::State state;
+        std::vector<std::string> complete;
+        std::string version;
+    };
+    const std::vector<std::string> both = { "1.0.0", "1.1.0" };
+    const std::vector<Row> rows = {
+        { "the trial runs", state("1.0.0", "", "1.1.0", 2), both, "1.1.0" },
+        { "a pending version is not running yet", state("1.0.0", "1.1.0", "", 0), both, "1.0.0" },
+        { "a trial given up is not running", state("1.0.0", "", "1.1.0", 1, { "1.1.0" }), both, "1.0.0" },
+        { "current gone: the highest complete, not the pending one",
+          state("2.0", "1.10.0", "", 0),
+          { "1.9.0", "1.10.0" },
+          "1.9.0" },
+        { "nothing complete", state("1.0.0", "", "1.1.0", 1), {}, "" },
+    };
+    for (const Row &row : rows) {
+        const StartPlan::Start start = StartPlan::alongside(row.state, row.complete);
+        CHECK(row.name, start.version == row.version && !start.trial);
+        CHECK(row.name, start.log.size() == 1 && start.log[0].find("another launcher") != std::string::npos);
+    }
+}
+
 void splitsWindowsCommandLines()
 {
     const std::vector<std::pair<std::wstring, std::wstring>> rows = {
@@ -288,6 +315,14 @@ void startsAndRollsBack()
           0,
           state("1.0.0", "", "", 0, { "1.1.0" }),
           "did not become healthy in 2 starts" },
+        { "started twice more while the trial runs: no trial start, no rollback",
+          { { "1.0.0", "exit0" }, { "1.1.0", "relaunch" } },
+          state("1.0.0", "1.1.0", "", 0),
+          1,
+          { "1.1.0", "1.1.0", "1.1.0" },
+          0,
+          state("1.0.0", "", "1.1.0", 1),
+          "another launcher runs this installation, state left as it is: started 1.1.0" },
         { "the current version's exit code is the launcher's",
           { { "1.0.0", "exit3" } },
           state("1.0.0", "", "", 0),
@@ -314,6 +349,7 @@ void startsAndRollsBack()
         CHECK(row.name, after.installationId == before.installationId);
         CHECK(row.name, after.current == row.after.current && after.pending.empty());
         CHECK(row.name, after.trial == row.after.trial && after.bad == row.after.bad);
+        CHECK(row.name, after.trialStarts == row.after.trialStarts);
         CHECK(row.name,
               readFile(installation.root() / "logs" / "launcher.log").find(row.logged) != std::string::npos);
     }
@@ -352,6 +388,7 @@ int launcherTests()
 {
     decidesWhatToStart();
     decidesAfterTheShellEnded();
+    startsAlongsideAnotherLauncher();
     splitsWindowsCommandLines();
     startsAndRollsBack();
     startsAFreshInstallation();

@@ -88,9 +88,41 @@ VIAddVersionKey /LANG=${LANG_SIMPCHINESE} "LegalCopyright" "Fenestra"
   StrCmp ${name} "update-policy.ini" ${label}
 !macroend
 
-; Removes the entries that uninstall.lst names: the files of the version
-; installed before, whatever they were.
 !macro RemoveProgramFiles un
+; $2 = 1 when $1 is a bare name, one entry right in the install folder, else 0:
+; a \, / or : could reach outside it or into a folder below it, * or ? match
+; the user's files too, and a name of dots and spaces only is the folder itself,
+; its parent or no name at all.
+Function ${un}IsBareName
+  Push $3
+  Push $4
+  Push $5
+  StrCpy $2 0
+  StrLen $5 $1
+  StrCpy $3 0
+  ${DoWhile} $3 < $5
+    StrCpy $4 $1 1 $3
+    ${If} $4 == "\"
+    ${OrIf} $4 == "/"
+    ${OrIf} $4 == ":"
+    ${OrIf} $4 == "*"
+    ${OrIf} $4 == "?"
+      StrCpy $2 0
+      ${ExitDo}
+    ${EndIf}
+    ${If} $4 != "."
+    ${AndIf} $4 != " "
+      StrCpy $2 1
+    ${EndIf}
+    IntOp $3 $3 + 1
+  ${Loop}
+  Pop $5
+  Pop $4
+  Pop $3
+FunctionEnd
+
+; Removes the entries that uninstall.lst names: the files of the version
+; installed before, whatever they were, but only bare names.
 Function ${un}RemoveProgramFiles
   ClearErrors
   FileOpen $0 "$INSTDIR\${MANIFEST}" r
@@ -102,9 +134,8 @@ Function ${un}RemoveProgramFiles
     StrCpy $2 $1 2 -2
     StrCmp $2 "$\r$\n" 0 +2
       StrCpy $1 $1 -2
-    StrCmp $1 "" loop
-    StrCmp $1 "." loop
-    StrCmp $1 ".." loop
+    Call ${un}IsBareName
+    StrCmp $2 1 0 loop
     !insertmacro IfUserData $1 loop
     ; Versions and the update state are removed on their own terms.
     StrCmp $1 "versions" loop
