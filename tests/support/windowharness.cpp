@@ -4,24 +4,23 @@
 #include "config/appdir.h"
 
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QQmlContext>
 #include <QQmlExpression>
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QTest>
 
-WindowHarness::WindowHarness(const QUrl &startUrl, const ContextProperties &properties)
-    : WindowHarness(startConfig(startUrl), properties)
-{ }
+WindowHarness::WindowHarness(const QUrl &startUrl) : WindowHarness(startConfig(startUrl)) { }
 
-WindowHarness::WindowHarness(const QByteArray &config, const ContextProperties &properties)
+WindowHarness::WindowHarness(const QByteArray &config)
 {
     QFile file(AppDir::filePath(QStringLiteral("config.dll")));
     if (!file.open(QIODevice::WriteOnly) || file.write(config) != config.size())
         return;
     file.close();
-    for (auto it = properties.cbegin(); it != properties.cend(); ++it)
-        m_engine.rootContext()->setContextProperty(it.key(), it.value());
+    m_engine.rootContext()->setContextProperty(QStringLiteral("probe"), &m_probe);
     AppInit::getInstance()->init(&m_engine);
     AppInit::getInstance()->loadWindow(&m_engine);
     if (m_engine.rootObjects().size() == 1)
@@ -62,6 +61,30 @@ bool WindowHarness::waitForCurrentView() const
                         .toBool();
             },
             20000);
+}
+
+QVariant WindowHarness::runJavaScript(const QString &script)
+{
+    const int before = m_probe.answers;
+    eval(QStringLiteral("currentView.runJavaScript(%1, function(r) { probe.put(r) })")
+                 .arg(QString::fromUtf8(QJsonDocument(QJsonArray { script }).toJson(QJsonDocument::Compact))
+                              .mid(1)
+                              .chopped(1)));
+    if (!QTest::qWaitFor([&] { return m_probe.answers > before; }, 10000))
+        return QStringLiteral("<no answer>");
+    return m_probe.result;
+}
+
+bool WindowHarness::load(const QUrl &url)
+{
+    eval(QStringLiteral("currentView.url = '%1'").arg(url.toString()));
+    // The view's own url changes at once; the document tells when it has arrived.
+    return QTest::qWaitFor(
+            [&] {
+                return runJavaScript(QStringLiteral("location.href + ' ' + document.readyState")).toString()
+                        == url.toString() + QStringLiteral(" complete");
+            },
+            15000);
 }
 
 QPoint WindowHarness::inWindow(QQuickItem *item, const QPointF &point)

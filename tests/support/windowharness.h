@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QHash>
+#include "probe.h"
+
 #include <QPoint>
 #include <QQmlApplicationEngine>
 #include <QUrl>
@@ -14,13 +15,10 @@ class QQuickWindow;
 class WindowHarness
 {
 public:
-    // Objects the window's QML context offers under their names, set before the window loads.
-    using ContextProperties = QHash<QString, QObject *>;
-
     // A config.dll that makes `startUrl` the first tab's address.
-    explicit WindowHarness(const QUrl &startUrl, const ContextProperties &properties = {});
+    explicit WindowHarness(const QUrl &startUrl);
     // A config.dll of the test's own making.
-    explicit WindowHarness(const QByteArray &config, const ContextProperties &properties = {});
+    explicit WindowHarness(const QByteArray &config);
 
     static QByteArray startConfig(const QUrl &startUrl);
 
@@ -36,11 +34,18 @@ public:
     // Waits until the selected tab has finished loading its page.
     bool waitForCurrentView() const;
 
+    // Runs `script` in the page of the selected tab and waits for its value.
+    QVariant runJavaScript(const QString &script);
+    // Opens `url` in the selected tab and waits until its document is there.
+    bool load(const QUrl &url);
+
     // `point` of `item` in window coordinates.
     static QPoint inWindow(QQuickItem *item, const QPointF &point);
     QPoint centreOf(const QString &itemExpression) const;
 
 private:
+    // Declared first, so that it outlives the engine whose scripts call it.
+    Probe m_probe;
     QQmlApplicationEngine m_engine;
     QObject *m_root = nullptr;
 };

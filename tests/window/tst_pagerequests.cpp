@@ -3,7 +3,6 @@
 // notifications and the clipboard.
 
 #include "browser/notificationpresenter.h"
-#include "probe.h"
 #include "testenvironment.h"
 #include "testhttpserver.h"
 #include "windowharness.h"
@@ -11,7 +10,6 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QQuickItem>
@@ -74,7 +72,6 @@ private:
     std::unique_ptr<TemporaryAppDir> m_appDir;
     std::unique_ptr<WindowHarness> m_harness;
     QQuickWindow *m_window = nullptr;
-    Probe m_probe;
 
     QVariant eval(const QString &expression) { return m_harness->eval(expression); }
 
@@ -82,8 +79,7 @@ private:
     {
         m_harness.reset();
         m_harness = std::make_unique<WindowHarness>(
-                m_server.url(QStringLiteral("/ask"), QStringLiteral("localhost")),
-                WindowHarness::ContextProperties { { QStringLiteral("probe"), &m_probe } });
+                m_server.url(QStringLiteral("/ask"), QStringLiteral("localhost")));
         m_window = m_harness->window();
         QVERIFY(m_window);
         m_window->requestActivate();
@@ -91,35 +87,9 @@ private:
         QVERIFY(m_harness->waitForCurrentView());
     }
 
-    QVariant runJavaScript(const QString &script)
-    {
-        const int before = m_probe.answers;
-        eval(QStringLiteral("currentView.runJavaScript(%1, function(r) { probe.put(r) })")
-                     .arg(QString::fromUtf8(
-                                  QJsonDocument(QJsonArray { script }).toJson(QJsonDocument::Compact))
-                                  .mid(1)
-                                  .chopped(1)));
-        if (!QTest::qWaitFor([&] { return m_probe.answers > before; }, 10000))
-            return QStringLiteral("<no answer>");
-        return m_probe.result;
-    }
-
-    // Opens `url` in the selected tab and waits until its document is there.
-    bool load(const QUrl &url)
-    {
-        eval(QStringLiteral("currentView.url = '%1'").arg(url.toString()));
-        return QTest::qWaitFor(
-                [&] {
-                    return runJavaScript(QStringLiteral("location.href + ' ' + document.readyState"))
-                                   .toString()
-                            == url.toString() + QStringLiteral(" complete");
-                },
-                15000);
-    }
-
     QString outcome(const QString &kind)
     {
-        return runJavaScript(QStringLiteral("outcome['%1']").arg(kind)).toString();
+        return m_harness->runJavaScript(QStringLiteral("outcome['%1']").arg(kind)).toString();
     }
 
     bool dialogShown(const QString &loader)
@@ -158,7 +128,7 @@ private:
     // Asks for `kind` on the page of the selected tab and answers the question.
     void answer(const QString &kind, const QString &button, bool keep)
     {
-        runJavaScript(QStringLiteral("ask('%1')").arg(kind));
+        m_harness->runJavaScript(QStringLiteral("ask('%1')").arg(kind));
         QVERIFY2(dialogShown(QStringLiteral("permissionQuestion")), qPrintable(kind));
         if (keep)
             click(QStringLiteral("permissionKeep"));
@@ -254,12 +224,12 @@ private Q_SLOTS:
         TestHttpServer origin;
         origin.route("/ask", TestHttpServer::Response::html(askPage));
         QVERIFY(origin.listen());
-        QVERIFY(load(origin.url(QStringLiteral("/ask"))));
+        QVERIFY(m_harness->load(origin.url(QStringLiteral("/ask"))));
         // Reading the clipboard is refused outright to a page without focus.
         eval(QStringLiteral("currentView.forceActiveFocus()"));
-        QTRY_VERIFY(runJavaScript(QStringLiteral("document.hasFocus()")).toBool());
+        QTRY_VERIFY(m_harness->runJavaScript(QStringLiteral("document.hasFocus()")).toBool());
 
-        runJavaScript(QStringLiteral("ask('%1')").arg(kind));
+        m_harness->runJavaScript(QStringLiteral("ask('%1')").arg(kind));
         QVERIFY(dialogShown(QStringLiteral("permissionQuestion")));
         QCOMPARE(text(QStringLiteral("permissionQuestion")),
                  QStringLiteral("127.0.0.1:%1 想要%2。").arg(origin.port()).arg(wish));
@@ -278,8 +248,8 @@ private Q_SLOTS:
         TestHttpServer origin;
         origin.route("/ask", TestHttpServer::Response::html(askPage));
         QVERIFY(origin.listen());
-        QVERIFY(load(origin.url(QStringLiteral("/ask"))));
-        runJavaScript(QStringLiteral("ask('geolocation')"));
+        QVERIFY(m_harness->load(origin.url(QStringLiteral("/ask"))));
+        m_harness->runJavaScript(QStringLiteral("ask('geolocation')"));
         QVERIFY(dialogShown(QStringLiteral("permissionQuestion")));
         QTest::keyClick(m_window, Qt::Key_Escape);
         QTRY_COMPARE_WITH_TIMEOUT(outcome(QStringLiteral("geolocation")), QStringLiteral("denied"), 10000);
@@ -287,12 +257,12 @@ private Q_SLOTS:
         eval(QStringLiteral("addTab('asking', '%1')")
                      .arg(origin.url(QStringLiteral("/ask"), QStringLiteral("localhost")).toString()));
         QVERIFY(m_harness->waitForCurrentView());
-        runJavaScript(QStringLiteral("ask('camera')"));
+        m_harness->runJavaScript(QStringLiteral("ask('camera')"));
         QVERIFY(dialogShown(QStringLiteral("permissionQuestion")));
         eval(QStringLiteral("tabModel.remove(1)"));
         QTRY_VERIFY(!dialogOpen(QStringLiteral("permissionQuestion")));
 
-        runJavaScript(QStringLiteral("ask('microphone')"));
+        m_harness->runJavaScript(QStringLiteral("ask('microphone')"));
         QVERIFY(dialogShown(QStringLiteral("permissionQuestion")));
         QVERIFY(text(QStringLiteral("permissionQuestion")).contains(QStringLiteral("使用您的麦克风")));
         click(QStringLiteral("permissionAllow"));
@@ -307,7 +277,7 @@ private Q_SLOTS:
         origin.route("/ask", TestHttpServer::Response::html(askPage));
         QVERIFY(origin.listen());
         const QUrl kept = origin.url(QStringLiteral("/ask"), QStringLiteral("localhost"));
-        QVERIFY(load(kept));
+        QVERIFY(m_harness->load(kept));
         answer(QStringLiteral("notifications"), QStringLiteral("permissionAllow"), true);
         QTRY_COMPARE_WITH_TIMEOUT(outcome(QStringLiteral("notifications")), QStringLiteral("granted"), 10000);
         answer(QStringLiteral("camera"), QStringLiteral("permissionDeny"), true);
@@ -323,8 +293,8 @@ private Q_SLOTS:
                  QJsonObject({ { "notifications", true }, { "camera", false } }));
 
         openWindow();
-        QVERIFY(load(kept));
-        runJavaScript(QStringLiteral("ask('notifications'); ask('camera')"));
+        QVERIFY(m_harness->load(kept));
+        m_harness->runJavaScript(QStringLiteral("ask('notifications'); ask('camera')"));
         QTRY_COMPARE_WITH_TIMEOUT(outcome(QStringLiteral("notifications")), QStringLiteral("granted"), 10000);
         QTRY_COMPARE_WITH_TIMEOUT(outcome(QStringLiteral("camera")), QStringLiteral("denied"), 10000);
         QVERIFY(!dialogOpen(QStringLiteral("permissionQuestion")));
@@ -332,8 +302,8 @@ private Q_SLOTS:
         answer(QStringLiteral("geolocation"), QStringLiteral("permissionDeny"), false);
         QTRY_COMPARE_WITH_TIMEOUT(outcome(QStringLiteral("geolocation")), QStringLiteral("denied"), 10000);
 
-        QVERIFY(load(origin.url(QStringLiteral("/ask"))));
-        runJavaScript(QStringLiteral("ask('notifications')"));
+        QVERIFY(m_harness->load(origin.url(QStringLiteral("/ask"))));
+        m_harness->runJavaScript(QStringLiteral("ask('notifications')"));
         QVERIFY(dialogShown(QStringLiteral("permissionQuestion")));
         click(QStringLiteral("permissionDeny"));
         QTRY_COMPARE_WITH_TIMEOUT(outcome(QStringLiteral("notifications")), QStringLiteral("denied"), 10000);
@@ -347,14 +317,14 @@ private Q_SLOTS:
         origin.route("/ask", TestHttpServer::Response::html(askPage));
         origin.route("/other", TestHttpServer::Response::html("<title>other</title>"));
         QVERIFY(origin.listen());
-        QVERIFY(load(origin.url(QStringLiteral("/ask"))));
+        QVERIFY(m_harness->load(origin.url(QStringLiteral("/ask"))));
         answer(QStringLiteral("notifications"), QStringLiteral("permissionAllow"), false);
         QTRY_COMPARE_WITH_TIMEOUT(outcome(QStringLiteral("notifications")), QStringLiteral("granted"), 10000);
 
         auto *presenter = m_window->findChild<NotificationPresenter *>();
         QVERIFY(presenter);
         QSignalSpy shown(presenter, &NotificationPresenter::shown);
-        runJavaScript(QStringLiteral("setTimeout(notify, 1500)"));
+        m_harness->runJavaScript(QStringLiteral("setTimeout(notify, 1500)"));
         eval(QStringLiteral("addTab('other', '%1')").arg(m_server.url(QStringLiteral("/other")).toString()));
         QCOMPARE(eval(QStringLiteral("navBar.currentIndex")).toInt(), 1);
         QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 1, 10000);
@@ -390,12 +360,12 @@ private Q_SLOTS:
         QFETCH(QString, host);
         QFETCH(QString, script);
         QFETCH(bool, lands);
-        QVERIFY(load(m_server.url(QStringLiteral("/ask?clipboard"), host)));
+        QVERIFY(m_harness->load(m_server.url(QStringLiteral("/ask?clipboard"), host)));
         // A page without focus may not write at all, whoever serves it.
         eval(QStringLiteral("currentView.forceActiveFocus()"));
-        QTRY_VERIFY(runJavaScript(QStringLiteral("document.hasFocus()")).toBool());
+        QTRY_VERIFY(m_harness->runJavaScript(QStringLiteral("document.hasFocus()")).toBool());
         QGuiApplication::clipboard()->setText(QStringLiteral("the user's own"));
-        runJavaScript(script);
+        m_harness->runJavaScript(script);
         if (lands) {
             QTRY_COMPARE_WITH_TIMEOUT(QGuiApplication::clipboard()->text(),
                                       QStringLiteral("copied by the page"), 5000);
