@@ -4,6 +4,9 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QThread>
+
+#include <memory>
 
 PackageDownload::PackageDownload(QNetworkAccessManager *network, QObject *parent)
     : QObject(parent), m_network(network)
@@ -11,6 +14,12 @@ PackageDownload::PackageDownload(QNetworkAccessManager *network, QObject *parent
     m_timeLimit.setSingleShot(true);
     m_timeLimit.setInterval(timeLimitMs);
     connect(&m_timeLimit, &QTimer::timeout, this, [this] { finish(QStringLiteral("took too long")); });
+}
+
+PackageDownload::~PackageDownload()
+{
+    if (m_verifier)
+        m_verifier->wait();
 }
 
 void PackageDownload::start(const QUrl &url, const QString &file, qint64 size, const QByteArray &sha256)
@@ -27,7 +36,7 @@ void PackageDownload::start(const QUrl &url, const QString &file, qint64 size, c
     }
     m_timeLimit.start();
     if (m_file.size() == m_size) {
-        finish(verify());
+        verifyThenFinish();
         return;
     }
     request();
@@ -97,22 +106,33 @@ void PackageDownload::end()
         finish(QStringLiteral("download cut short at %1 of %2 bytes").arg(m_file.size()).arg(m_size));
         return;
     }
-    finish(verify());
+    verifyThenFinish();
 }
 
-QString PackageDownload::verify()
+void PackageDownload::verifyThenFinish()
 {
-    m_file.flush();
-    m_file.seek(0);
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    hash.addData(&m_file);
-    if (hash.result().toHex() == m_sha256)
-        return QString();
-    m_file.remove();
-    return QStringLiteral("wrong SHA-256, package deleted");
+    dropReply();
+    m_timeLimit.stop();
+    m_file.close();
+    auto matches = std::make_shared<bool>(false);
+    m_verifier = QThread::create([path = m_file.fileName(), expected = m_sha256, matches] {
+        QFile file(path);
+        QCryptographicHash hash(QCryptographicHash::Sha256);
+        *matches = file.open(QIODevice::ReadOnly) && hash.addData(&file) && hash.result().toHex() == expected;
+    });
+    connect(m_verifier, &QThread::finished, m_verifier, &QObject::deleteLater);
+    connect(m_verifier, &QThread::finished, this, [this, matches] {
+        if (*matches) {
+            finish(QString());
+            return;
+        }
+        m_file.remove();
+        finish(QStringLiteral("wrong SHA-256, package deleted"));
+    });
+    m_verifier->start(QThread::LowPriority);
 }
 
-void PackageDownload::finish(const QString &problem)
+void PackageDownload::dropReply()
 {
     if (m_reply) {
         QNetworkReply *reply = m_reply;
@@ -121,6 +141,11 @@ void PackageDownload::finish(const QString &problem)
         reply->abort();
         reply->deleteLater();
     }
+}
+
+void PackageDownload::finish(const QString &problem)
+{
+    dropReply();
     m_timeLimit.stop();
     m_file.close();
     Q_EMIT finished(problem);

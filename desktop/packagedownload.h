@@ -9,6 +9,7 @@
 
 class QNetworkAccessManager;
 class QNetworkReply;
+class QThread;
 
 // Fetches a release package into a partial file, resuming what an earlier run
 // left with a range request. Never takes more than the listed size, gives up
@@ -19,6 +20,7 @@ class PackageDownload : public QObject
 
 public:
     PackageDownload(QNetworkAccessManager *network, QObject *parent = nullptr);
+    ~PackageDownload() override;
 
     // Downloads `url` to `file` (`size` bytes, `sha256` in hex); finished() follows.
     void start(const QUrl &url, const QString &file, qint64 size, const QByteArray &sha256);
@@ -34,11 +36,15 @@ private:
     void request();
     void take();
     void end();
+    void dropReply();
     void finish(const QString &problem);
-    QString verify();
+    // Checks the SHA-256 on a thread of its own, then finishes: a package of a
+    // hundred megabytes read on the window's thread would hold the window up.
+    void verifyThenFinish();
 
     QNetworkAccessManager *m_network;
     QPointer<QNetworkReply> m_reply;
+    QPointer<QThread> m_verifier;
     QFile m_file;
     QTimer m_timeLimit;
     QUrl m_url;

@@ -263,21 +263,21 @@ int main(int argc, char *argv[])
 
     const QString bare = programs.at(0).name, shell = programs.at(1).name, slow = programs.at(2).name;
     auto row = [&](const QString &what, const QHash<QString, QList<qint64>> &values, double scale,
-                   const QString &unit) {
+                   const QString &unit, int decimals) {
         const double b = double(median(values.value(bare))) * scale;
         const double s = double(median(values.value(shell))) * scale;
         out << QStringLiteral("%1 bare %2 %5, shell %3 %5, ratio %4x, difference %6 %5\n")
                         .arg(what, -14)
-                        .arg(b, 0, 'f', 2)
-                        .arg(s, 0, 'f', 2)
+                        .arg(b, 0, 'f', decimals)
+                        .arg(s, 0, 'f', decimals)
                         .arg(s / b, 0, 'f', 2)
                         .arg(unit)
-                        .arg(s - b, 0, 'f', 2);
+                        .arg(s - b, 0, 'f', decimals);
     };
     out << QStringLiteral("medians of %1 runs each, Qt %2\n").arg(runs).arg(QString::fromLatin1(qVersion()));
-    row(QStringLiteral("first start"), firstMs, 0.001, QStringLiteral("s"));
-    row(QStringLiteral("second start"), secondMs, 0.001, QStringLiteral("s"));
-    row(QStringLiteral("memory (PSS)"), pssKiB, 1.0 / 1024.0, QStringLiteral("MiB"));
+    row(QStringLiteral("first start"), firstMs, 0.001, QStringLiteral("s"), 3);
+    row(QStringLiteral("second start"), secondMs, 0.001, QStringLiteral("s"), 3);
+    row(QStringLiteral("memory (PSS)"), pssKiB, 1.0 / 1024.0, QStringLiteral("MiB"), 1);
     // What the index service's delay adds to the shell's start, of the delay itself.
     auto cost = [&](const QString &what, const QHash<QString, QList<qint64>> &values) {
         const qint64 added = median(values.value(slow)) - median(values.value(shell));
