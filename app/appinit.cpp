@@ -35,12 +35,12 @@ AppInit *AppInit::getInstance()
     return instance;
 }
 
-bool AppInit::init(QQmlApplicationEngine *engine)
+bool AppInit::init(QQmlApplicationEngine *engine, const std::function<void()> &whileWaiting)
 {
     Config *config = Config::getInstance();
     MyNetwork::getInstance(QStringLiteral("app_index"))->setBaseUrl(Deployment::indexServiceAddress());
     config->loadConfig();
-    prepareWindow(engine);
+    prepareWindow(engine, whileWaiting);
     if (!terminationRequested())
         config->checkCodeVersion();
     if (terminationRequested())
@@ -53,7 +53,7 @@ bool AppInit::init(QQmlApplicationEngine *engine)
     return true;
 }
 
-void AppInit::prepareWindow(QQmlApplicationEngine *engine)
+void AppInit::prepareWindow(QQmlApplicationEngine *engine, const std::function<void()> &whileWaiting)
 {
     volatile auto registration = &qml_register_types_Fenestra;
     Q_UNUSED(registration);
@@ -61,11 +61,15 @@ void AppInit::prepareWindow(QQmlApplicationEngine *engine)
     // flight; load() finds it in the engine's cache, or waits for the rest.
     preparedWindow = new QQmlComponent(engine, windowDocument(), QQmlComponent::Asynchronous, engine);
     // The web engine starts its own processes with its first profile, which takes
-    // a while: the request goes first, this follows from within its wait. The
-    // profile keeps nothing on disk and goes once the window has its own.
-    QTimer::singleShot(0, engine, [this, engine] {
-        if (preparedWindow)
-            engineStarter = new QQuickWebEngineProfile(engine);
+    // a while: the request goes first, this follows from within its wait, after
+    // what the caller shows meanwhile. The profile keeps nothing on disk and goes
+    // once the window has its own.
+    QTimer::singleShot(0, engine, [this, engine, whileWaiting] {
+        if (!preparedWindow)
+            return;
+        if (whileWaiting)
+            whileWaiting();
+        engineStarter = new QQuickWebEngineProfile(engine);
     });
 }
 

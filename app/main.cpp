@@ -15,6 +15,8 @@
 #include <QQuickWindow>
 #include <QtWebEngineQuick>
 
+#include <optional>
+
 namespace {
 QQuickWindow *mainWindow(QQmlApplicationEngine &engine)
 {
@@ -37,7 +39,6 @@ int main(int argc, char *argv[])
     LogFile log(AppDir::filePath(QStringLiteral("logs/fenestra.log")));
     quitOnTerminationSignals();
     QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/images/qtweb.ico")));
-    StartupSplash splash;
 
     QQmlApplicationEngine engine;
     // During the start-up check there is no window yet; it comes to the front by itself.
@@ -47,10 +48,14 @@ int main(int argc, char *argv[])
             qDebug().noquote() << "brought to the front by a second start";
         }
     });
-    if (!AppInit::getInstance()->init(&engine))
+    // The splash shows while the start-up waits for the index service; a start
+    // that does not wait goes straight to the window.
+    std::optional<StartupSplash> splash;
+    if (!AppInit::getInstance()->init(&engine, [&splash] { splash.emplace(); }))
         return 0; // what the event loop returns when a signal ends it later
     AppInit::getInstance()->loadWindow(&engine);
-    splash.closeWhenShown(mainWindow(engine));
+    if (splash)
+        splash->closeWhenShown(mainWindow(engine));
     // Updates begin only once the window is up, and only in an installation.
     Updater updater(Updater::builtInChannel(), AppDir::path(), AppDir::version());
     QObject::connect(&updater, &Updater::versionReady, &engine, [&engine](const QString &version) {
