@@ -5,6 +5,7 @@
 #include <QIcon>
 #include <QPainter>
 #include <QQuickWindow>
+#include <QScreen>
 
 namespace {
 
@@ -33,11 +34,20 @@ QPixmap splashPicture()
 
 } // namespace
 
-StartupSplash::StartupSplash() : QSplashScreen(splashPicture())
+StartupSplash::StartupSplash()
+    : QWidget(nullptr, Qt::SplashScreen | Qt::FramelessWindowHint), m_picture(splashPicture())
 {
+    setFixedSize(m_picture.deviceIndependentSize().toSize());
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        move(screen->geometry().center() - rect().center());
     show();
     // Painted now, before the start-up blocks in anything.
     QCoreApplication::processEvents();
+}
+
+void StartupSplash::paintEvent(QPaintEvent *)
+{
+    QPainter(this).drawPixmap(0, 0, m_picture);
 }
 
 void StartupSplash::closeWhenShown(QWindow *window)

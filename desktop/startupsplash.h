@@ -1,13 +1,16 @@
 #pragma once
 
-#include <QSplashScreen>
+#include <QPixmap>
+#include <QWidget>
 
 class QWindow;
 
 // The small window that says the program is starting while it talks to the
 // index service, before the main window exists. It shows as soon as it is
-// made and paints whenever the start-up waits in an event loop.
-class StartupSplash : public QSplashScreen
+// made and paints whenever the start-up waits in an event loop. A plain widget,
+// not a QSplashScreen: Qt 6.8's splash screen holds up its show() for as long as
+// a second until the window system has exposed it.
+class StartupSplash : public QWidget
 {
     Q_OBJECT
 
@@ -17,4 +20,10 @@ public:
     // Closes the splash once `window` has shown its first frame; at once
     // when there is no window to wait for.
     void closeWhenShown(QWindow *window);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QPixmap m_picture;
 };
