@@ -57,6 +57,10 @@ void AppInit::prepareWindow(QQmlApplicationEngine *engine, const std::function<v
 {
     volatile auto registration = &qml_register_types_Fenestra;
     Q_UNUSED(registration);
+    // The documents compiled ahead of time live in the core library's cache loader,
+    // which the linker would leave out as nothing else refers to it (Qt 6.8 does):
+    // every start would then compile the documents anew.
+    Q_INIT_RESOURCE(qmlcache_fenestra_core);
     // Compiled on the engine's loader thread while the code-version request is in
     // flight; load() finds it in the engine's cache, or waits for the rest.
     preparedWindow = new QQmlComponent(engine, windowDocument(), QQmlComponent::Asynchronous, engine);
