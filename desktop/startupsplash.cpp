@@ -34,12 +34,15 @@ QPixmap splashPicture()
 
 } // namespace
 
-StartupSplash::StartupSplash()
-    : QWidget(nullptr, Qt::SplashScreen | Qt::FramelessWindowHint), m_picture(splashPicture())
+StartupSplash::StartupSplash() : m_picture(splashPicture())
 {
-    setFixedSize(m_picture.deviceIndependentSize().toSize());
+    setFlags(Qt::SplashScreen | Qt::FramelessWindowHint);
+    const QSize size = m_picture.deviceIndependentSize().toSize();
+    setMinimumSize(size);
+    setMaximumSize(size);
+    resize(size);
     if (const QScreen *screen = QGuiApplication::primaryScreen())
-        move(screen->geometry().center() - rect().center());
+        setPosition(screen->geometry().center() - QRect(QPoint(), size).center());
     show();
     // Painted now, before the start-up blocks in anything.
     QCoreApplication::processEvents();
@@ -57,6 +60,6 @@ void StartupSplash::closeWhenShown(QWindow *window)
         close();
         return;
     }
-    connect(quickWindow, &QQuickWindow::frameSwapped, this, &QWidget::close,
+    connect(quickWindow, &QQuickWindow::frameSwapped, this, &QWindow::close,
             static_cast<Qt::ConnectionType>(Qt::QueuedConnection | Qt::SingleShotConnection));
 }

@@ -1,16 +1,15 @@
 #pragma once
 
 #include <QPixmap>
-#include <QWidget>
-
-class QWindow;
+#include <QRasterWindow>
 
 // The small window that says the program is starting while it talks to the
 // index service, before the main window exists. It shows as soon as it is
-// made and paints whenever the start-up waits in an event loop. A plain widget,
-// not a QSplashScreen: Qt 6.8's splash screen holds up its show() for as long as
-// a second until the window system has exposed it.
-class StartupSplash : public QWidget
+// made and paints whenever the start-up waits in an event loop. A raster window,
+// not a widget: Qt 6.8's QSplashScreen holds up its show() for as long as a
+// second until the window system has exposed it, and any widget would first
+// set up the widget style, which nothing else needs before the window.
+class StartupSplash : public QRasterWindow
 {
     Q_OBJECT
 

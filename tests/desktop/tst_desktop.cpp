@@ -10,6 +10,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QQuickWindow>
+#include <QScreen>
 #include <QtTest>
 #include <QtWebEngineQuick>
 
@@ -131,10 +132,18 @@ private Q_SLOTS:
 
         StartupSplash splash;
         QVERIFY(splash.isVisible());
+        // What the screen shows of it: the blue card with dark text on it.
+        const QImage shown = splash.screen()->grabWindow(splash.winId()).toImage();
+        QCOMPARE(shown.size(), QSize(360, 140) * splash.devicePixelRatio());
+        QCOMPARE(shown.pixelColor(shown.width() - 4, shown.height() / 2), QColor(0xd3, 0xe3, 0xfd));
+        int darkPixels = 0;
+        for (int x = 0; x < shown.width(); ++x)
+            darkPixels += qGray(shown.pixel(x, shown.height() * 54 / 140)) < 100;
+        QVERIFY(darkPixels > 10);
         bool upWhileWaiting = false;
         QTimer::singleShot(1000, &splash, [&] {
             upWhileWaiting = index.requests().size() == 1 && splash.isVisible()
-                    && QApplication::topLevelWidgets().contains(&splash);
+                    && QGuiApplication::topLevelWindows().contains(&splash);
         });
         Config::getInstance()->checkCodeVersion();
         QVERIFY(upWhileWaiting);
