@@ -30,6 +30,10 @@ namespace {
 constexpr int settleMs = 2000;
 constexpr int beaconTimeoutMs = 60000;
 constexpr int slowIndexMs = 300;
+// What the shell is held to against the bare window.
+constexpr double maxStartRatio = 1.10;
+constexpr double maxExtraMiB = 15.0;
+constexpr qint64 maxSlowIndexCostMs = 100;
 
 struct Sample
 {
@@ -262,29 +266,43 @@ int main(int argc, char *argv[])
     }
 
     const QString bare = programs.at(0).name, shell = programs.at(1).name, slow = programs.at(2).name;
+    // Each figure with the goal it is held to.
+    const auto goal = [](bool met, const QString &text) {
+        return QStringLiteral("  [goal %1: %2]")
+                .arg(text, met ? QStringLiteral("met") : QStringLiteral("not met"));
+    };
     auto row = [&](const QString &what, const QHash<QString, QList<qint64>> &values, double scale,
-                   const QString &unit, int decimals) {
+                   const QString &unit, int decimals,
+                   const std::function<QString(double bare, double shell)> &goalOf) {
         const double b = double(median(values.value(bare))) * scale;
         const double s = double(median(values.value(shell))) * scale;
-        out << QStringLiteral("%1 bare %2 %5, shell %3 %5, ratio %4x, difference %6 %5\n")
+        out << QStringLiteral("%1 bare %2 %5, shell %3 %5, ratio %4x, difference %6 %5")
                         .arg(what, -14)
                         .arg(b, 0, 'f', decimals)
                         .arg(s, 0, 'f', decimals)
                         .arg(s / b, 0, 'f', 2)
                         .arg(unit)
-                        .arg(s - b, 0, 'f', decimals);
+                        .arg(s - b, 0, 'f', decimals)
+            << goalOf(b, s) << "\n";
+    };
+    const auto ratioGoal = [&](double b, double s) {
+        return goal(s / b <= maxStartRatio, QStringLiteral("ratio <= %1x").arg(maxStartRatio, 0, 'f', 2));
+    };
+    const auto memoryGoal = [&](double b, double s) {
+        return goal(s - b <= maxExtraMiB, QStringLiteral("difference <= %1 MiB").arg(maxExtraMiB));
     };
     out << QStringLiteral("medians of %1 runs each, Qt %2\n").arg(runs).arg(QString::fromLatin1(qVersion()));
-    row(QStringLiteral("first start"), firstMs, 0.001, QStringLiteral("s"), 3);
-    row(QStringLiteral("second start"), secondMs, 0.001, QStringLiteral("s"), 3);
-    row(QStringLiteral("memory (PSS)"), pssKiB, 1.0 / 1024.0, QStringLiteral("MiB"), 1);
+    row(QStringLiteral("first start"), firstMs, 0.001, QStringLiteral("s"), 3, ratioGoal);
+    row(QStringLiteral("second start"), secondMs, 0.001, QStringLiteral("s"), 3, ratioGoal);
+    row(QStringLiteral("memory (PSS)"), pssKiB, 1.0 / 1024.0, QStringLiteral("MiB"), 1, memoryGoal);
     // What the index service's delay adds to the shell's start, of the delay itself.
     auto cost = [&](const QString &what, const QHash<QString, QList<qint64>> &values) {
         const qint64 added = median(values.value(slow)) - median(values.value(shell));
-        out << QStringLiteral("%1 index answering after %2 ms costs %3 ms\n")
+        out << QStringLiteral("%1 index answering after %2 ms costs %3 ms")
                         .arg(what, -14)
                         .arg(slowIndexMs)
-                        .arg(added);
+                        .arg(added)
+            << goal(added <= maxSlowIndexCostMs, QStringLiteral("<= %1 ms").arg(maxSlowIndexCostMs)) << "\n";
     };
     cost(QStringLiteral("first start"), firstMs);
     cost(QStringLiteral("second start"), secondMs);
