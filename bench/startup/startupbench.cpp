@@ -5,7 +5,8 @@
 // beacon. Memory is the proportional set size of the whole process tree two
 // seconds after the beacon. The shell runs twice: with its index service
 // answering at once, and answering after 300 ms as on a slow factory network.
-// Prints medians, the ratios shell/bare and what the slow answer costs.
+// Prints medians, the ratios shell/bare and what the slow answer costs, for
+// this build and, with --before PATH, another build started in turn with it.
 #include "testhttpserver.h"
 
 #include <QCoreApplication>
@@ -161,10 +162,19 @@ int main(int argc, char *argv[])
     // At least seven runs of each, for a steady median; more with --runs N.
     const int runsArgument = app.arguments().indexOf(QStringLiteral("--runs"));
     const int runs = runsArgument > 0 ? std::max(1, app.arguments().value(runsArgument + 1).toInt()) : 7;
-    // Another build of the shell, to compare two builds on the same machine in one sitting.
-    const int shellArgument = app.arguments().indexOf(QStringLiteral("--shell"));
-    const QString shellBuild = shellArgument > 0 ? app.arguments().value(shellArgument + 1)
-                                                 : QStringLiteral(FENESTRA_TEST_SHELL);
+    // Another build of the shell instead of this one (--shell), or beside it
+    // (--before): starts of the two builds alternate, so that both meet the same
+    // machine, however its load drifts.
+    const auto option = [&](const QString &name) {
+        const int index = app.arguments().indexOf(name);
+        return index > 0 ? app.arguments().value(index + 1) : QString();
+    };
+    QList<std::pair<QString, QString>> shellBuilds { { QStringLiteral("shell"),
+                                                       option(QStringLiteral("--shell")) } };
+    if (shellBuilds.first().second.isEmpty())
+        shellBuilds.first().second = QStringLiteral(FENESTRA_TEST_SHELL);
+    if (!option(QStringLiteral("--before")).isEmpty())
+        shellBuilds.append({ QStringLiteral("before"), option(QStringLiteral("--before")) });
 
     // The company page: its first script fetches the beacon.
     TestHttpServer pages;
@@ -214,22 +224,27 @@ int main(int argc, char *argv[])
                                       .arg(pages.port())
                                       .toUtf8();
 
-    const auto prepareShell = [&](const QString &appDir) {
-        const QString shell = appDir + QStringLiteral("/fenestra");
-        QFile::copy(shellBuild, shell);
-        QFile file(appDir + QStringLiteral("/config.dll"));
-        if (file.open(QIODevice::WriteOnly))
-            file.write(config);
-        return QStringList { shell };
+    const auto prepareShell = [&](const QString &build) {
+        return [&config, build](const QString &appDir) {
+            const QString shell = appDir + QStringLiteral("/fenestra");
+            QFile::copy(build, shell);
+            QFile file(appDir + QStringLiteral("/config.dll"));
+            if (file.open(QIODevice::WriteOnly))
+                file.write(config);
+            return QStringList { shell };
+        };
     };
-    const QList<Program> programs {
-        { QStringLiteral("bare window"),
-          [&](const QString &) {
-              return QStringList { QStringLiteral(FENESTRA_BENCH_BARE), pageAddress };
-          } },
-        { QStringLiteral("shell"), prepareShell },
-        { QStringLiteral("shell, index %1 ms").arg(slowIndexMs), prepareShell, slowIndexMs },
+    const QString bare = QStringLiteral("bare window");
+    QList<Program> programs { { bare, [&](const QString &) {
+                                   return QStringList { QStringLiteral(FENESTRA_BENCH_BARE), pageAddress };
+                               } } };
+    const auto slowName = [](const QString &shell) {
+        return shell + QStringLiteral(", index %1 ms").arg(slowIndexMs);
     };
+    for (const auto &[name, build] : std::as_const(shellBuilds)) {
+        programs.append({ name, prepareShell(build) });
+        programs.append({ slowName(name), prepareShell(build), slowIndexMs });
+    }
 
     Bench bench(pages, environment);
     QHash<QString, QList<qint64>> firstMs, secondMs, pssKiB;
@@ -257,7 +272,7 @@ int main(int argc, char *argv[])
             pssKiB[program.name] << second.pssKiB;
             out << QStringLiteral("run %1 %2: first %3 ms, second %4 ms, PSS %5 MiB\n")
                             .arg(run + 1)
-                            .arg(program.name, -21)
+                            .arg(program.name, -22)
                             .arg(first.startMs)
                             .arg(second.startMs)
                             .arg(double(second.pssKiB) / 1024.0, 0, 'f', 1);
@@ -265,14 +280,13 @@ int main(int argc, char *argv[])
         }
     }
 
-    const QString bare = programs.at(0).name, shell = programs.at(1).name, slow = programs.at(2).name;
     // Each figure with the goal it is held to.
     const auto goal = [](bool met, const QString &text) {
         return QStringLiteral("  [goal %1: %2]")
                 .arg(text, met ? QStringLiteral("met") : QStringLiteral("not met"));
     };
-    auto row = [&](const QString &what, const QHash<QString, QList<qint64>> &values, double scale,
-                   const QString &unit, int decimals,
+    auto row = [&](const QString &shell, const QString &what, const QHash<QString, QList<qint64>> &values,
+                   double scale, const QString &unit, int decimals,
                    const std::function<QString(double bare, double shell)> &goalOf) {
         const double b = double(median(values.value(bare))) * scale;
         const double s = double(median(values.value(shell))) * scale;
@@ -291,20 +305,24 @@ int main(int argc, char *argv[])
     const auto memoryGoal = [&](double b, double s) {
         return goal(s - b <= maxExtraMiB, QStringLiteral("difference <= %1 MiB").arg(maxExtraMiB));
     };
-    out << QStringLiteral("medians of %1 runs each, Qt %2\n").arg(runs).arg(QString::fromLatin1(qVersion()));
-    row(QStringLiteral("first start"), firstMs, 0.001, QStringLiteral("s"), 3, ratioGoal);
-    row(QStringLiteral("second start"), secondMs, 0.001, QStringLiteral("s"), 3, ratioGoal);
-    row(QStringLiteral("memory (PSS)"), pssKiB, 1.0 / 1024.0, QStringLiteral("MiB"), 1, memoryGoal);
     // What the index service's delay adds to the shell's start, of the delay itself.
-    auto cost = [&](const QString &what, const QHash<QString, QList<qint64>> &values) {
-        const qint64 added = median(values.value(slow)) - median(values.value(shell));
+    auto cost = [&](const QString &shell, const QString &what, const QHash<QString, QList<qint64>> &values) {
+        const qint64 added = median(values.value(slowName(shell))) - median(values.value(shell));
         out << QStringLiteral("%1 index answering after %2 ms costs %3 ms")
                         .arg(what, -14)
                         .arg(slowIndexMs)
                         .arg(added)
             << goal(added <= maxSlowIndexCostMs, QStringLiteral("<= %1 ms").arg(maxSlowIndexCostMs)) << "\n";
     };
-    cost(QStringLiteral("first start"), firstMs);
-    cost(QStringLiteral("second start"), secondMs);
+    out << QStringLiteral("medians of %1 runs each, Qt %2\n").arg(runs).arg(QString::fromLatin1(qVersion()));
+    for (const auto &[shell, build] : std::as_const(shellBuilds)) {
+        out << shell << ": " << build << "\n";
+        row(shell, QStringLiteral("first start"), firstMs, 0.001, QStringLiteral("s"), 3, ratioGoal);
+        row(shell, QStringLiteral("second start"), secondMs, 0.001, QStringLiteral("s"), 3, ratioGoal);
+        row(shell, QStringLiteral("memory (PSS)"), pssKiB, 1.0 / 1024.0, QStringLiteral("MiB"), 1,
+            memoryGoal);
+        cost(shell, QStringLiteral("first start"), firstMs);
+        cost(shell, QStringLiteral("second start"), secondMs);
+    }
     return 0;
 }
