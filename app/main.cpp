@@ -5,8 +5,8 @@
 #include "desktop/logfile.h"
 #include "desktop/singleinstance.h"
 #include "desktop/startupsplash.h"
-#include "desktop/updatenotice.h"
-#include "desktop/updater.h"
+#include "update/updatenotice.h"
+#include "update/updater.h"
 
 #include <QApplication>
 #include <QDebug>

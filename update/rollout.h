@@ -1,6 +1,6 @@
 #pragma once
 
-#include "desktop/updatemanifest.h"
+#include "update/updatemanifest.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,4 +1,4 @@
-#include "desktop/updatenotice.h"
+#include "update/updatenotice.h"
 
 #include <QDebug>
 #include <QQmlComponent>

@@ -1,4 +1,4 @@
-#include "desktop/packagedownload.h"
+#include "update/packagedownload.h"
 
 #include <QCryptographicHash>
 #include <QNetworkAccessManager>

@@ -1,7 +1,7 @@
 // Stages a release and marks it pending, as the updater does, so that a test can
 // kill it at any moment: stagechild <package> <root> <version>
-#include "desktop/packagestager.h"
 #include "launcher/installstate.h"
+#include "update/packagestager.h"
 
 #include <QCoreApplication>
 

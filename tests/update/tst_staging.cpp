@@ -1,10 +1,10 @@
-#include "desktop/packagedownload.h"
-#include "desktop/packagestager.h"
 #include "launcher/installation.h"
 #include "launcher/installstate.h"
 #include "launcher/startplan.h"
 #include "releasefixtures.h"
 #include "testhttpserver.h"
+#include "update/packagedownload.h"
+#include "update/packagestager.h"
 
 #include <QCryptographicHash>
 #include <QNetworkAccessManager>

@@ -1,4 +1,4 @@
-#include "desktop/packagestager.h"
+#include "update/packagestager.h"
 
 #include <QCryptographicHash>
 #include <QDir>

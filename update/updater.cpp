@@ -1,10 +1,10 @@
-#include "desktop/updater.h"
+#include "update/updater.h"
 
 #include "config/deployment.h"
-#include "desktop/packagedownload.h"
-#include "desktop/packagestager.h"
-#include "desktop/rollout.h"
 #include "launcher/installstate.h"
+#include "update/packagedownload.h"
+#include "update/packagestager.h"
+#include "update/rollout.h"
 
 #include <QDebug>
 #include <QDir>

@@ -1,7 +1,7 @@
-#include "desktop/updatemanifest.h"
+#include "update/updatemanifest.h"
 
-#include "desktop/minisign.h"
 #include "launcher/installstate.h"
+#include "update/minisign.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -1,5 +1,5 @@
-#include "desktop/updatemanifest.h"
 #include "releasefixtures.h"
+#include "update/updatemanifest.h"
 
 #include <QtTest>
 

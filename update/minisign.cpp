@@ -1,4 +1,4 @@
-#include "desktop/minisign.h"
+#include "update/minisign.h"
 
 #include <QList>
 

@@ -1,4 +1,4 @@
-#include "desktop/rollout.h"
+#include "update/rollout.h"
 
 #include <QTemporaryDir>
 #include <QtTest>

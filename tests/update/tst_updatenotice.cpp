@@ -1,5 +1,5 @@
-#include "desktop/updatenotice.h"
 #include "testenvironment.h"
+#include "update/updatenotice.h"
 #include "windowharness.h"
 
 #include <QQuickItem>
