@@ -6,11 +6,11 @@
 #include "config/appdir.h"
 #include "config/config.h"
 #include "config/deployment.h"
+#include "config/logging.h"
 #include "net/mynetwork.h"
 #include "sync/reportfolders.h"
 
 #include <QCoreApplication>
-#include <QDebug>
 #include <QQmlApplicationEngine>
 #include <QQmlComponent>
 #include <QQmlContext>
@@ -46,7 +46,7 @@ bool AppInit::init(QQmlApplicationEngine *engine, const std::function<void()> &w
     if (terminationRequested())
         return false;
     switchReportFolders();
-    qDebug().noquote() << "---------url" + config->getUrl(0);
+    qCDebug(lcStartup).noquote() << "---------url" + config->getUrl(0);
 
     engine->rootContext()->setContextProperty(QStringLiteral("config"), config);
     engine->rootContext()->setContextProperty(QStringLiteral("menuOpt"), MenuOpt::getInstance());

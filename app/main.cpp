@@ -2,6 +2,7 @@
 #include "app/chineselanguage.h"
 #include "app/terminationsignals.h"
 #include "config/appdir.h"
+#include "config/logging.h"
 #include "desktop/logfile.h"
 #include "desktop/singleinstance.h"
 #include "desktop/startupsplash.h"
@@ -9,7 +10,6 @@
 #include "update/updater.h"
 
 #include <QApplication>
-#include <QDebug>
 #include <QIcon>
 #include <QQmlApplicationEngine>
 #include <QQuickWindow>
@@ -45,7 +45,7 @@ int main(int argc, char *argv[])
     QObject::connect(&instance, &SingleInstance::activationRequested, &engine, [&engine] {
         if (QQuickWindow *window = mainWindow(engine)) {
             SingleInstance::bringToFront(window);
-            qDebug().noquote() << "brought to the front by a second start";
+            qCInfo(lcDesktop).noquote() << "brought to the front by a second start";
         }
     });
     // The splash shows while the start-up waits for the index service; a start

@@ -1,8 +1,8 @@
 #include "bridge/commandrunner.h"
 
 #include "config/appdir.h"
+#include "config/logging.h"
 
-#include <QDebug>
 #include <QProcess>
 #include <QRegularExpression>
 
@@ -11,7 +11,7 @@ CommandLine commandLineFor(const QString &cmd, const QString &args)
     // The system cuts program texts at a NUL: something other than what the
     // page asked for would start.
     if (cmd.contains(QChar(0)) || args.contains(QChar(0))) {
-        qDebug() << "run refused: the program text or its argument contains NUL";
+        qCDebug(lcBridge) << "run refused: the program text or its argument contains NUL";
         return {};
     }
     if (!args.isEmpty())

@@ -1,9 +1,11 @@
 #include "bridge/menuopt.h"
 
 #include "config/appdir.h"
+#include "config/logging.h"
+#include "net/boundedfetch.h"
+#include "net/networkaccess.h"
 
 #include <QClipboard>
-#include <QDebug>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
@@ -12,11 +14,9 @@
 #include <QImage>
 #include <QNetworkAccessManager>
 #include <QNetworkCookieJar>
-#include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPixmap>
 #include <QQuickWebEngineProfile>
-#include <QTimer>
 #include <QUrl>
 #include <QWebEngineCookieStore>
 
@@ -27,10 +27,7 @@ MenuOpt *MenuOpt::getInstance()
     return instance;
 }
 
-MenuOpt::MenuOpt(QObject *parent) : QObject(parent), manager(new QNetworkAccessManager(this))
-{
-    connect(manager, &QNetworkAccessManager::finished, this, &MenuOpt::onReplyFinished);
-}
+MenuOpt::MenuOpt(QObject *parent) : QObject(parent), manager(NetworkAccess::create(this)) { }
 
 void MenuOpt::useCookiesOf(QObject *profile)
 {
@@ -66,62 +63,46 @@ void MenuOpt::downloadImage(const QString &imageUrl, Action action)
 {
     for (const Download &download : std::as_const(downloads)) {
         if (download.imageUrl == imageUrl) {
-            qDebug().noquote() << "The same image is being downloaded. Please try again later!";
+            qCDebug(lcBridge).noquote() << "The same image is being downloaded. Please try again later!";
             return;
         }
     }
 
-    QNetworkReply *reply = manager->get(QNetworkRequest(QUrl(imageUrl, QUrl::TolerantMode)));
-    downloads.insert(reply, Download { imageUrl, action });
-
     // An endless body (a camera stream shown as a picture) would fill the memory,
     // and a stalled one would keep its address refused for good.
-    // A finished reply is measured in onReplyFinished().
-    connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64 total) {
-        if (reply->isFinished() || (received <= maxImageSize && total <= maxImageSize))
-            return;
-        logTooLarge(reply);
-        reply->abort();
-    });
-    QTimer::singleShot(transferTimeLimit, reply, [reply, limit = transferTimeLimit] {
-        if (reply->isFinished())
-            return;
-        qDebug().noquote()
-                << QStringLiteral("Image download stopped: not complete after %1 ms:").arg(limit.count())
-                << reply->url().toString();
-        reply->abort();
-    });
+    auto *fetch = new BoundedFetch(manager, QNetworkRequest(QUrl(imageUrl, QUrl::TolerantMode)),
+                                   { maxImageSize, {}, transferTimeLimit }, {}, this);
+    downloads.insert(fetch, Download { imageUrl, action });
+    connect(fetch, &BoundedFetch::finished, this, [this, fetch] { onFetchFinished(fetch); });
 }
 
-void MenuOpt::logTooLarge(QNetworkReply *reply)
+void MenuOpt::onFetchFinished(BoundedFetch *fetch)
 {
-    qDebug().noquote() << "Image download stopped: larger than 64 MiB:" << reply->url().toString();
-}
-
-void MenuOpt::onReplyFinished(QNetworkReply *reply)
-{
-    const Download download = downloads.take(reply);
-    if (reply->error() == QNetworkReply::NoError) {
-        if (reply->bytesAvailable() > maxImageSize)
-            logTooLarge(reply);
-        else
-            deliver(QImage::fromData(reply->readAll()), download.action);
-    }
+    const Download download = downloads.take(fetch);
+    if (fetch->outcome() == BoundedFetch::Outcome::TooLarge)
+        qCDebug(lcBridge).noquote() << "Image download stopped: larger than 64 MiB:"
+                                    << fetch->url().toString();
+    else if (fetch->outcome() == BoundedFetch::Outcome::TimedOut)
+        qCDebug(lcBridge).noquote() << QStringLiteral("Image download stopped: not complete after %1 ms:")
+                                               .arg(transferTimeLimit.count())
+                                    << fetch->url().toString();
+    else if (fetch->succeeded())
+        deliver(QImage::fromData(fetch->body()), download.action);
     // Released only now: a save dialog's nested event loop would otherwise delete
-    // the reply while the network manager is still announcing its end.
-    reply->deleteLater();
+    // the fetch while it is still announcing its end.
+    fetch->deleteLater();
 }
 
 void MenuOpt::deliver(const QImage &image, Action action)
 {
     if (image.isNull())
         return;
-    qDebug().noquote() << "Image downloaded successfully!";
+    qCDebug(lcBridge).noquote() << "Image downloaded successfully!";
 
     switch (action) {
     case Action::Copy:
         QGuiApplication::clipboard()->setPixmap(QPixmap::fromImage(image), QClipboard::Clipboard);
-        qDebug().noquote() << "The image has been copied to the clipboard!";
+        qCDebug(lcBridge).noquote() << "The image has been copied to the clipboard!";
         break;
     case Action::Save:
         saveToFile(image);
@@ -149,6 +130,6 @@ void MenuOpt::saveToFile(const QImage &image)
     if (!image.save(path, format.toLatin1().constData()))
         return;
 
-    qDebug().noquote() << "The image has been saved to:" << path;
+    qCDebug(lcBridge).noquote() << "The image has been saved to:" << path;
     QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
 }

@@ -7,7 +7,7 @@
 
 class QImage;
 class QNetworkAccessManager;
-class QNetworkReply;
+class BoundedFetch;
 
 // Carries out the page context menu's entries that need the desktop: copying
 // texts and pictures to the clipboard and saving pictures to files.
@@ -46,7 +46,7 @@ public:
 private:
     enum class Action { Copy, Save };
 
-    // What a download in flight was started for. Every reply carries its own,
+    // What a download in flight was started for. Every fetch carries its own,
     // so downloads of different pictures may overlap without mixing.
     struct Download
     {
@@ -55,13 +55,12 @@ private:
     };
 
     void downloadImage(const QString &imageUrl, Action action);
-    void onReplyFinished(QNetworkReply *reply);
-    static void logTooLarge(QNetworkReply *reply);
+    void onFetchFinished(BoundedFetch *fetch);
     // Copies or saves a downloaded picture; a body that is no picture is dropped.
     void deliver(const QImage &image, Action action);
     void saveToFile(const QImage &image);
 
     QNetworkAccessManager *const manager;
     std::chrono::milliseconds transferTimeLimit { std::chrono::minutes(1) };
-    QHash<QNetworkReply *, Download> downloads;
+    QHash<BoundedFetch *, Download> downloads;
 };

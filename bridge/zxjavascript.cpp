@@ -2,10 +2,10 @@
 
 #include "bridge/commandrunner.h"
 #include "config/config.h"
+#include "config/logging.h"
 #include "net/addressrules.h"
 #include "net/synservdb.h"
 
-#include <QDebug>
 #include <QDesktopServices>
 #include <QEvent>
 #include <QUrl>
@@ -34,7 +34,7 @@ void ZxJavascript::openUrlExt(const QString &url)
     const QString scheme = address.scheme();
     const bool web = scheme == QLatin1String("http") || scheme == QLatin1String("https");
     if (!web || !QDesktopServices::openUrl(address))
-        qDebug().noquote() << QStringLiteral("网址语法错误!");
+        qCDebug(lcBridge).noquote() << QStringLiteral("网址语法错误!");
 }
 
 bool ZxJavascript::event(QEvent *event)
@@ -42,7 +42,7 @@ bool ZxJavascript::event(QEvent *event)
     // deleteLater() is a public slot, so any page could otherwise remove the
     // bridge of every tab for the rest of the run.
     if (event->type() == QEvent::DeferredDelete) {
-        qDebug() << "The bridge object is shared by every page and is not deleted.";
+        qCDebug(lcBridge) << "The bridge object is shared by every page and is not deleted.";
         return true;
     }
     return QObject::event(event);

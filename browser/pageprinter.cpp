@@ -1,6 +1,7 @@
 #include "browser/pageprinter.h"
 
-#include <QDebug>
+#include "config/logging.h"
+
 #include <QJSEngine>
 #include <QPageSize>
 #include <QPainter>
@@ -107,8 +108,8 @@ void PagePrinter::pdfReady(const QString &filePath, bool success)
         return;
     const bool printed = success && printPdf(filePath, m_printer.get());
     if (!printed)
-        qDebug().noquote() << "print failed:"
-                           << (success ? "the printer refused the job" : "no PDF of the page");
+        qCDebug(lcBrowser).noquote() << "print failed:"
+                                     << (success ? "the printer refused the job" : "no PDF of the page");
     finish(printed);
 }
 

@@ -2,9 +2,9 @@
 
 #include "config/appdir.h"
 #include "config/deployment.h"
+#include "config/logging.h"
 #include "config/xmlrules.h"
 
-#include <QDebug>
 #include <QDir>
 #include <QDomDocument>
 #include <QDomElement>
@@ -283,8 +283,8 @@ QString Config::getUrl(int val) const
 void Config::setAttr(const QString &name, const QString &attr, const QString &value)
 {
     const auto refuse = [&] {
-        qDebug() << "config.dll unchanged: element" << name << "attribute" << attr
-                 << "cannot be stored in XML";
+        qCDebug(lcConfig) << "config.dll unchanged: element" << name << "attribute" << attr
+                          << "cannot be stored in XML";
     };
     // QDom would write these as they are, and the file could not be read again.
     if (!isXmlName(name) || !isXmlName(attr) || !isXmlText(value)) {

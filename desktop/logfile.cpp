@@ -54,8 +54,12 @@ void LogFile::handle(QtMsgType type, const QMessageLogContext &context, const QS
 {
     LogFile *log = current;
     if (log && qstrcmp(context.category, "js") != 0) {
+        // The program's own lines name their room, so IT can tell them apart and
+        // knows which QT_LOGGING_RULES switch gives more of them.
+        const bool named = context.category && qstrcmp(context.category, "default") != 0;
         log->append(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz "))
-                    + QLatin1String(typeName(type)) + QLatin1Char(' ') + message);
+                    + QLatin1String(typeName(type)) + QLatin1Char(' ')
+                    + (named ? QLatin1String(context.category) + QLatin1String(": ") : QString()) + message);
         // The program ends right after a fatal message: its line has to be on disk first.
         if (type == QtFatalMsg)
             log->writePending();

@@ -1,12 +1,10 @@
 #include "net/mynetwork.h"
 
-#include "net/replywait.h"
+#include "config/logging.h"
+#include "net/boundedfetch.h"
 
-#include <QDebug>
 #include <QMap>
-#include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QTimer>
 #include <QUrl>
 
 MyNetwork::MyNetwork(const QString &appKey) : m_appKey(appKey) { }
@@ -16,7 +14,7 @@ MyNetwork *MyNetwork::getInstance(const QString &appKey)
     static QMap<QString, MyNetwork *> registry;
 
     if (appKey.isEmpty()) {
-        qDebug() << "MyNetwork::getInstance() error appKey can not be empty";
+        qCDebug(lcNet) << "MyNetwork::getInstance() error appKey can not be empty";
         return nullptr;
     }
     MyNetwork *&client = registry[appKey];
@@ -34,39 +32,13 @@ QString MyNetwork::runCmd(const QString &cmd, std::chrono::milliseconds transfer
                           std::chrono::milliseconds deadline, qint64 maxSize)
 {
     const QString address = m_baseUrl + cmd;
-    qDebug().noquote() << "runcmd http: " + address;
+    qCDebug(lcNet).noquote() << "runcmd http: " + address;
 
-    QNetworkRequest request(QUrl(address, QUrl::TolerantMode));
-    // Zero is the request's own default: no limit.
-    request.setTransferTimeout(int(transferTimeout.count()));
-    QNetworkReply *reply = get(request);
-
-    bool givenUp = false;
-    const auto giveUp = [reply, &givenUp] {
-        givenUp = true;
-        reply->abort();
-    };
-    QTimer deadlineTimer;
-    if (deadline > std::chrono::milliseconds::zero()) {
-        deadlineTimer.setSingleShot(true);
-        connect(&deadlineTimer, &QTimer::timeout, reply, giveUp);
-        deadlineTimer.start(deadline);
-    }
-    QMetaObject::Connection sizeCheck;
-    if (maxSize >= 0) {
-        sizeCheck =
-                connect(reply, &QNetworkReply::downloadProgress, reply, [=](qint64 received, qint64 total) {
-                    if (received > maxSize || total > maxSize)
-                        giveUp();
-                });
-    }
-    waitUntilFinished(reply);
-    // The check refers to this call's state; the reply outlives it a little.
-    disconnect(sizeCheck);
-
-    if (!reply->isFinished())
-        giveUp();
-    const QString body = givenUp ? QString() : QString::fromUtf8(reply->readAll());
-    reply->deleteLater();
-    return body;
+    // An HTTP error status still has its body returned.
+    BoundedFetch fetch(this, QNetworkRequest(QUrl(address, QUrl::TolerantMode)),
+                       { maxSize, transferTimeout, deadline, true });
+    // Ends early, unfinished, when the program leaves meanwhile; the fetch is
+    // then given up as it goes.
+    fetch.waitForFinished();
+    return QString::fromUtf8(fetch.body());
 }

@@ -1,10 +1,10 @@
 #include "net/synservdb.h"
 
 #include "config/appdir.h"
+#include "config/logging.h"
 #include "net/filename.h"
 #include "net/replywait.h"
 
-#include <QDebug>
 #include <QDir>
 #include <QFileInfo>
 #include <QFontDatabase>
@@ -78,7 +78,7 @@ QString SynServDb::outermostMissingFolder(const QString &folder,
 QString SynServDb::download(const QString &fUrl, const QString &dstDir, const QString &callback)
 {
     if (!isPortableFileName(fileName)) {
-        qDebug() << "downloadFile refused: Windows cannot store the name" << fileName;
+        qCDebug(lcNet) << "downloadFile refused: Windows cannot store the name" << fileName;
         return {};
     }
 

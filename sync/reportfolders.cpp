@@ -1,8 +1,8 @@
 #include "sync/reportfolders.h"
 
 #include "config/appdir.h"
+#include "config/logging.h"
 
-#include <QDebug>
 #include <QDir>
 #include <QFileInfo>
 
@@ -14,5 +14,5 @@ void switchReportFolders()
     if (QFileInfo(reports).isDir() || !QFileInfo(waiting).isDir())
         return;
     if (!QDir().rename(waiting, reports))
-        qDebug() << "rename failed";
+        qCDebug(lcSync) << "rename failed";
 }

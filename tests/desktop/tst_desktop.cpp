@@ -1,4 +1,5 @@
 #include "config/config.h"
+#include "config/logging.h"
 #include "desktop/logfile.h"
 #include "desktop/startupsplash.h"
 #include "logcapture.h"
@@ -47,8 +48,10 @@ private Q_SLOTS:
         const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
         {
             LogFile log(dir.filePath(logName));
-            qDebug().noquote() << "---------urlhttp://10.0.0.5:80/abc/";
+            qCDebug(lcStartup).noquote() << "---------urlhttp://10.0.0.5:80/abc/";
             qWarning("网址语法错误!");
+            // Detail that IT has not switched on stays out.
+            qCDebug(lcUpdate) << "left out";
         }
         // Standard error still gets every line as it was.
         QCOMPARE(passedOn.lines(), QStringList { "---------urlhttp://10.0.0.5:80/abc/" });
@@ -56,7 +59,8 @@ private Q_SLOTS:
         const QStringList lines = QString::fromUtf8(dir.read(logName)).split(QLatin1Char('\n'));
         QCOMPARE(lines.size(), 3);
         QCOMPARE(lines.at(2), QString());
-        const QStringList expected { "debug ---------urlhttp://10.0.0.5:80/abc/", "warning 网址语法错误!" };
+        const QStringList expected { "debug fenestra.startup: ---------urlhttp://10.0.0.5:80/abc/",
+                                     "warning 网址语法错误!" };
         for (int i = 0; i < 2; ++i) {
             const QDateTime stamp =
                     QDateTime::fromString(lines.at(i).left(23), QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
