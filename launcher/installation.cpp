@@ -1,10 +1,12 @@
 #include "installation.h"
 
+#include "launcher/installlayout.h"
 #include "launcher/installstate.h"
 
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <system_error>
 
@@ -25,42 +27,56 @@ std::string utf8(const fs::path &p)
     return std::string(text.begin(), text.end());
 }
 
-bool endsWith(const std::string &text, const std::string &end)
-{
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
 } // namespace
 
 std::string statePath(const std::string &root)
 {
-    return utf8(path(root) / "update" / "state.ini");
+    return utf8(path(root) / fs::u8path(InstallLayout::stateFile));
 }
 
 std::string lockPath(const std::string &root)
 {
-    return utf8(path(root) / "update" / "launcher.lock");
+    return utf8(path(root) / fs::u8path(InstallLayout::lockFile));
+}
+
+std::string firstFramePath(const std::string &root)
+{
+    return utf8(path(root) / fs::u8path(InstallLayout::firstFrameFile));
 }
 
 std::string shellPath(const std::string &root, const std::string &version)
 {
-#ifdef _WIN32
-    return utf8(path(root) / "versions" / version / "fenestra.exe");
-#else
-    return utf8(path(root) / "versions" / version / "bin" / "fenestra");
-#endif
+    return utf8(path(root) / InstallLayout::versionsFolder / version
+                / fs::u8path(InstallLayout::shellInVersion));
+}
+
+void clearFirstFrame(const std::string &root)
+{
+    std::error_code ignored;
+    fs::remove(path(firstFramePath(root)), ignored);
+}
+
+bool showedFirstFrame(const std::string &root, const std::string &version)
+{
+    std::ifstream in(path(firstFramePath(root)), std::ios::binary);
+    std::string shown;
+    std::getline(in, shown);
+    if (!shown.empty() && shown.back() == '\r')
+        shown.pop_back();
+    return !version.empty() && shown == version;
 }
 
 std::vector<std::string> completeVersions(const std::string &root)
 {
     std::vector<std::string> versions;
     std::error_code error;
-    for (fs::directory_iterator it(path(root) / "versions", error), end; !error && it != end;
-         it.increment(error)) {
+    for (fs::directory_iterator it(path(root) / InstallLayout::versionsFolder, error), end;
+         !error && it != end; it.increment(error)) {
         const std::string name = utf8(it->path().filename());
         std::error_code ignored;
-        if (InstallState::isValidVersion(name) && !endsWith(name, ".staging") && it->is_directory(ignored)
-            && fs::is_regular_file(it->path() / ".fenestra-complete", ignored))
+        // isValidVersion() refuses the names of folders still being staged.
+        if (InstallState::isValidVersion(name) && it->is_directory(ignored)
+            && fs::is_regular_file(it->path() / InstallLayout::completeMarker, ignored))
             versions.push_back(name);
     }
     return versions;
@@ -68,13 +84,12 @@ std::vector<std::string> completeVersions(const std::string &root)
 
 void log(const std::string &root, const std::string &line)
 {
-    const fs::path folder = path(root) / "logs";
+    const fs::path file = path(root) / fs::u8path(InstallLayout::launcherLog);
     std::error_code ignored;
-    fs::create_directories(folder, ignored);
+    fs::create_directories(file.parent_path(), ignored);
     // A line per start; at a megabyte the older lines move aside, replacing the ones before.
-    const fs::path file = folder / "launcher.log";
     if (fs::file_size(file, ignored) > 1024 * 1024 && !ignored)
-        fs::rename(file, folder / "launcher.old.log", ignored);
+        fs::rename(file, path(root) / fs::u8path(InstallLayout::launcherOldLog), ignored);
     const std::time_t now = std::time(nullptr);
     char stamp[32] = "";
     if (const std::tm *local = std::localtime(&now))

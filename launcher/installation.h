@@ -3,13 +3,20 @@
 #include <string>
 #include <vector>
 
-// The folders of an installation below its root: the version folders, the
-// state file, the launcher's lock and its log. Paths are UTF-8.
+// The files of an installation below its root (their names are in
+// installlayout.h): the version folders, the state file, the launcher's lock,
+// the first-frame mark and the launcher's log. Paths are UTF-8.
 namespace Installation {
 
 std::string statePath(const std::string &root);
 // Held by the launcher that runs a shell of this installation, as long as it does.
 std::string lockPath(const std::string &root);
+// The shell writes its version there when its window shows its first frame.
+std::string firstFramePath(const std::string &root);
+// Removed before each start, so that only that start can leave the mark.
+void clearFirstFrame(const std::string &root);
+// Whether the shell of `version` left the mark since the last clearFirstFrame().
+bool showedFirstFrame(const std::string &root, const std::string &version);
 // The shell inside a version folder: versions/<v>/fenestra.exe on Windows,
 // versions/<v>/bin/fenestra elsewhere.
 std::string shellPath(const std::string &root, const std::string &version);

@@ -1,8 +1,10 @@
 #include "installstate.h"
 
+#include "launcher/installlayout.h"
 #include "third_party/inih/ini.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +14,7 @@
 #include <io.h>
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -24,6 +27,7 @@ constexpr size_t MaxFileSize = 64 * 1024;
 // Enough bad versions for years of releases, while the line stays well within
 // what the reader takes (INI_MAX_LINE in CMakeLists.txt): older ones are forgotten first.
 constexpr size_t MaxBadVersions = 64;
+constexpr size_t MaxRevokedKeys = 16;
 
 #ifdef _WIN32
 std::wstring widePath(const std::string &path)
@@ -36,17 +40,99 @@ std::wstring widePath(const std::string &path)
     MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.data(), int(path.size()), wide.data(), size);
     return wide;
 }
-#endif
 
-FILE *openFile(const std::string &path, bool forWriting)
+std::string errorText(DWORD error)
 {
-#ifdef _WIN32
-    const std::wstring wide = widePath(path);
-    return wide.empty() ? nullptr : _wfopen(wide.c_str(), forWriting ? L"wb" : L"rb");
-#else
-    return std::fopen(path.c_str(), forWriting ? "wb" : "rb");
-#endif
+    return "Windows error " + std::to_string(error);
 }
+
+// The whole file, which another program may hold for a moment without
+// sharing it: a virus scanner or a backup tool. Missing and unreadable are
+// told apart, as only a missing file means a new installation.
+ReadResult readAll(const std::string &path, std::string &content, std::string &why)
+{
+    const std::wstring wide = widePath(path);
+    HANDLE file = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < 40; ++attempt) {
+        file = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE)
+            break;
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+            return ReadResult::Missing;
+        why = errorText(error);
+        if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION)
+            return ReadResult::Unreadable;
+        Sleep(50);
+    }
+    if (file == INVALID_HANDLE_VALUE)
+        return ReadResult::Unreadable;
+    char buffer[4096];
+    DWORD got = 0;
+    ReadResult result = ReadResult::Read;
+    while (result == ReadResult::Read) {
+        if (!ReadFile(file, buffer, sizeof buffer, &got, nullptr)) {
+            why = errorText(GetLastError());
+            result = ReadResult::Unreadable;
+        } else if (got == 0) {
+            break;
+        } else {
+            content.append(buffer, got);
+            if (content.size() > MaxFileSize) {
+                why = "larger than a state file";
+                result = ReadResult::Unreadable;
+            }
+        }
+    }
+    CloseHandle(file);
+    return result;
+}
+
+FILE *openForWriting(const std::string &path)
+{
+    const std::wstring wide = widePath(path);
+    return wide.empty() ? nullptr : _wfopen(wide.c_str(), L"wb");
+}
+#else
+ReadResult readAll(const std::string &path, std::string &content, std::string &why)
+{
+    int fd;
+    while ((fd = open(path.c_str(), O_RDONLY | O_CLOEXEC)) < 0 && errno == EINTR) { }
+    if (fd < 0) {
+        if (errno == ENOENT)
+            return ReadResult::Missing;
+        why = std::strerror(errno);
+        return ReadResult::Unreadable;
+    }
+    char buffer[4096];
+    ReadResult result = ReadResult::Read;
+    while (result == ReadResult::Read) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            why = std::strerror(errno);
+            result = ReadResult::Unreadable;
+        } else if (got == 0) {
+            break;
+        } else {
+            content.append(buffer, size_t(got));
+            if (content.size() > MaxFileSize) {
+                why = "larger than a state file";
+                result = ReadResult::Unreadable;
+            }
+        }
+    }
+    close(fd);
+    return result;
+}
+
+FILE *openForWriting(const std::string &path)
+{
+    return std::fopen(path.c_str(), "wb");
+}
+#endif
 
 bool flushToDisk(FILE *file)
 {
@@ -88,11 +174,16 @@ void removeFile(const std::string &path)
 #endif
 }
 
-bool isHexId(const std::string &text)
+bool isHex(const std::string &text, size_t size)
 {
-    return text.size() == 32 && std::all_of(text.begin(), text.end(), [](char c) {
+    return text.size() == size && std::all_of(text.begin(), text.end(), [](char c) {
                return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
            });
+}
+
+bool isSha256(const std::string &text)
+{
+    return isHex(text, 64);
 }
 
 bool isDigits(const std::string &text)
@@ -118,6 +209,23 @@ std::string versionOrEmpty(const char *value)
     return isValidVersion(value) ? std::string(value) : std::string();
 }
 
+// A comma-separated list of the values `valid` accepts, each once.
+template <typename Valid> std::vector<std::string> readList(const std::string &list, Valid valid)
+{
+    std::vector<std::string> values;
+    size_t start = 0;
+    while (start <= list.size()) {
+        size_t end = list.find(',', start);
+        if (end == std::string::npos)
+            end = list.size();
+        const std::string value = list.substr(start, end - start);
+        if (valid(value) && std::find(values.begin(), values.end(), value) == values.end())
+            values.push_back(value);
+        start = end + 1;
+    }
+    return values;
+}
+
 int takeKey(void *user, const char *section, const char *name, const char *value)
 {
     State &state = *static_cast<State *>(user);
@@ -126,7 +234,7 @@ int takeKey(void *user, const char *section, const char *name, const char *value
         return 1;
     const std::string key = name;
     if (key == "installation_id") {
-        state.installationId = isHexId(value) ? std::string(value) : std::string();
+        state.installationId = isHex(value, 32) ? std::string(value) : std::string();
     } else if (key == "current") {
         state.current = versionOrEmpty(value);
     } else if (key == "previous") {
@@ -135,25 +243,27 @@ int takeKey(void *user, const char *section, const char *name, const char *value
         state.pending = versionOrEmpty(value);
     } else if (key == "trial") {
         state.trial = versionOrEmpty(value);
+    } else if (key == "installed") {
+        state.installed = versionOrEmpty(value);
     } else if (key == "trial_starts") {
         unsigned long long starts = 0;
         state.trialStarts = parseUnsigned(value, starts) ? int(std::min(starts, 1000ULL)) : 0;
     } else if (key == "serial") {
         unsigned long long serial = 0;
         state.serial = parseUnsigned(value, serial) ? serial : 0;
+    } else if (key == "manifest_sha256") {
+        state.manifestSha256 = isSha256(value) ? std::string(value) : std::string();
+    } else if (key == "serial_key") {
+        state.serialKey = isKeyId(value) ? std::string(value) : std::string();
+    } else if (key == "time_floor") {
+        unsigned long long seconds = 0;
+        state.timeFloor = parseUnsigned(value, seconds) ? (long long)std::min(seconds, 253402300799ULL) : 0;
+    } else if (key == "revoked_keys") {
+        state.revokedKeys = readList(value, isKeyId);
+    } else if (key == "rejected_sha256") {
+        state.rejectedSha256 = isSha256(value) ? std::string(value) : std::string();
     } else if (key == "bad") {
-        state.bad.clear();
-        const std::string list = value;
-        size_t start = 0;
-        while (start <= list.size()) {
-            size_t end = list.find(',', start);
-            if (end == std::string::npos)
-                end = list.size();
-            const std::string version = list.substr(start, end - start);
-            if (isValidVersion(version) && !state.isBad(version))
-                state.bad.push_back(version);
-            start = end + 1;
-        }
+        state.bad = readList(value, isValidVersion);
     }
     return 1;
 }
@@ -161,21 +271,54 @@ int takeKey(void *user, const char *section, const char *name, const char *value
 bool isWritable(const State &s)
 {
     const auto versionOk = [](const std::string &v) { return v.empty() || isValidVersion(v); };
-    return (s.installationId.empty() || isHexId(s.installationId)) && versionOk(s.current)
-            && versionOk(s.previous) && versionOk(s.pending) && versionOk(s.trial) && s.trialStarts >= 0
-            && std::all_of(s.bad.begin(), s.bad.end(),
-                           [](const std::string &v) { return isValidVersion(v); });
+    const auto hashOk = [](const std::string &h) { return h.empty() || isSha256(h); };
+    return (s.installationId.empty() || isHex(s.installationId, 32)) && versionOk(s.current)
+            && versionOk(s.previous) && versionOk(s.pending) && versionOk(s.trial) && versionOk(s.installed)
+            && s.trialStarts >= 0 && hashOk(s.manifestSha256) && hashOk(s.rejectedSha256)
+            && (s.serialKey.empty() || isKeyId(s.serialKey)) && s.timeFloor >= 0
+            && std::all_of(s.bad.begin(), s.bad.end(), [](const std::string &v) { return isValidVersion(v); })
+            && std::all_of(s.revokedKeys.begin(), s.revokedKeys.end(), isKeyId);
+}
+
+// The last `limit` values, comma-separated: the newest are kept.
+std::string joinNewest(const std::vector<std::string> &values, size_t limit)
+{
+    std::string joined;
+    const size_t first = values.size() > limit ? values.size() - limit : 0;
+    for (size_t i = first; i < values.size(); ++i)
+        joined += (i == first ? "" : ",") + values[i];
+    return joined;
 }
 
 std::string serialize(const State &s)
 {
-    std::string bad;
-    const size_t first = s.bad.size() > MaxBadVersions ? s.bad.size() - MaxBadVersions : 0;
-    for (size_t i = first; i < s.bad.size(); ++i)
-        bad += (i == first ? "" : ",") + s.bad[i];
     return "installation_id=" + s.installationId + "\ncurrent=" + s.current + "\nprevious=" + s.previous
-            + "\npending=" + s.pending + "\ntrial=" + s.trial + "\ntrial_starts="
-            + std::to_string(s.trialStarts) + "\nbad=" + bad + "\nserial=" + std::to_string(s.serial) + "\n";
+            + "\npending=" + s.pending + "\ntrial=" + s.trial
+            + "\ntrial_starts=" + std::to_string(s.trialStarts) + "\ninstalled=" + s.installed
+            + "\nbad=" + joinNewest(s.bad, MaxBadVersions) + "\nserial=" + std::to_string(s.serial)
+            + "\nmanifest_sha256=" + s.manifestSha256 + "\nserial_key=" + s.serialKey + "\ntime_floor="
+            + std::to_string(s.timeFloor) + "\nrevoked_keys=" + joinNewest(s.revokedKeys, MaxRevokedKeys)
+            + "\nrejected_sha256=" + s.rejectedSha256 + "\n";
+}
+
+bool parse(const std::string &content, State &out)
+{
+    State parsed;
+    if (ini_parse_string_length(content.data(), content.size(), takeKey, &parsed) < 0)
+        return false;
+    out = parsed;
+    return true;
+}
+
+bool isDeviceName(const std::string &stem)
+{
+    std::string upper = stem;
+    for (char &c : upper)
+        c = char(std::toupper(static_cast<unsigned char>(c)));
+    if (upper == "CON" || upper == "PRN" || upper == "AUX" || upper == "NUL")
+        return true;
+    return upper.size() == 4 && (upper.compare(0, 3, "COM") == 0 || upper.compare(0, 3, "LPT") == 0)
+            && upper[3] >= '0' && upper[3] <= '9';
 }
 
 } // namespace
@@ -185,13 +328,30 @@ bool State::isBad(const std::string &version) const
     return std::find(bad.begin(), bad.end(), version) != bad.end();
 }
 
+bool State::isRevoked(const std::string &keyId) const
+{
+    return std::find(revokedKeys.begin(), revokedKeys.end(), keyId) != revokedKeys.end();
+}
+
 bool isValidVersion(const std::string &version)
 {
-    return !version.empty() && version.size() <= 64 && version.front() != '.'
-            && std::all_of(version.begin(), version.end(), [](char c) {
-                   return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')
-                           || c == '.' || c == '_' || c == '-';
-               });
+    const std::string staging = InstallLayout::stagingSuffix;
+    return !version.empty() && version.size() <= 64 && version.front() != '.' && version.back() != '.'
+            && std::all_of(version.begin(), version.end(),
+                           [](char c) {
+                               return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z')
+                                       || (c >= 'a' && c <= 'z') || c == '.' || c == '_' || c == '-';
+                           })
+            && !(version.size() >= staging.size()
+                 && version.compare(version.size() - staging.size(), staging.size(), staging) == 0)
+            && !isDeviceName(version.substr(0, version.find('.')));
+}
+
+bool isKeyId(const std::string &id)
+{
+    return id.size() == 16 && std::all_of(id.begin(), id.end(), [](char c) {
+               return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+           });
 }
 
 bool versionLess(const std::string &a, const std::string &b)
@@ -221,33 +381,25 @@ bool versionLess(const std::string &a, const std::string &b)
     return false;
 }
 
-bool read(const std::string &path, State &out)
+ReadResult read(const std::string &path, State &out, std::string *why)
 {
     out = State();
-    FILE *file = openFile(path, false);
-    if (!file)
-        return false;
-    std::string content;
-    char buffer[4096];
-    size_t got = 0;
-    bool ok = true;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
-        content.append(buffer, got);
-        if (content.size() > MaxFileSize) {
-            ok = false;
-            break;
-        }
+    std::string content, problem;
+    ReadResult result = readAll(path, content, problem);
+    if (result == ReadResult::Read && !parse(content, out)) {
+        problem = "cannot be parsed";
+        result = ReadResult::Unreadable;
     }
-    if (std::ferror(file))
-        ok = false;
-    std::fclose(file);
-    if (!ok)
-        return false;
-    State parsed;
-    if (ini_parse_string_length(content.data(), content.size(), takeKey, &parsed) < 0)
-        return false;
-    out = parsed;
-    return true;
+    if (why)
+        *why = result == ReadResult::Missing ? std::string("missing") : problem;
+    return result;
+}
+
+bool readLastCopy(const std::string &path, State &out)
+{
+    out = State();
+    std::string content, problem;
+    return readAll(path + ".last", content, problem) == ReadResult::Read && parse(content, out);
 }
 
 bool write(const std::string &path, const State &s)
@@ -255,7 +407,7 @@ bool write(const std::string &path, const State &s)
     if (!isWritable(s))
         return false;
     const std::string temporary = path + ".fenestra-tmp";
-    FILE *file = openFile(temporary, true);
+    FILE *file = openForWriting(temporary);
     if (!file)
         return false;
     const std::string content = serialize(s);
@@ -265,6 +417,12 @@ bool write(const std::string &path, const State &s)
     if (!ok || !replaceFile(temporary, path)) {
         removeFile(temporary);
         return false;
+    }
+    // A hint for when the file itself cannot be read, so it needs neither a
+    // flush nor an atomic replace.
+    if (FILE *copy = openForWriting(path + ".last")) {
+        std::fwrite(content.data(), 1, content.size(), copy);
+        std::fclose(copy);
     }
     return true;
 }

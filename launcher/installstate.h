@@ -4,28 +4,58 @@
 #include <vector>
 
 // The installation's update state, `update/state.ini` below the installation root,
-// shared by the launcher and the shell's updater. Plain C++17 without Qt, so the
-// launcher stays small. Paths are UTF-8.
+// shared by the launcher, the shell's updater and the installer. Plain C++17
+// without Qt, so the launcher stays small. Paths are UTF-8.
 namespace InstallState {
 
 struct State
 {
     std::string installationId, current, previous, pending, trial;
+    // Put there by the installer: the version IT installed, which the launcher
+    // makes current at its next start.
+    std::string installed;
     int trialStarts = 0;
     std::vector<std::string> bad;
+
+    // What this desktop has verified of the release channel: the serial of the
+    // manifest it accepted last, that manifest's SHA-256 and the id of the key
+    // that signed it, the latest signing time it has verified (seconds since
+    // 1970), the keys revoked for good, and a manifest set aside for good.
     unsigned long long serial = 0;
+    std::string manifestSha256;
+    std::string serialKey;
+    long long timeFloor = 0;
+    std::vector<std::string> revokedKeys;
+    std::string rejectedSha256;
+
     bool isBad(const std::string &version) const;
+    bool isRevoked(const std::string &keyId) const;
 };
 
-// False when the file is missing or unreadable; `out` is then all-empty.
-// Unknown keys and values that are not what their key holds are dropped.
-bool read(const std::string &path, State &out);
-// Replaces the file atomically through `<path>.fenestra-tmp`; false on failure,
-// leaving the old file as it was.
-bool write(const std::string &path, const State &s);
+enum class ReadResult {
+    Read,
+    Missing, // no such file: a new installation
+    Unreadable, // there, but it cannot be read (held by another program, no access, too large)
+};
 
-// A version folder's name: [0-9A-Za-z._-], 1 to 64 characters, no leading dot.
+// `out` is all-empty unless the file was read. Unknown keys and values that
+// are not what their key holds are dropped. A file another program holds
+// without sharing (a scanner, a backup tool) is tried again for a few seconds.
+// `why` says what went wrong, for a log line.
+ReadResult read(const std::string &path, State &out, std::string *why = nullptr);
+// Replaces the file atomically through `<path>.fenestra-tmp`; false on failure,
+// leaving the old file as it was. Every write also leaves a copy in
+// `<path>.last`, which readLastCopy() reads when the file itself cannot be.
+bool write(const std::string &path, const State &s);
+// The copy the last write left; false when there is none to read.
+bool readLastCopy(const std::string &path, State &out);
+
+// A version folder's name: [0-9A-Za-z._-], 1 to 64 characters, no leading or
+// trailing dot, not ending in ".staging", not a Windows device name (CON,
+// NUL, COM1..., also with an extension).
 bool isValidVersion(const std::string &version);
+// A minisign key id as minisign prints it: 16 hexadecimal digits, upper case.
+bool isKeyId(const std::string &id);
 // Orders versions by their dot-separated parts, numerically where both are numbers.
 bool versionLess(const std::string &a, const std::string &b);
 

@@ -97,8 +97,11 @@ bool run(const std::string &program, const Arguments &arguments, const std::stri
     GetExitCodeProcess(process.hProcess, &code);
     CloseHandle(process.hProcess);
     exit.code = int(code);
+    // STATUS_DLL_NOT_FOUND, STATUS_ENTRYPOINT_NOT_FOUND, STATUS_INVALID_IMAGE_FORMAT,
+    // STATUS_DLL_INIT_FAILED: the loader gave up before the program ran.
+    exit.notLoaded = code == 0xC0000135u || code == 0xC0000139u || code == 0xC000007Bu || code == 0xC0000142u;
     // An unhandled exception ends a process with its NTSTATUS, an error status.
-    exit.crashed = (code & 0xC0000000u) == 0xC0000000u;
+    exit.crashed = !exit.notLoaded && (code & 0xC0000000u) == 0xC0000000u;
     return true;
 }
 
@@ -140,6 +143,9 @@ bool run(const std::string &program, const Arguments &arguments, const std::stri
     }
     exit.crashed = WIFSIGNALED(status);
     exit.code = exit.crashed ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+    // What the dynamic linker ends with when a library is missing; the shell
+    // itself never uses it.
+    exit.notLoaded = !exit.crashed && exit.code == 127;
     return true;
 }
 

@@ -13,6 +13,9 @@ struct Exit
 {
     int code = 0;
     bool crashed = false; // killed by a signal, or ended by an exception Windows caught
+    // The system could not load the program: a library missing or broken
+    // (Windows' loader statuses, the dynamic linker's 127 elsewhere).
+    bool notLoaded = false;
     bool abnormal() const { return crashed || code != 0; }
 };
 

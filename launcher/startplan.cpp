@@ -17,14 +17,20 @@ bool startable(const InstallState::State &state, const std::vector<std::string> 
     return !v.empty() && contains(complete, v) && !state.isBad(v);
 }
 
-// What stands in for a current version that cannot be started: the highest
-// startable one, never a version still to be tried, as that would skip its trial.
-std::string fallback(const InstallState::State &state, const std::vector<std::string> &complete)
+// What stands in for a version that cannot be started: `previous`, else the
+// highest startable one; never one that `tried` holds, and never a version
+// still to be tried, as that would skip its trial.
+std::string fallback(const InstallState::State &state, const std::vector<std::string> &complete,
+                     const std::vector<std::string> &tried)
 {
+    const auto usable = [&](const std::string &v) {
+        return startable(state, complete, v) && v != state.trial && v != state.pending && !contains(tried, v);
+    };
+    if (usable(state.previous))
+        return state.previous;
     std::string best;
     for (const std::string &v : complete) {
-        if (startable(state, complete, v) && v != state.trial && v != state.pending
-            && (best.empty() || InstallState::versionLess(best, v)))
+        if (usable(v) && (best.empty() || InstallState::versionLess(best, v)))
             best = v;
     }
     return best;
@@ -38,13 +44,61 @@ void markBad(InstallState::State &state, const std::string &version)
     state.trialStarts = 0;
 }
 
+// The installer only notes the version it installed; taking it over here keeps
+// the state's rules in one place and the installer free of them.
+void takeInstalled(InstallState::State &state, const std::vector<std::string> &complete, Start &start)
+{
+    const std::string installed = state.installed;
+    state.installed.clear();
+    start.stateChanged = true;
+    if (!contains(complete, installed)) {
+        start.log.push_back("installed version " + installed + " is not complete, left as it is");
+        return;
+    }
+    // IT chose this version: it is no longer bad, and what the updater had
+    // staged or was trying gives way to it.
+    state.bad.erase(std::remove(state.bad.begin(), state.bad.end(), installed), state.bad.end());
+    state.pending.clear();
+    state.trial.clear();
+    state.trialStarts = 0;
+    if (state.current != installed) {
+        if (!state.current.empty())
+            state.previous = state.current;
+        state.current = installed;
+    }
+    if (state.previous == installed)
+        state.previous.clear();
+    start.log.push_back("installed " + installed + ", now the current version");
+}
+
+std::string describe(const Outcome &outcome, Verdict verdict)
+{
+    switch (verdict) {
+    case Verdict::CannotStart:
+        return outcome.started ? "could not be loaded (exit code " + std::to_string(outcome.exitCode) + ")"
+                               : "could not be started";
+    case Verdict::FailedEarly:
+        return "ended abnormally (exit code " + std::to_string(outcome.exitCode)
+                + ") before its window showed";
+    case Verdict::Failed:
+        return "ended abnormally (exit code " + std::to_string(outcome.exitCode) + ")";
+    case Verdict::Unproven:
+        return "ended before its window showed";
+    case Verdict::Clean:
+        break;
+    }
+    return "ended normally";
+}
+
 } // namespace
 
 Start beforeStart(InstallState::State &state, const std::vector<std::string> &complete)
 {
     Start start;
+    if (!state.installed.empty())
+        takeInstalled(state, complete, start);
     if (!startable(state, complete, state.current)) {
-        const std::string best = fallback(state, complete);
+        const std::string best = fallback(state, complete, {});
         if (best != state.current) {
             start.log.push_back("current version " + (state.current.empty() ? "(none)" : state.current)
                                 + " cannot be started, using " + (best.empty() ? "(none)" : best));
@@ -96,34 +150,83 @@ Start beforeStart(InstallState::State &state, const std::vector<std::string> &co
 Start alongside(const InstallState::State &state, const std::vector<std::string> &complete)
 {
     Start start;
+    start.alongside = true;
     if (startable(state, complete, state.trial))
         start.version = state.trial;
     else if (startable(state, complete, state.current))
         start.version = state.current;
     else
-        start.version = fallback(state, complete);
+        start.version = fallback(state, complete, {});
     start.log.push_back(
             "another launcher runs this installation, state left as it is: "
             + (start.version.empty() ? "no complete version to start" : "started " + start.version));
     return start;
 }
 
-After afterExit(InstallState::State &state, const Start &started, bool abnormal, int exitCode,
-                const std::vector<std::string> &complete)
+Start withoutState(const InstallState::State &lastKnown, const std::vector<std::string> &complete)
+{
+    InstallState::State known = lastKnown;
+    known.pending.clear();
+    known.trial.clear();
+    Start start;
+    start.version = startable(known, complete, known.current) ? known.current : fallback(known, complete, {});
+    start.log.push_back(start.version.empty() ? "no complete version to start"
+                                              : "started " + start.version + " without the update state");
+    return start;
+}
+
+Verdict judge(const Outcome &outcome)
+{
+    if (!outcome.started || outcome.notLoaded)
+        return Verdict::CannotStart;
+    const bool abnormal = outcome.crashed || outcome.exitCode != 0;
+    if (abnormal)
+        return outcome.firstFrame ? Verdict::Failed : Verdict::FailedEarly;
+    return outcome.firstFrame ? Verdict::Clean : Verdict::Unproven;
+}
+
+After afterExit(InstallState::State &state, const Start &started, const Outcome &outcome,
+                const std::vector<std::string> &complete, std::vector<std::string> &tried)
 {
     After after;
-    if (!started.trial || !abnormal || state.trial != started.version)
+    if (!contains(tried, started.version))
+        tried.push_back(started.version);
+    const Verdict verdict = judge(outcome);
+    const bool stillOnTrial = started.trial && state.trial == started.version;
+    if (stillOnTrial && verdict == Verdict::Clean) {
+        // Opened and closed again: the start proves nothing either way.
+        if (state.trialStarts > 0) {
+            --state.trialStarts;
+            after.stateChanged = true;
+        }
+        after.log.push_back("trial start of " + started.version
+                            + " ended normally after its window showed, not counted");
         return after;
-    markBad(state, started.version);
-    after.stateChanged = true;
-    after.log.push_back("rolled back: " + started.version + " ended abnormally (exit code "
-                        + std::to_string(exitCode) + "), marked bad");
-    if (startable(state, complete, state.current) && state.current != started.version) {
-        after.restart = state.current;
-        after.log.push_back("started " + state.current);
-    } else {
-        after.log.push_back("no complete version to start");
     }
+    const bool failed =
+            verdict == Verdict::Failed || verdict == Verdict::FailedEarly || verdict == Verdict::CannotStart;
+    if (stillOnTrial && failed) {
+        markBad(state, started.version);
+        after.stateChanged = true;
+        after.log.push_back("rolled back: " + started.version + " " + describe(outcome, verdict)
+                            + ", marked bad");
+    } else if (verdict == Verdict::CannotStart || (verdict == Verdict::FailedEarly && !started.alongside)) {
+        after.log.push_back(started.version + " " + describe(outcome, verdict));
+    } else {
+        return after;
+    }
+    // The current version goes first, unless it is the one that just failed.
+    const std::string next = startable(state, complete, state.current) && !contains(tried, state.current)
+                    && state.current != state.trial
+            ? state.current
+            : fallback(state, complete, tried);
+    if (next.empty()) {
+        after.gaveUp = true;
+        after.log.push_back("no other version to start");
+        return after;
+    }
+    after.next.version = next;
+    after.log.push_back("started " + next);
     return after;
 }
 

@@ -13,12 +13,16 @@ struct Start
 {
     std::string version; // empty: nothing can be started
     bool trial = false;
+    // Started while another launcher runs a shell: this one only hands over to
+    // it, so how it ends says nothing about its version.
+    bool alongside = false;
     bool stateChanged = false;
     std::vector<std::string> log;
 };
 
-// Takes a staged version on trial, gives up a trial that two starts never made
-// healthy, and falls back to the highest complete version when `current` is gone.
+// Makes a version the installer put there current, takes a staged version on
+// trial, gives up a trial that two starts never made healthy, and falls back
+// to `previous`, else the highest complete version, when `current` is gone.
 Start beforeStart(InstallState::State &state, const std::vector<std::string> &complete);
 
 // While another launcher runs a shell of the installation: the version it runs,
@@ -26,17 +30,49 @@ Start beforeStart(InstallState::State &state, const std::vector<std::string> &co
 // launcher's, so it stays as it is, and this is no start of a trial.
 Start alongside(const InstallState::State &state, const std::vector<std::string> &complete);
 
+// When the state file cannot be read: the current version of `lastKnown` (the
+// copy the last write left, or nothing), never a trial; the state stays as it is.
+Start withoutState(const InstallState::State &lastKnown, const std::vector<std::string> &complete);
+
+// How a start of the shell ended, as the launcher saw it.
+struct Outcome
+{
+    bool started = true; // false: the program could not be started at all
+    bool notLoaded = false; // the system could not load it (a library missing)
+    bool crashed = false;
+    int exitCode = 0;
+    bool firstFrame = false; // its window showed its first frame
+};
+
+enum class Verdict {
+    Clean, // ended normally after its window showed: nothing against the version
+    Unproven, // ended normally before its window showed (a hand-over, a log-off)
+    Failed, // ended abnormally after its window showed
+    FailedEarly, // ended abnormally before its window showed
+    CannotStart, // never ran: its program or a library is missing
+};
+
+// What a start that ended says about its version. Kept apart from what follows
+// from it, so that more of what the launcher learns about an end (where a crash
+// happened) can refine the verdict.
+Verdict judge(const Outcome &outcome);
+
 struct After
 {
-    std::string restart; // the version to start at once, or empty
+    Start next; // what to start at once; version empty: nothing
     bool stateChanged = false;
+    bool gaveUp = false; // another version was needed, and none was left to start
     std::vector<std::string> log;
 };
 
 // `state` is read again after the shell ended: a trial that became healthy in
-// the meantime is no longer the trial. A trial that ended abnormally is bad.
-After afterExit(InstallState::State &state, const Start &started, bool abnormal, int exitCode,
-                const std::vector<std::string> &complete);
+// the meantime is no longer the trial. A trial that failed is marked bad; a
+// trial start that ended normally after its window showed does not count; a
+// version that could not start or failed before its window showed gives way
+// at once to `previous`, else the highest other startable version. `tried`
+// holds the versions this launcher started before; `started` joins it.
+After afterExit(InstallState::State &state, const Start &started, const Outcome &outcome,
+                const std::vector<std::string> &complete, std::vector<std::string> &tried);
 
 // Trial starts after which a version that never became healthy is given up.
 constexpr int MaxTrialStarts = 2;

@@ -322,7 +322,7 @@ void Updater::finishCheck()
 void Updater::removeOldVersions()
 {
     InstallState::State state;
-    if (!InstallState::read(toStd(statePath()), state))
+    if (InstallState::read(toStd(statePath()), state) != InstallState::ReadResult::Read)
         return;
     const QStringList kept = { fromStd(state.current), fromStd(state.previous), fromStd(state.pending),
                                fromStd(state.trial), m_ownVersion };

@@ -3,6 +3,8 @@
 // A few lines of test harness, so that the launcher's tests need no Qt and run
 // as they are under wine.
 
+#include "launcher/installstate.h"
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -67,6 +69,12 @@ inline std::string readFile(const std::filesystem::path &path)
 {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Whether the state file was there and read.
+inline bool readState(const std::string &path, InstallState::State &out)
+{
+    return InstallState::read(path, out) == InstallState::ReadResult::Read;
 }
 
 } // namespace Check

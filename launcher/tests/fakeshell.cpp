@@ -2,12 +2,17 @@
 // versions/<v>/bin/fenestra elsewhere. It notes in `started.txt` of its working
 // folder (the launcher starts it in the installation's root) its version and its
 // arguments, then does what the file `behaviour` beside it says:
-//   exit0, exit3   exit with that code
-//   crash          end as a crash ends (a signal, or an access violation's status)
-//   healthy        report itself healthy in the state file as the shell does, exit 0
+//   exit0, exit3   exit with that code before its window would show
+//   crash          end so before its window would show, as a crash ends (a
+//                  signal, or an access violation's status)
+//   shown          leave the first-frame mark as the shell's window does, exit 0
+//   shown-exit3    leave the mark, then exit with 3
+//   healthy        leave the mark, report itself healthy in the state file as
+//                  the shell does, exit 0
 //   relaunch       start the installation's launcher twice, as a user does who starts
 //                  it again while the shell runs, and exit 0 if both passed on the
 //                  code of the shell they started; started so, that shell exits 3
+#include "launcher/installlayout.h"
 #include "launcher/installstate.h"
 #include "launcher/process.h"
 
@@ -59,6 +64,10 @@ int main(int argc, char **argv)
 
     if (behaviour == "exit3")
         return 3;
+    if (behaviour == "shown" || behaviour == "shown-exit3" || behaviour == "healthy")
+        std::ofstream(root / fs::u8path(InstallLayout::firstFrameFile), std::ios::binary) << version << '\n';
+    if (behaviour == "shown-exit3")
+        return 3;
     if (behaviour == "relaunch") {
         if (arguments.find("--again") != std::string::npos)
             return 3;
@@ -88,7 +97,7 @@ int main(int argc, char **argv)
         return 99;
     }
     if (behaviour == "healthy") {
-        const std::string statePath = (root / "update" / "state.ini").u8string();
+        const std::string statePath = (root / fs::u8path(InstallLayout::stateFile)).u8string();
         InstallState::State state;
         InstallState::read(statePath, state);
         if (state.trial == version) {

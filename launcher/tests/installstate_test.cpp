@@ -8,6 +8,7 @@
 
 namespace fs = std::filesystem;
 using Check::readFile;
+using Check::readState;
 using Check::utf8;
 using Check::writeFile;
 
@@ -31,7 +32,13 @@ void readsWhatTheFileHolds()
     full.trial = "1.2.0";
     full.trialStarts = 1;
     full.bad = { "0.9", "1.1.1" };
+    full.installed = "1.3.0";
     full.serial = 18446744073709551615ULL;
+    full.manifestSha256 = std::string(64, 'a');
+    full.serialKey = "D787242DAFB918C4";
+    full.timeFloor = 1765000000;
+    full.revokedKeys = { "0123456789ABCDEF", "FEDCBA9876543210" };
+    full.rejectedSha256 = std::string(64, 'b');
     InstallState::State onlyCurrent;
     onlyCurrent.current = "1.0.0";
     InstallState::State windowsLines;
@@ -43,8 +50,20 @@ void readsWhatTheFileHolds()
     const std::vector<Row> rows = {
         { "every key",
           "installation_id=0123456789abcdef0123456789ABCDEF\ncurrent=1.1.0\nprevious=1.0.0\n"
-          "pending=1.2.0-rc_1\ntrial=1.2.0\ntrial_starts=1\nbad=0.9,1.1.1\nserial=18446744073709551615\n",
+          "pending=1.2.0-rc_1\ntrial=1.2.0\ntrial_starts=1\nbad=0.9,1.1.1\nserial=18446744073709551615\n"
+          "installed=1.3.0\nmanifest_sha256="
+                  + std::string(64, 'a')
+                  + "\nserial_key=D787242DAFB918C4\n"
+                    "time_floor=1765000000\nrevoked_keys=0123456789ABCDEF,FEDCBA9876543210,0123456789ABCDEF\n"
+                    "rejected_sha256="
+                  + std::string(64, 'b') + "\n",
           true, full },
+        { "the last line of a key wins, as the installer appends", "current=0.9\ncurrent=1.0.0\n", true,
+          onlyCurrent },
+        { "trust values that are not what their key holds",
+          "manifest_sha256=xyz\nserial_key=d787242dafb918c4\ntime_floor=-5\nrevoked_keys=1,2\ncurrent=1.0."
+          "0\n",
+          true, onlyCurrent },
         { "empty file", "", true, InstallState::State() },
         { "unknown keys and sections dropped", "colour=blue\ncurrent=1.0.0\n[other]\ncurrent=9.9\n", true,
           onlyCurrent },
@@ -67,7 +86,7 @@ void readsWhatTheFileHolds()
         writeFile(file, row.content);
         InstallState::State got;
         got.current = "stale";
-        CHECK(row.name, InstallState::read(utf8(file), got) == row.readable);
+        CHECK(row.name, readState(utf8(file), got) == row.readable);
         const InstallState::State &e = row.expected;
         CHECK(row.name, got.installationId == e.installationId);
         CHECK(row.name, got.current == e.current);
@@ -76,19 +95,62 @@ void readsWhatTheFileHolds()
         CHECK(row.name, got.trial == e.trial);
         CHECK(row.name, got.trialStarts == e.trialStarts);
         CHECK(row.name, got.bad == e.bad);
-        CHECK(row.name, got.serial == e.serial);
+        CHECK(row.name, got.serial == e.serial && got.installed == e.installed);
+        CHECK(row.name, got.manifestSha256 == e.manifestSha256 && got.serialKey == e.serialKey);
+        CHECK(row.name, got.timeFloor == e.timeFloor && got.revokedKeys == e.revokedKeys);
+        CHECK(row.name, got.rejectedSha256 == e.rejectedSha256);
     }
 }
 
-void unreadableReadsAsEmpty()
+// Only a missing file is a new installation; one that is there but cannot be
+// read is not, so that it is never written over.
+void tellsMissingFromUnreadable()
 {
     Check::TemporaryDir dir;
     InstallState::State got;
     got.current = "stale";
-    CHECK("missing", !InstallState::read(utf8(dir.path() / "state.ini"), got) && got.current.empty());
+    std::string why;
+    CHECK("missing",
+          InstallState::read(utf8(dir.path() / "state.ini"), got, &why) == InstallState::ReadResult::Missing);
+    CHECK("missing", got.current.empty() && why == "missing");
+    CHECK("missing folder",
+          InstallState::read(utf8(dir.path() / "update" / "state.ini"), got)
+                  == InstallState::ReadResult::Missing);
     fs::create_directories(dir.path() / "folder.ini");
     got.current = "stale";
-    CHECK("a folder", !InstallState::read(utf8(dir.path() / "folder.ini"), got) && got.current.empty());
+    CHECK("a folder",
+          InstallState::read(utf8(dir.path() / "folder.ini"), got, &why)
+                  == InstallState::ReadResult::Unreadable);
+    CHECK("a folder", got.current.empty() && !why.empty());
+    writeFile(dir.path() / "large.ini", "current=1.0.0\n" + std::string(70000, '#') + "\n");
+    CHECK("larger than a state file",
+          InstallState::read(utf8(dir.path() / "large.ini"), got) == InstallState::ReadResult::Unreadable);
+}
+
+void namesVersions()
+{
+    const std::vector<std::pair<std::string, bool>> rows = {
+        { "1.1.0", true },
+        { "1.2.0-rc_1", true },
+        { "2026.12", true },
+        { std::string(64, '1'), true },
+        { std::string(65, '1'), false },
+        { "", false },
+        { ".hidden", false },
+        { "1.1.", false },
+        { "1.1.staging", false },
+        { "con", false },
+        { "NUL", false },
+        { "com1.2", false },
+        { "Lpt9", false },
+        { "aux.1.0", false },
+        { "console", true },
+        { "com10", true },
+        { "1.0/..", false },
+        { "1 0", false },
+    };
+    for (const auto &row : rows)
+        CHECK("version '" + row.first + "'", InstallState::isValidVersion(row.first) == row.second);
 }
 
 void writesAtomically()
@@ -109,18 +171,20 @@ void writesAtomically()
     CHECK("write over a leftover", InstallState::write(file, s));
     InstallState::State got;
     CHECK("read back",
-          InstallState::read(file, got) && got.current == "1.0.0" && got.serial == 7 && got.bad == s.bad
+          readState(file, got) && got.current == "1.0.0" && got.serial == 7 && got.bad == s.bad
                   && got.installationId == s.installationId);
     CHECK("no temporary left", !fs::exists(folder / "state.ini.fenestra-tmp"));
+    CHECK("the last copy",
+          InstallState::readLastCopy(file, got) && got.current == "1.0.0" && got.serial == 7);
 
     // The leftover of a killed write does not change what the state reads as.
     writeFile(folder / "state.ini.fenestra-tmp", "current=9.9.9\n");
-    CHECK("leftover ignored by read", InstallState::read(file, got) && got.current == "1.0.0");
+    CHECK("leftover ignored by read", readState(file, got) && got.current == "1.0.0");
 
     s.current = "1.1.0";
     s.previous = "1.0.0";
     CHECK("replace",
-          InstallState::write(file, s) && InstallState::read(file, got) && got.current == "1.1.0"
+          InstallState::write(file, s) && readState(file, got) && got.current == "1.1.0"
                   && got.previous == "1.0.0");
 
     // Nothing written could make the file say something else than what was meant.
@@ -139,14 +203,14 @@ void writesAtomically()
     }();
     for (const auto &row : refused) {
         CHECK(row.first, !InstallState::write(file, row.second));
-        CHECK(row.first, InstallState::read(file, got) && got.current == "1.1.0" && got.trial.empty());
+        CHECK(row.first, readState(file, got) && got.current == "1.1.0" && got.trial.empty());
     }
 
     // Years of bad releases keep the file readable: the oldest are forgotten.
     InstallState::State many = s;
     for (int i = 0; i < 200; ++i)
         many.bad.push_back("1." + std::to_string(i) + ".0-some-long-build-name-" + std::string(30, 'x'));
-    CHECK("many bad", InstallState::write(file, many) && InstallState::read(file, got));
+    CHECK("many bad", InstallState::write(file, many) && readState(file, got));
     CHECK("many bad: newest kept", got.isBad(many.bad.back()) && !got.isBad(many.bad.front()));
     CHECK("many bad: later keys still read", got.serial == 7);
 
@@ -167,7 +231,7 @@ void writesAtomically()
     s.current = "1.2.0";
     const bool written = InstallState::write(file, s);
     closer.join();
-    CHECK("replace while read", written && InstallState::read(file, got) && got.current == "1.2.0");
+    CHECK("replace while read", written && readState(file, got) && got.current == "1.2.0");
 }
 
 void ordersVersions()
@@ -193,7 +257,8 @@ void ordersVersions()
 int installStateTests()
 {
     readsWhatTheFileHolds();
-    unreadableReadsAsEmpty();
+    tellsMissingFromUnreadable();
+    namesVersions();
     writesAtomically();
     ordersVersions();
     return Check::failures();

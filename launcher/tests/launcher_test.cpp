@@ -1,13 +1,23 @@
 #include "check.h"
+#include "launcher/installlayout.h"
 #include "launcher/installstate.h"
 #include "launcher/process.h"
 #include "launcher/startplan.h"
 
+#include <algorithm>
 #include <map>
+#include <tuple>
+
+#ifdef _WIN32
+#include <atomic>
+#include <thread>
+#include <windows.h>
+#endif
 #include <vector>
 
 namespace fs = std::filesystem;
 using Check::readFile;
+using Check::readState;
 using Check::utf8;
 using Check::writeFile;
 
@@ -22,6 +32,18 @@ InstallState::State state(const std::string &current, const std::string &pending
     s.trial = trial;
     s.trialStarts = trialStarts;
     s.bad = std::move(bad);
+    return s;
+}
+
+InstallState::State withPrevious(InstallState::State s, const std::string &previous)
+{
+    s.previous = previous;
+    return s;
+}
+
+InstallState::State installed(InstallState::State s, const std::string &version)
+{
+    s.installed = version;
     return s;
 }
 
@@ -98,6 +120,34 @@ void decidesWhatToStart()
           false,
           state("", "", "", 0),
           "no complete version" },
+        { "current gone: previous before the highest",
+          withPrevious(state("2.0", "", "", 0), "1.9.0"),
+          { "1.9.0", "1.10.0" },
+          "1.9.0",
+          false,
+          withPrevious(state("1.9.0", "", "", 0), "1.9.0"),
+          "using 1.9.0" },
+        { "installed by IT: current, previous moves on, no longer bad, staged and trial dropped",
+          installed(state("1.0.0", "1.2.0", "1.1.0", 1, { "0.9", "1.3.0" }), "1.3.0"),
+          { "1.0.0", "1.1.0", "1.2.0", "1.3.0" },
+          "1.3.0",
+          false,
+          withPrevious(state("1.3.0", "", "", 0, { "0.9" }), "1.0.0"),
+          "installed 1.3.0, now the current version" },
+        { "installed again: previous stays",
+          installed(withPrevious(state("1.0.0", "", "", 0), "0.9"), "1.0.0"),
+          { "0.9", "1.0.0" },
+          "1.0.0",
+          false,
+          withPrevious(state("1.0.0", "", "", 0), "0.9"),
+          "installed 1.0.0" },
+        { "installed, but its folder is not complete",
+          installed(state("1.0.0", "", "", 0), "1.1.0"),
+          { "1.0.0" },
+          "1.0.0",
+          false,
+          state("1.0.0", "", "", 0),
+          "installed version 1.1.0 is not complete" },
     };
     for (const Row &row : rows) {
         InstallState::State s = row.before;
@@ -106,7 +156,8 @@ void decidesWhatToStart()
         CHECK(row.name, start.trial == row.trial);
         CHECK(row.name, s.current == row.after.current && s.pending == row.after.pending);
         CHECK(row.name, s.trial == row.after.trial && s.trialStarts == row.after.trialStarts);
-        CHECK(row.name, s.bad == row.after.bad);
+        CHECK(row.name, s.bad == row.after.bad && s.installed.empty());
+        CHECK(row.name, s.previous == row.after.previous);
         std::string log;
         for (const std::string &line : start.log)
             log += line + '\n';
@@ -114,39 +165,173 @@ void decidesWhatToStart()
     }
 }
 
+StartPlan::Outcome ended(int code, bool firstFrame, bool crashed = false)
+{
+    StartPlan::Outcome outcome;
+    outcome.exitCode = code;
+    outcome.firstFrame = firstFrame;
+    outcome.crashed = crashed;
+    return outcome;
+}
+
+StartPlan::Outcome couldNotStart(bool started)
+{
+    StartPlan::Outcome outcome;
+    outcome.started = started;
+    outcome.notLoaded = started;
+    outcome.exitCode = 127;
+    return outcome;
+}
+
+void judgesHowAStartEnded()
+{
+    using StartPlan::Verdict;
+    const std::vector<std::tuple<const char *, StartPlan::Outcome, Verdict>> rows = {
+        { "closed after its window showed", ended(0, true), Verdict::Clean },
+        { "ended before its window showed", ended(0, false), Verdict::Unproven },
+        { "error after its window showed", ended(3, true), Verdict::Failed },
+        { "crash after its window showed", ended(139, true, true), Verdict::Failed },
+        { "crash before its window showed", ended(139, false, true), Verdict::FailedEarly },
+        { "error before its window showed", ended(255, false), Verdict::FailedEarly },
+        { "program missing", couldNotStart(false), Verdict::CannotStart },
+        { "a library missing", couldNotStart(true), Verdict::CannotStart },
+    };
+    for (const auto &row : rows)
+        CHECK(std::get<0>(row), StartPlan::judge(std::get<1>(row)) == std::get<2>(row));
+}
+
 void decidesAfterTheShellEnded()
 {
     struct Row
     {
         const char *name;
-        bool startedTrial;
+        std::string started;
+        bool trial;
         InstallState::State reread;
-        bool abnormal;
-        std::string restart;
+        StartPlan::Outcome outcome;
+        std::vector<std::string> triedBefore;
+        std::string next;
+        bool gaveUp;
         InstallState::State after;
     };
-    const std::vector<std::string> both = { "1.0.0", "1.1.0" };
+    const std::vector<std::string> three = { "0.9.0", "1.0.0", "1.1.0" };
+    const InstallState::State onTrial = state("1.0.0", "", "1.1.0", 1);
+    const InstallState::State withOld = withPrevious(state("1.0.0", "", "", 0), "0.9.0");
     const std::vector<Row> rows = {
-        { "trial ended abnormally", true, state("1.0.0", "", "1.1.0", 1), true, "1.0.0",
+        { "trial ended abnormally",
+          "1.1.0",
+          true,
+          onTrial,
+          ended(3, true),
+          {},
+          "1.0.0",
+          false,
           state("1.0.0", "", "", 0, { "1.1.0" }) },
-        { "trial closed normally before healthy", true, state("1.0.0", "", "1.1.0", 1), false, "",
-          state("1.0.0", "", "1.1.0", 1) },
-        { "trial became healthy, then crashed", true, state("1.1.0", "", "", 0), true, "",
+        { "trial could not start",
+          "1.1.0",
+          true,
+          onTrial,
+          couldNotStart(false),
+          {},
+          "1.0.0",
+          false,
+          state("1.0.0", "", "", 0, { "1.1.0" }) },
+        { "trial closed after its window showed: not counted",
+          "1.1.0",
+          true,
+          onTrial,
+          ended(0, true),
+          {},
+          "",
+          false,
+          state("1.0.0", "", "1.1.0", 0) },
+        { "trial ended before its window showed: counted",
+          "1.1.0",
+          true,
+          onTrial,
+          ended(0, false),
+          {},
+          "",
+          false,
+          onTrial },
+        { "trial became healthy, then crashed",
+          "1.1.0",
+          true,
+          state("1.1.0", "", "", 0),
+          ended(3, true, true),
+          {},
+          "",
+          false,
           state("1.1.0", "", "", 0) },
-        { "current crashed", false, state("1.0.0", "", "", 0), true, "", state("1.0.0", "", "", 0) },
-        { "trial failed without a current to go back to", true, state("", "", "1.1.0", 1), true, "",
+        { "current crashed after its window showed",
+          "1.0.0",
+          false,
+          withOld,
+          ended(3, true, true),
+          {},
+          "",
+          false,
+          withOld },
+        { "current could not start: previous at once",
+          "1.0.0",
+          false,
+          withOld,
+          couldNotStart(true),
+          {},
+          "0.9.0",
+          false,
+          withOld },
+        { "current failed before its window showed: previous",
+          "1.0.0",
+          false,
+          withOld,
+          ended(3, false),
+          {},
+          "0.9.0",
+          false,
+          withOld },
+        { "no previous: the highest other",
+          "1.1.0",
+          false,
+          state("1.1.0", "", "", 0),
+          couldNotStart(false),
+          {},
+          "1.0.0",
+          false,
+          state("1.1.0", "", "", 0) },
+        { "previous failed too, the rest is on trial: nothing left",
+          "0.9.0",
+          false,
+          withPrevious(state("1.0.0", "", "1.1.0", 1), "0.9.0"),
+          ended(3, false),
+          { "1.0.0" },
+          "",
+          true,
+          withPrevious(state("1.0.0", "", "1.1.0", 1), "0.9.0") },
+        { "trial failed without a current to go back to",
+          "1.1.0",
+          true,
+          state("", "", "1.1.0", 1),
+          ended(3, false),
+          { "0.9.0", "1.0.0" },
+          "",
+          true,
           state("", "", "", 0, { "1.1.0" }) },
     };
     for (const Row &row : rows) {
         StartPlan::Start started;
-        started.version = row.startedTrial ? "1.1.0" : "1.0.0";
-        started.trial = row.startedTrial;
+        started.version = row.started;
+        started.trial = row.trial;
         InstallState::State s = row.reread;
-        const StartPlan::After after = StartPlan::afterExit(s, started, row.abnormal, 3, both);
-        CHECK(row.name, after.restart == row.restart);
+        std::vector<std::string> tried = row.triedBefore;
+        const StartPlan::After after = StartPlan::afterExit(s, started, row.outcome, three, tried);
+        CHECK(row.name, after.next.version == row.next && !after.next.trial);
+        CHECK(row.name, after.gaveUp == row.gaveUp);
         CHECK(row.name, s.current == row.after.current && s.trial == row.after.trial);
         CHECK(row.name, s.trialStarts == row.after.trialStarts && s.bad == row.after.bad);
-        CHECK(row.name, after.stateChanged == (s.bad != row.reread.bad));
+        CHECK(row.name,
+              after.stateChanged == (s.bad != row.reread.bad || s.trialStarts != row.reread.trialStarts));
+        CHECK(row.name, std::find(tried.begin(), tried.end(), row.started) != tried.end());
     }
 }
 
@@ -211,36 +396,61 @@ public:
         m_launcher = m_root / (std::string("fenestra") + exe);
     }
 
+    // `behaviour` "missing": a complete folder whose program is gone, as when a
+    // virus scanner took it away.
     void addVersion(const std::string &version, const std::string &behaviour, bool complete = true)
     {
-#ifdef _WIN32
-        const fs::path folder = m_root / "versions" / version;
-        const fs::path shell = folder / "fenestra.exe";
-#else
-        const fs::path folder = m_root / "versions" / version;
-        const fs::path shell = folder / "bin" / "fenestra";
-#endif
+        const fs::path folder = m_root / InstallLayout::versionsFolder / version;
+        const fs::path shell = folder / fs::u8path(InstallLayout::shellInVersion);
         fs::create_directories(shell.parent_path());
-        fs::copy_file(m_fakeShell, shell);
+        if (behaviour != "missing")
+            fs::copy_file(m_fakeShell, shell);
         writeFile(shell.parent_path() / "behaviour", behaviour);
         if (complete)
-            writeFile(folder / ".fenestra-complete", "");
+            writeFile(folder / InstallLayout::completeMarker, "");
     }
 
-    // Runs the launcher from another working folder with arguments that need quoting.
+    // Runs the launcher from another working folder with arguments that need
+    // quoting. On Windows a message box it shows meanwhile is read and closed
+    // as a user would (its text in notice()); elsewhere the message goes to the
+    // standard error stream.
     int start()
     {
         Process::Arguments arguments;
 #ifdef _WIN32
         arguments.commandLine = L"--flag \"a b\"";
+        m_notice.clear();
+        std::atomic_bool ended { false };
+        std::thread watcher([this, &ended] {
+            while (!ended) {
+                if (HWND box = FindWindowW(L"#32770", L"门窗软件管理")) {
+                    wchar_t text[512] = L"";
+                    GetDlgItemTextW(box, 0xFFFF, text, 512);
+                    m_notice = text;
+                    PostMessageW(box, WM_COMMAND, IDOK, 0);
+                    return;
+                }
+                Sleep(50);
+            }
+        });
 #else
         arguments.list = { "--flag", "a b" };
 #endif
         Process::Exit exit;
-        if (!Process::run(utf8(m_launcher), arguments, utf8(m_dir.path()), exit))
-            return -1;
-        return exit.code;
+        const bool ran = Process::run(utf8(m_launcher), arguments, utf8(m_dir.path()), exit);
+#ifdef _WIN32
+        ended = true;
+        watcher.join();
+#endif
+        return ran ? exit.code : -1;
     }
+
+#ifdef _WIN32
+    const std::wstring &notice() const
+    {
+        return m_notice;
+    }
+#endif
 
     const fs::path &root() const
     {
@@ -267,6 +477,9 @@ public:
 private:
     Check::TemporaryDir m_dir;
     fs::path m_root, m_launcher, m_fakeShell;
+#ifdef _WIN32
+    std::wstring m_notice;
+#endif
 };
 
 void startsAndRollsBack()
@@ -281,6 +494,7 @@ void startsAndRollsBack()
         int lastExitCode;
         InstallState::State after;
         std::string logged;
+        bool tellsUser = false;
     };
     const std::vector<Row> rows = {
         { "trial becomes healthy",
@@ -324,13 +538,46 @@ void startsAndRollsBack()
           state("1.0.0", "", "1.1.0", 1),
           "another launcher runs this installation, state left as it is: started 1.1.0" },
         { "the current version's exit code is the launcher's",
-          { { "1.0.0", "exit3" } },
+          { { "1.0.0", "shown-exit3" } },
           state("1.0.0", "", "", 0),
           1,
           { "1.0.0" },
           3,
           state("1.0.0", "", "", 0),
           "started 1.0.0" },
+        { "opened and closed again on trial: never marked bad",
+          { { "1.0.0", "shown" }, { "1.1.0", "shown" } },
+          state("1.0.0", "1.1.0", "", 0),
+          3,
+          { "1.1.0", "1.1.0", "1.1.0" },
+          0,
+          state("1.0.0", "", "1.1.0", 0),
+          "trial start of 1.1.0 ended normally after its window showed, not counted" },
+        { "current cannot start: previous at once",
+          { { "0.9.0", "shown" }, { "1.0.0", "missing" } },
+          withPrevious(state("1.0.0", "", "", 0), "0.9.0"),
+          1,
+          { "0.9.0" },
+          0,
+          state("1.0.0", "", "", 0),
+          "1.0.0 could not be started\n" },
+        { "current crashes before its window: previous at once",
+          { { "0.9.0", "shown" }, { "1.0.0", "crash" } },
+          withPrevious(state("1.0.0", "", "", 0), "0.9.0"),
+          1,
+          { "1.0.0", "0.9.0" },
+          0,
+          state("1.0.0", "", "", 0),
+          "before its window showed" },
+        { "nothing can start: the user is told",
+          { { "1.0.0", "missing" } },
+          state("1.0.0", "", "", 0),
+          1,
+          {},
+          1,
+          state("1.0.0", "", "", 0),
+          "nothing can be started",
+          true },
     };
     for (const Row &row : rows) {
         TestInstallation installation;
@@ -345,14 +592,74 @@ void startsAndRollsBack()
         CHECK(row.name, code == row.lastExitCode);
         CHECK(row.name, installation.started() == row.started);
         InstallState::State after;
-        CHECK(row.name, InstallState::read(installation.statePath(), after));
+        CHECK(row.name, readState(installation.statePath(), after));
         CHECK(row.name, after.installationId == before.installationId);
         CHECK(row.name, after.current == row.after.current && after.pending.empty());
         CHECK(row.name, after.trial == row.after.trial && after.bad == row.after.bad);
         CHECK(row.name, after.trialStarts == row.after.trialStarts);
         CHECK(row.name,
               readFile(installation.root() / "logs" / "launcher.log").find(row.logged) != std::string::npos);
+#ifdef _WIN32
+        CHECK(row.name,
+              (installation.notice().find(L"请联系IT部门重新安装") != std::wstring::npos) == row.tellsUser);
+#endif
     }
+}
+
+// A state file that cannot be read is never written over: the launcher starts
+// the current version of the copy the last write left, and nothing else.
+void keepsAStateItCannotRead()
+{
+    const auto prepare = [](TestInstallation &installation) {
+        installation.addVersion("1.0.0", "shown");
+        installation.addVersion("1.1.0", "shown");
+        InstallState::State s = state("1.0.0", "", "", 0, { "1.1.0" });
+        s.installationId = "00112233445566778899aabbccddeeff";
+        s.serial = 1765000000;
+        return InstallState::write(installation.statePath(), s);
+    };
+    {
+        // Unreadable as a folder is, on every system.
+        TestInstallation installation;
+        CHECK("a folder", prepare(installation));
+        fs::remove(fs::u8path(installation.statePath()));
+        fs::create_directories(fs::u8path(installation.statePath()) / "inside");
+        CHECK("a folder", installation.start() == 0);
+        CHECK("a folder", installation.started() == std::vector<std::string> { "1.0.0" });
+        CHECK("a folder", fs::is_directory(fs::u8path(installation.statePath()) / "inside"));
+        CHECK("a folder",
+              readFile(installation.root() / "logs" / "launcher.log").find("cannot read")
+                      != std::string::npos);
+    }
+#ifdef _WIN32
+    // Held by a virus scanner or a backup tool without sharing: for the whole
+    // start, and for a moment, after which it is read.
+    for (const int holdMs : { -1, 300 }) {
+        const std::string row = holdMs < 0 ? "held throughout" : "held for a moment";
+        TestInstallation installation;
+        CHECK(row, prepare(installation));
+        const std::string before = readFile(fs::u8path(installation.statePath()));
+        HANDLE held = CreateFileW(fs::u8path(installation.statePath()).c_str(), GENERIC_READ, 0, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        CHECK(row, held != INVALID_HANDLE_VALUE);
+        std::thread release([held, holdMs] {
+            if (holdMs >= 0) {
+                Sleep(DWORD(holdMs));
+                CloseHandle(held);
+            }
+        });
+        CHECK(row, installation.start() == 0);
+        release.join();
+        if (holdMs < 0)
+            CloseHandle(held);
+        CHECK(row, installation.started() == std::vector<std::string> { "1.0.0" });
+        CHECK(row, readFile(fs::u8path(installation.statePath())) == before);
+        CHECK(row,
+              (readFile(installation.root() / "logs" / "launcher.log").find("cannot read")
+               != std::string::npos)
+                      == (holdMs < 0));
+    }
+#endif
 }
 
 void startsAFreshInstallation()
@@ -371,7 +678,7 @@ void startsAFreshInstallation()
     CHECK("fresh: new log", fs::file_size(installation.root() / "logs" / "launcher.log") < 1024);
     CHECK("fresh: highest complete", installation.started() == std::vector<std::string> { "1.10.0" });
     InstallState::State after;
-    CHECK("fresh: state written", InstallState::read(installation.statePath(), after));
+    CHECK("fresh: state written", readState(installation.statePath(), after));
     CHECK("fresh: id made", after.installationId.size() == 32 && after.current == "1.10.0");
 #ifdef _WIN32
     const std::string arguments = "--flag \"a b\"";
@@ -387,10 +694,12 @@ void startsAFreshInstallation()
 int launcherTests()
 {
     decidesWhatToStart();
+    judgesHowAStartEnded();
     decidesAfterTheShellEnded();
     startsAlongsideAnotherLauncher();
     splitsWindowsCommandLines();
     startsAndRollsBack();
+    keepsAStateItCannotRead();
     startsAFreshInstallation();
     return Check::failures();
 }

@@ -267,7 +267,7 @@ private Q_SLOTS:
                 child.waitForFinished();
             }
             InstallState::State state;
-            QVERIFY(InstallState::read(statePath, state));
+            QVERIFY(InstallState::read(statePath, state) == InstallState::ReadResult::Read);
             const std::vector<std::string> complete = Installation::completeVersions(root.toStdString());
             const QString started = QString::fromStdString(StartPlan::beforeStart(state, complete).version);
             QVERIFY2(started == QLatin1String("1.0.0") || started == QLatin1String("1.1.0"),

@@ -1,0 +1,35 @@
+#pragma once
+
+// The names of an installation's files and folders below its root, spelled
+// once for the launcher, the shell's updater and their tests. Relative to the
+// root, with forward slashes. (The Windows installer script spells the few it
+// needs again, as it cannot include this.)
+namespace InstallLayout {
+
+// One folder per version of the shell.
+inline constexpr const char *versionsFolder = "versions";
+// Written last into a version folder: only a folder that carries it is started.
+inline constexpr const char *completeMarker = ".fenestra-complete";
+// A version folder still being unpacked: `versions/<version>.staging`.
+inline constexpr const char *stagingSuffix = ".staging";
+// The update state shared by the launcher, the shell and the installer.
+inline constexpr const char *stateFile = "update/state.ini";
+// Held by the launcher that runs a shell, as long as it does.
+inline constexpr const char *lockFile = "update/launcher.lock";
+// Written by the shell when its window shows its first frame, naming its version.
+inline constexpr const char *firstFrameFile = "update/first-frame";
+// Release packages being downloaded.
+inline constexpr const char *downloadsFolder = "update/downloads";
+// IT's say about updates: enabled, pin, ring.
+inline constexpr const char *policyFile = "update-policy.ini";
+inline constexpr const char *launcherLog = "logs/launcher.log";
+inline constexpr const char *launcherOldLog = "logs/launcher.old.log";
+
+// The shell inside a version folder.
+#ifdef _WIN32
+inline constexpr const char *shellInVersion = "fenestra.exe";
+#else
+inline constexpr const char *shellInVersion = "bin/fenestra";
+#endif
+
+} // namespace InstallLayout
