@@ -1,5 +1,7 @@
 #include "config/appdir.h"
 
+#include "launcher/installlayout.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -30,8 +32,8 @@ Location locate(const QString &executableFolder)
         return { folder, QString() };
 #endif
     const QString version = dir.dirName();
-    if (!dir.cdUp() || dir.dirName() != QLatin1String("versions") || !dir.cdUp()
-        || !QFileInfo(dir.filePath(QStringLiteral("update/state.ini"))).isFile())
+    if (!dir.cdUp() || dir.dirName() != QLatin1String(InstallLayout::versionsFolder) || !dir.cdUp()
+        || !QFileInfo(dir.filePath(QString::fromLatin1(InstallLayout::stateFile))).isFile())
         return { folder, QString() };
     return { QDir::fromNativeSeparators(dir.path()), version };
 }

@@ -26,6 +26,15 @@ bool decodeKey(const QString &line, PublicKey &out)
     return true;
 }
 
+// minisign prints a key id as the little-endian number its eight bytes are.
+QString idText(const QByteArray &id)
+{
+    quint64 number = 0;
+    for (int i = id.size() - 1; i >= 0; --i)
+        number = (number << 8) | quint8(id.at(i));
+    return QStringLiteral("%1").arg(number, 16, 16, QLatin1Char('0')).toUpper();
+}
+
 bool verifyDetached(const QByteArray &signature, const QByteArray &message, const QByteArray &key)
 {
     return crypto_sign_verify_detached(reinterpret_cast<const unsigned char *>(signature.constData()),
@@ -39,7 +48,14 @@ bool verifyDetached(const QByteArray &signature, const QByteArray &message, cons
 
 namespace Minisign {
 
-QString verify(const QByteArray &data, const QByteArray &signatureFile, const QStringList &publicKeys)
+QString keyId(const QString &publicKey)
+{
+    PublicKey key;
+    return decodeKey(publicKey, key) ? idText(key.id) : QString();
+}
+
+QString verify(const QByteArray &data, const QByteArray &signatureFile, const QStringList &publicKeys,
+               QString *signedBy)
 {
     if (sodium_init() < 0)
         return QStringLiteral("the signature library cannot start");
@@ -63,13 +79,13 @@ QString verify(const QByteArray &data, const QByteArray &signatureFile, const QS
     const QByteArray algorithm = signature.left(2);
     if (algorithm != "Ed" && algorithm != "ED")
         return QStringLiteral("unknown signature algorithm");
-    const QByteArray keyId = signature.mid(2, keyIdSize);
+    const QByteArray signerId = signature.mid(2, keyIdSize);
     const QByteArray signatureBytes = signature.mid(2 + keyIdSize);
 
     PublicKey key;
     bool found = false;
     for (const QString &line : publicKeys) {
-        if (decodeKey(line, key) && key.id == keyId) {
+        if (decodeKey(line, key) && key.id == signerId) {
             found = true;
             break;
         }
@@ -88,6 +104,8 @@ QString verify(const QByteArray &data, const QByteArray &signatureFile, const QS
         return QStringLiteral("bad signature");
     if (!verifyDetached(globalSignature, signatureBytes + lines.at(2).mid(trustedPrefix.size()), key.key))
         return QStringLiteral("bad signature of the trusted comment");
+    if (signedBy)
+        *signedBy = idText(signerId);
     return QString();
 }
 

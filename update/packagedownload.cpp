@@ -1,8 +1,8 @@
 #include "update/packagedownload.h"
 
+#include "net/boundedfetch.h"
+
 #include <QCryptographicHash>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QThread>
 
@@ -10,11 +10,7 @@
 
 PackageDownload::PackageDownload(QNetworkAccessManager *network, QObject *parent)
     : QObject(parent), m_network(network)
-{
-    m_timeLimit.setSingleShot(true);
-    m_timeLimit.setInterval(timeLimitMs);
-    connect(&m_timeLimit, &QTimer::timeout, this, [this] { finish(QStringLiteral("took too long")); });
-}
+{ }
 
 PackageDownload::~PackageDownload()
 {
@@ -24,7 +20,6 @@ PackageDownload::~PackageDownload()
 
 void PackageDownload::start(const QUrl &url, const QString &file, qint64 size, const QByteArray &sha256)
 {
-    m_url = url;
     m_size = size;
     m_sha256 = sha256;
     m_file.setFileName(file);
@@ -34,72 +29,96 @@ void PackageDownload::start(const QUrl &url, const QString &file, qint64 size, c
         finish(QStringLiteral("cannot write %1").arg(file));
         return;
     }
-    m_timeLimit.start();
     if (m_file.size() == m_size) {
         verifyThenFinish();
         return;
     }
-    request();
-}
-
-void PackageDownload::request()
-{
-    QNetworkRequest request(m_url);
-    // A stalled connection is given up; the partial file waits for the next try.
-    request.setTransferTimeout(60 * 1000);
+    QNetworkRequest request(url);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    // The bytes as stored: a range of a compressed answer would be another file's.
+    request.setRawHeader("Accept-Encoding", "identity");
     m_resumed = m_file.size() > 0;
     if (m_resumed)
         request.setRawHeader("Range", "bytes=" + QByteArray::number(m_file.size()) + '-');
-    m_started = false;
-    m_reply = m_network->get(request);
-    connect(m_reply, &QNetworkReply::readyRead, this, &PackageDownload::take);
-    connect(m_reply, &QNetworkReply::finished, this, &PackageDownload::end);
+    BoundedFetch::Limits limits;
+    // The whole package, which a server that ignores the range sends again.
+    limits.maxBytes = m_size;
+    limits.stall = std::chrono::milliseconds(stallLimitMs);
+    limits.total = std::chrono::milliseconds(timeLimitMs);
+    m_fetch = new BoundedFetch(
+            m_network, request, limits, [this](QByteArrayView piece) { return take(piece); }, this);
+    connect(m_fetch, &BoundedFetch::finished, this, &PackageDownload::ended);
 }
 
-void PackageDownload::take()
+bool PackageDownload::take(QByteArrayView piece)
 {
-    if (!m_reply)
-        return;
     if (!m_started) {
         m_started = true;
-        const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        const QByteArray range = m_reply->rawHeader("Content-Range");
+        // Only these two answers carry the package; anything else (an error
+        // page, a proxy's notice) never reaches the file.
+        const int status = m_fetch->status();
+        const QByteArray range = m_fetch->rawHeader("Content-Range");
         const QByteArray expected = "bytes " + QByteArray::number(m_file.size()) + '-';
         if (status == 206 && !(m_resumed && range.startsWith(expected))) {
-            finish(QStringLiteral("unexpected range %1").arg(QString::fromLatin1(range.left(100))));
-            return;
+            m_refusal = QStringLiteral("unexpected range %1").arg(QString::fromLatin1(range.left(100)));
+            return false;
+        }
+        if (status != 200 && status != 206) {
+            m_refusal = QStringLiteral("HTTP status %1").arg(status);
+            return false;
         }
         // A server that ignores the range sends the whole package again.
         if (status == 200 && m_resumed && !m_file.resize(0)) {
-            finish(QStringLiteral("cannot write %1").arg(m_file.fileName()));
-            return;
+            m_refusal = QStringLiteral("cannot write %1").arg(m_file.fileName());
+            return false;
         }
         m_file.seek(m_file.size());
     }
-    const QByteArray data = m_reply->read(m_size - m_file.size() + 1);
-    if (m_file.size() + data.size() > m_size) {
+    if (m_file.size() + piece.size() > m_size) {
+        m_refusal = QStringLiteral("larger than the listed %1 bytes").arg(m_size);
+        m_remove = true;
+        return false;
+    }
+    if (m_file.write(piece.data(), piece.size()) != piece.size()) {
+        m_refusal = QStringLiteral("cannot write %1").arg(m_file.fileName());
+        return false;
+    }
+    return true;
+}
+
+void PackageDownload::ended()
+{
+    BoundedFetch *fetch = m_fetch;
+    m_fetch = nullptr;
+    fetch->deleteLater();
+    switch (fetch->outcome()) {
+    case BoundedFetch::Outcome::Done:
+        break;
+    case BoundedFetch::Outcome::Refused:
+        if (m_remove)
+            m_file.remove();
+        finish(m_refusal);
+        return;
+    case BoundedFetch::Outcome::TooLarge:
         m_file.remove();
         finish(QStringLiteral("larger than the listed %1 bytes").arg(m_size));
         return;
-    }
-    if (m_file.write(data) != data.size())
-        finish(QStringLiteral("cannot write %1").arg(m_file.fileName()));
-}
-
-void PackageDownload::end()
-{
-    if (!m_reply)
+    case BoundedFetch::Outcome::TimedOut:
+        finish(QStringLiteral("took too long"));
         return;
-    take();
-    if (!m_reply)
+    case BoundedFetch::Outcome::ErrorStatus:
+        finish(QStringLiteral("refused: %1").arg(fetch->errorString()));
         return;
-    const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (m_reply->error() != QNetworkReply::NoError || (status != 200 && status != 206)) {
+    default:
         finish(QStringLiteral("download cut short at %1 of %2 bytes: %3")
                        .arg(m_file.size())
                        .arg(m_size)
-                       .arg(m_reply->errorString()));
+                       .arg(fetch->errorString()));
+        return;
+    }
+    // An empty answer never called take().
+    if (!m_started && fetch->status() != 200 && fetch->status() != 206) {
+        finish(QStringLiteral("HTTP status %1").arg(fetch->status()));
         return;
     }
     if (m_file.size() != m_size) {
@@ -111,8 +130,6 @@ void PackageDownload::end()
 
 void PackageDownload::verifyThenFinish()
 {
-    dropReply();
-    m_timeLimit.stop();
     m_file.close();
     auto matches = std::make_shared<bool>(false);
     m_verifier = QThread::create([path = m_file.fileName(), expected = m_sha256, matches] {
@@ -132,21 +149,13 @@ void PackageDownload::verifyThenFinish()
     m_verifier->start(QThread::LowPriority);
 }
 
-void PackageDownload::dropReply()
-{
-    if (m_reply) {
-        QNetworkReply *reply = m_reply;
-        m_reply = nullptr;
-        reply->disconnect(this);
-        reply->abort();
-        reply->deleteLater();
-    }
-}
-
 void PackageDownload::finish(const QString &problem)
 {
-    dropReply();
-    m_timeLimit.stop();
+    if (m_fetch) {
+        m_fetch->disconnect(this);
+        m_fetch->deleteLater();
+        m_fetch = nullptr;
+    }
     m_file.close();
     Q_EMIT finished(problem);
 }

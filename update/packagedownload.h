@@ -4,16 +4,17 @@
 #include <QFile>
 #include <QObject>
 #include <QPointer>
-#include <QTimer>
 #include <QUrl>
 
+class BoundedFetch;
 class QNetworkAccessManager;
-class QNetworkReply;
 class QThread;
 
 // Fetches a release package into a partial file, resuming what an earlier run
 // left with a range request. Never takes more than the listed size, gives up
-// after a bounded time, and keeps the file only when its SHA-256 matches.
+// after a minute without data and after half an hour in all, writes nothing
+// of an answer other than 200 or 206, and keeps the file only when its SHA-256
+// matches.
 class PackageDownload : public QObject
 {
     Q_OBJECT
@@ -27,29 +28,28 @@ public:
 
     // The whole download is abandoned after this long; the partial file stays.
     static constexpr int timeLimitMs = 30 * 60 * 1000;
+    static constexpr int stallLimitMs = 60 * 1000;
 
 Q_SIGNALS:
     // `problem` is empty when `file` holds the package; a package found wrong is deleted.
     void finished(const QString &problem);
 
 private:
-    void request();
-    void take();
-    void end();
-    void dropReply();
+    bool take(QByteArrayView piece);
+    void ended();
     void finish(const QString &problem);
     // Checks the SHA-256 on a thread of its own, then finishes: a package of a
     // hundred megabytes read on the window's thread would hold the window up.
     void verifyThenFinish();
 
     QNetworkAccessManager *m_network;
-    QPointer<QNetworkReply> m_reply;
+    QPointer<BoundedFetch> m_fetch;
     QPointer<QThread> m_verifier;
     QFile m_file;
-    QTimer m_timeLimit;
-    QUrl m_url;
     qint64 m_size = 0;
     QByteArray m_sha256;
     bool m_resumed = false;
     bool m_started = false; // the answer's first bytes decided where they go
+    QString m_refusal; // why the answer's body was refused
+    bool m_remove = false; // the partial file is wrong and goes
 };

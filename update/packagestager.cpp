@@ -1,11 +1,16 @@
 #include "update/packagestager.h"
 
+#include "launcher/installlayout.h"
+#include "net/filename.h"
+#include "update/packageformat.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QSet>
+#include <QThread>
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -14,7 +19,6 @@
 
 namespace {
 
-const QString sumsName = QStringLiteral("fenestra-files.sha256");
 // Bounds for what a package may unpack to.
 constexpr qint64 maxUnpackedSize = qint64(4) * 1024 * 1024 * 1024;
 constexpr int maxEntries = 100000;
@@ -24,7 +28,21 @@ struct ArchiveCloser
     void operator()(archive *a) const { archive_read_free(a); }
 };
 
-// The entry's path inside the folder, or empty when it may not be unpacked.
+using Result = PackageStager::Result;
+
+Result packageFault(const QString &problem)
+{
+    return { problem, true };
+}
+
+Result environmentFault(const QString &problem)
+{
+    return { problem, false };
+}
+
+// The entry's path inside the folder, or empty when it may not be unpacked:
+// every part a name that Windows stores as given (no device names, no
+// trailing dots, no drive colons or separators), none of them "." or "..".
 QString safeRelativePath(const QString &name)
 {
     QString path = name;
@@ -32,60 +50,27 @@ QString safeRelativePath(const QString &name)
         path.remove(0, 2);
     if (path.endsWith(QLatin1Char('/')))
         path.chop(1);
-    // Backslashes and colons are separators or drive letters (and streams) on Windows.
-    if (path.isEmpty() || path.startsWith(QLatin1Char('/')) || path.contains(QLatin1Char('\\'))
-        || path.contains(QLatin1Char(':')))
+    if (path.isEmpty() || path.startsWith(QLatin1Char('/')))
         return QString();
-    const QStringList parts = path.split(QLatin1Char('/'));
-    for (const QString &part : parts) {
-        if (part.isEmpty() || part == QLatin1String(".") || part == QLatin1String(".."))
+    for (const QString &part : path.split(QLatin1Char('/'))) {
+        if (!isPortableFileName(part))
             return QString();
     }
     return path;
 }
 
-// A link target that stays inside the folder from the link's own place.
-bool linkStaysInside(const QString &linkPath, const QString &target)
+QString parentOf(const QString &path)
 {
-    if (target.isEmpty() || target.startsWith(QLatin1Char('/')) || target.contains(QLatin1Char('\\'))
-        || target.contains(QLatin1Char(':')))
-        return false;
-    int depth = linkPath.count(QLatin1Char('/'));
-    for (const QString &part : target.split(QLatin1Char('/'))) {
-        if (part == QLatin1String(".."))
-            --depth;
-        else if (!part.isEmpty() && part != QLatin1String("."))
-            ++depth;
-        if (depth < 0)
-            return false;
-    }
-    return true;
-}
-
-// sha256sum's lines: 64 hex digits, two spaces (or space and star), the path.
-bool readSums(const QByteArray &content, QHash<QString, QByteArray> &out)
-{
-    for (QByteArray line : content.split('\n')) {
-        if (line.endsWith('\r'))
-            line.chop(1);
-        if (line.isEmpty())
-            continue;
-        if (line.size() < 67 || line.at(64) != ' ' || (line.at(65) != ' ' && line.at(65) != '*'))
-            return false;
-        const QString path = safeRelativePath(QString::fromUtf8(line.mid(66)));
-        if (path.isEmpty())
-            return false;
-        out.insert(path, line.left(64).toLower());
-    }
-    return !out.isEmpty();
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    return slash < 0 ? QString() : path.left(slash);
 }
 
 class Unpacker
 {
 public:
-    explicit Unpacker(const QString &folder) : m_folder(folder) { }
+    Unpacker(const QString &folder, const std::atomic_bool *cancel) : m_folder(folder), m_cancel(cancel) { }
 
-    QString unpack(const QString &packagePath)
+    Result unpack(const QString &packagePath)
     {
         std::unique_ptr<archive, ArchiveCloser> reader(archive_read_new());
         archive_read_support_filter_gzip(reader.get());
@@ -99,13 +84,15 @@ public:
                                                       QFile::encodeName(packagePath).constData(), 64 * 1024);
 #endif
         if (opened != ARCHIVE_OK)
-            return QStringLiteral("cannot open the package");
+            return environmentFault(QStringLiteral("cannot open the package"));
         archive_entry *entry = nullptr;
         int entries = 0;
         int status;
         while ((status = archive_read_next_header(reader.get(), &entry)) == ARCHIVE_OK) {
+            if (cancelled())
+                return environmentFault(QStringLiteral("cancelled"));
             if (++entries > maxEntries)
-                return QStringLiteral("too many entries");
+                return packageFault(QStringLiteral("too many entries"));
             const char *utf8 = archive_entry_pathname_utf8(entry);
             const QString name =
                     utf8 ? QString::fromUtf8(utf8) : QString::fromLocal8Bit(archive_entry_pathname(entry));
@@ -113,100 +100,177 @@ public:
                 continue;
             const QString path = safeRelativePath(name);
             if (path.isEmpty())
-                return QStringLiteral("unsafe entry %1").arg(name.left(200));
-            const QString problem = write(reader.get(), entry, path);
-            if (!problem.isEmpty())
-                return problem;
+                return packageFault(QStringLiteral("unsafe entry %1").arg(name.left(200)));
+            const Result result = write(reader.get(), entry, path);
+            if (!result.problem.isEmpty())
+                return result;
         }
         if (status != ARCHIVE_EOF)
-            return QStringLiteral("damaged package: %1")
-                    .arg(QString::fromLocal8Bit(archive_error_string(reader.get())));
-        return checkSums();
+            return packageFault(QStringLiteral("damaged package: %1")
+                                        .arg(QString::fromLocal8Bit(archive_error_string(reader.get()))));
+        // Links come last, once every file is written: nothing is ever written
+        // through a link the package made.
+        const Result linked = makeLinks();
+        return linked.problem.isEmpty() ? checkSums() : linked;
     }
 
 private:
-    QString write(archive *reader, archive_entry *entry, const QString &path)
+    bool cancelled() const
+    {
+        return m_cancel && m_cancel->load();
+    }
+
+    Result write(archive *reader, archive_entry *entry, const QString &path)
     {
         const QString target = m_folder + QLatin1Char('/') + path;
         if (archive_entry_hardlink(entry))
-            return QStringLiteral("link entry %1").arg(path);
+            return packageFault(QStringLiteral("link entry %1").arg(path));
         switch (archive_entry_filetype(entry)) {
         case AE_IFDIR:
-            return QDir().mkpath(target) ? QString() : QStringLiteral("cannot make %1").arg(path);
-        case AE_IFLNK: {
+            if (m_links.contains(path))
+                return packageFault(QStringLiteral("repeated entry %1").arg(path));
+            return QDir().mkpath(target) ? Result()
+                                         : environmentFault(QStringLiteral("cannot make %1").arg(path));
+        case AE_IFLNK:
 #ifdef Q_OS_UNIX
             // Qt's libraries on Linux come with their version links.
-            const QString linkTarget = QString::fromUtf8(archive_entry_symlink(entry));
-            if (!linkStaysInside(path, linkTarget))
-                return QStringLiteral("link leading out %1").arg(path);
-            QDir().mkpath(QFileInfo(target).path());
-            return QFile::link(linkTarget, target) ? QString() : QStringLiteral("cannot link %1").arg(path);
+            if (m_links.contains(path) || QFileInfo::exists(target))
+                return packageFault(QStringLiteral("repeated entry %1").arg(path));
+            m_links.insert(path, QString::fromUtf8(archive_entry_symlink_utf8(entry)));
+            return Result();
 #else
-            return QStringLiteral("link entry %1").arg(path);
+            return packageFault(QStringLiteral("link entry %1").arg(path));
 #endif
-        }
         case AE_IFREG:
             break;
         default:
-            return QStringLiteral("special entry %1").arg(path);
+            return packageFault(QStringLiteral("special entry %1").arg(path));
         }
-        if (m_hashes.contains(path) || QFileInfo::exists(target))
-            return QStringLiteral("repeated entry %1").arg(path);
-        QDir().mkpath(QFileInfo(target).path());
+        if (m_hashes.contains(path) || m_links.contains(path) || QFileInfo::exists(target))
+            return packageFault(QStringLiteral("repeated entry %1").arg(path));
+        if (!QDir().mkpath(QFileInfo(target).path()))
+            return environmentFault(QStringLiteral("cannot make %1").arg(parentOf(path)));
         QFile file(target);
         if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-            return QStringLiteral("cannot write %1").arg(path);
+            return environmentFault(QStringLiteral("cannot write %1").arg(path));
         QCryptographicHash hash(QCryptographicHash::Sha256);
         QByteArray content; // only the list of sums is kept
         char buffer[64 * 1024];
         la_ssize_t read;
         while ((read = archive_read_data(reader, buffer, sizeof buffer)) > 0) {
+            if (cancelled())
+                return environmentFault(QStringLiteral("cancelled"));
             m_unpacked += read;
             if (m_unpacked > maxUnpackedSize)
-                return QStringLiteral("unpacks to more than 4 GiB");
+                return packageFault(QStringLiteral("unpacks to more than 4 GiB"));
             hash.addData(QByteArrayView(buffer, read));
-            if (path == sumsName && content.size() < 16 * 1024 * 1024)
+            if (path == PackageFormat::sumsName() && content.size() < 16 * 1024 * 1024)
                 content.append(buffer, read);
             if (file.write(buffer, read) != read)
-                return QStringLiteral("cannot write %1").arg(path);
+                return environmentFault(QStringLiteral("cannot write %1").arg(path));
         }
         if (read < 0)
-            return QStringLiteral("damaged package at %1").arg(path);
+            return packageFault(QStringLiteral("damaged package at %1").arg(path));
         if (!file.flush())
-            return QStringLiteral("cannot write %1").arg(path);
+            return environmentFault(QStringLiteral("cannot write %1").arg(path));
         if (archive_entry_perm(entry) & 0100)
             file.setPermissions(file.permissions() | QFileDevice::ExeOwner | QFileDevice::ExeGroup
                                 | QFileDevice::ExeOther);
-        if (path == sumsName)
+        if (path == PackageFormat::sumsName())
             m_sums = content;
         else
             m_hashes.insert(path, hash.result().toHex());
+        return Result();
+    }
+
+    // A link whose target, read from the link's own folder, stays inside the
+    // folder and passes through no other link; it may name one, as a library's
+    // version links do. Its own folder is no link either.
+    QString linkProblem(const QString &path, const QString &target) const
+    {
+        if (target.isEmpty() || target.startsWith(QLatin1Char('/')) || target.contains(QLatin1Char('\\'))
+            || target.contains(QLatin1Char(':')))
+            return QStringLiteral("link leading out %1").arg(path);
+        QStringList resolved = path.split(QLatin1Char('/'));
+        resolved.removeLast();
+        for (int i = 1; i <= resolved.size(); ++i) {
+            if (m_links.contains(resolved.mid(0, i).join(QLatin1Char('/'))))
+                return QStringLiteral("link inside a link %1").arg(path);
+        }
+        const QStringList parts = target.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+        for (int i = 0; i < parts.size(); ++i) {
+            const QString &part = parts.at(i);
+            if (part == QLatin1String("."))
+                continue;
+            if (part == QLatin1String("..")) {
+                if (resolved.isEmpty())
+                    return QStringLiteral("link leading out %1").arg(path);
+                resolved.removeLast();
+                continue;
+            }
+            resolved.append(part);
+            if (i + 1 < parts.size() && m_links.contains(resolved.join(QLatin1Char('/'))))
+                return QStringLiteral("link through a link %1").arg(path);
+        }
         return QString();
     }
 
-    QString checkSums() const
+    Result makeLinks()
+    {
+        for (auto it = m_links.cbegin(); it != m_links.cend(); ++it) {
+            const QString problem = linkProblem(it.key(), it.value());
+            if (!problem.isEmpty())
+                return packageFault(problem);
+        }
+        for (auto it = m_links.cbegin(); it != m_links.cend(); ++it) {
+            const QString link = m_folder + QLatin1Char('/') + it.key();
+            if (QFileInfo::exists(link) || QFileInfo(link).isSymLink())
+                return packageFault(QStringLiteral("repeated entry %1").arg(it.key()));
+            if (!QDir().mkpath(QFileInfo(link).path()) || !QFile::link(it.value(), link))
+                return environmentFault(QStringLiteral("cannot link %1").arg(it.key()));
+        }
+        return Result();
+    }
+
+    Result checkSums() const
     {
         QHash<QString, QByteArray> listed;
-        if (!readSums(m_sums, listed))
-            return QStringLiteral("no readable %1").arg(sumsName);
+        if (!PackageFormat::readSums(m_sums, listed))
+            return packageFault(QStringLiteral("no readable %1").arg(PackageFormat::sumsName()));
         for (auto it = listed.begin(); it != listed.end(); ++it) {
+            if (safeRelativePath(it.key()) != it.key())
+                return packageFault(QStringLiteral("unsafe path in %1").arg(PackageFormat::sumsName()));
             if (!m_hashes.contains(it.key()))
-                return QStringLiteral("missing file %1").arg(it.key());
+                return packageFault(QStringLiteral("missing file %1").arg(it.key()));
             if (m_hashes.value(it.key()) != it.value())
-                return QStringLiteral("wrong hash of %1").arg(it.key());
+                return packageFault(QStringLiteral("wrong hash of %1").arg(it.key()));
         }
         for (auto it = m_hashes.begin(); it != m_hashes.end(); ++it) {
             if (!listed.contains(it.key()))
-                return QStringLiteral("unlisted file %1").arg(it.key());
+                return packageFault(QStringLiteral("unlisted file %1").arg(it.key()));
         }
-        return QString();
+        return Result();
     }
 
     const QString m_folder;
+    const std::atomic_bool *m_cancel;
     QHash<QString, QByteArray> m_hashes;
+    QHash<QString, QString> m_links; // path -> target, made last
     QByteArray m_sums;
     qint64 m_unpacked = 0;
 };
+
+// Windows refuses to rename a folder while another program (a virus scanner
+// looking at the new files) holds one of them for a moment.
+bool renameFolder(const QString &from, const QString &to)
+{
+    for (int attempt = 0; attempt < 40; ++attempt) {
+        if (QDir().rename(from, to))
+            return true;
+        QThread::msleep(50);
+    }
+    return false;
+}
 
 } // namespace
 
@@ -214,7 +278,20 @@ namespace PackageStager {
 
 QString markerName()
 {
-    return QStringLiteral(".fenestra-complete");
+    return QString::fromLatin1(InstallLayout::completeMarker);
+}
+
+QByteArray stagedPackage(const QString &versionFolder)
+{
+    QFile marker(versionFolder + QLatin1Char('/') + markerName());
+    if (!marker.open(QIODevice::ReadOnly))
+        return QByteArray();
+    for (QByteArray line : marker.read(4096).split('\n')) {
+        line = line.trimmed();
+        if (line.startsWith("package_sha256="))
+            return line.mid(15);
+    }
+    return QByteArray();
 }
 
 bool removeVersionFolder(const QString &folder)
@@ -223,30 +300,34 @@ bool removeVersionFolder(const QString &folder)
     return QDir(folder).removeRecursively();
 }
 
-QString stage(const QString &packagePath, const QString &versionsFolder, const QString &version)
+Result stage(const QString &packagePath, const QString &versionsFolder, const QString &version,
+             const QByteArray &packageSha256, const std::atomic_bool *cancel)
 {
     const QString finalFolder = versionsFolder + QLatin1Char('/') + version;
-    const QString staging = finalFolder + QStringLiteral(".staging");
-    if (QFileInfo::exists(finalFolder + QLatin1Char('/') + markerName()))
-        return QString();
-    // Left by an earlier attempt that was cut short.
+    const QString staging = finalFolder + QLatin1String(InstallLayout::stagingSuffix);
+    if (QFileInfo::exists(finalFolder + QLatin1Char('/') + markerName())
+        && stagedPackage(finalFolder) == packageSha256)
+        return Result();
+    // Left by an earlier attempt that was cut short, or another package that
+    // was given the same version name.
     removeVersionFolder(staging);
     removeVersionFolder(finalFolder);
     if (!QDir().mkpath(staging))
-        return QStringLiteral("cannot make %1").arg(staging);
-    QString problem = Unpacker(staging).unpack(packagePath);
-    if (problem.isEmpty()) {
+        return environmentFault(QStringLiteral("cannot make %1").arg(staging));
+    Result result = Unpacker(staging, cancel).unpack(packagePath);
+    if (result.problem.isEmpty()) {
         // Closed before the rename, which Windows refuses for a folder with an open file.
         QFile marker(staging + QLatin1Char('/') + markerName());
-        if (!marker.open(QIODevice::WriteOnly) || marker.write(version.toUtf8() + '\n') < 0
+        if (!marker.open(QIODevice::WriteOnly)
+            || marker.write("version=" + version.toUtf8() + "\npackage_sha256=" + packageSha256 + '\n') < 0
             || !marker.flush())
-            problem = QStringLiteral("cannot write the marker");
+            result = environmentFault(QStringLiteral("cannot write the marker"));
     }
-    if (problem.isEmpty() && !QDir().rename(staging, finalFolder))
-        problem = QStringLiteral("cannot rename %1").arg(staging);
-    if (!problem.isEmpty())
+    if (result.problem.isEmpty() && !renameFolder(staging, finalFolder))
+        result = environmentFault(QStringLiteral("cannot rename %1").arg(staging));
+    if (!result.problem.isEmpty())
         removeVersionFolder(staging);
-    return problem;
+    return result;
 }
 
 } // namespace PackageStager

@@ -6,16 +6,33 @@
 
 namespace Rollout {
 
+namespace {
+
+QString value(const QSettings &settings, const QString &key)
+{
+    const QString top = settings.value(key).toString().trimmed();
+    return top.isEmpty() ? settings.value(QStringLiteral("update/") + key).toString().trimmed() : top;
+}
+
+} // namespace
+
 Policy readPolicy(const QString &file)
 {
     Policy policy;
     if (!QFileInfo(file).isFile())
         return policy;
     const QSettings settings(file, QSettings::IniFormat);
-    policy.enabled = settings.value(QStringLiteral("enabled"), QStringLiteral("1")).toString().trimmed()
-            != QLatin1String("0");
-    policy.pin = settings.value(QStringLiteral("pin")).toString().trimmed();
-    policy.ring = settings.value(QStringLiteral("ring")).toString().trimmed();
+    const QString enabled = value(settings, QStringLiteral("enabled")).toLower();
+    static const QStringList on = { QString(), QStringLiteral("1"), QStringLiteral("true"),
+                                    QStringLiteral("on"), QStringLiteral("yes") };
+    static const QStringList off = { QStringLiteral("0"), QStringLiteral("false"), QStringLiteral("off"),
+                                     QStringLiteral("no") };
+    policy.enabled = on.contains(enabled);
+    if (!policy.enabled && !off.contains(enabled))
+        policy.problem =
+                QStringLiteral("enabled=%1 is not understood, so updates are off").arg(enabled.left(64));
+    policy.pin = value(settings, QStringLiteral("pin"));
+    policy.ring = value(settings, QStringLiteral("ring"));
     return policy;
 }
 
@@ -29,24 +46,25 @@ bool inShare(const QString &installationId, const QString &salt, int share)
     return int(head % 10000) < share * 100;
 }
 
-QString target(const UpdateManifest &manifest, const QString &installationId, const Policy &policy,
-               const QStringList &bad, const QString &platform)
+Choice choose(const UpdateManifest &manifest, const QString &installationId, const Policy &policy,
+              const QStringList &bad, const QString &platform)
 {
     if (!policy.enabled)
-        return QString();
+        return {};
     const UpdateManifest::Rollout &rollout = manifest.rollout;
-    QString chosen;
+    Choice choice;
     if (!policy.pin.isEmpty())
-        chosen = policy.pin;
+        choice = { policy.pin, true };
     else if (rollout.pins.contains(installationId))
-        chosen = rollout.pins.value(installationId);
+        choice = { rollout.pins.value(installationId), true };
     else if (!policy.ring.isEmpty() && rollout.rings.contains(policy.ring))
-        chosen = rollout.rings.value(policy.ring);
+        choice = { rollout.rings.value(policy.ring), false };
     else if (inShare(installationId, rollout.salt, rollout.share))
-        chosen = rollout.target;
-    if (chosen.isEmpty() || bad.contains(chosen) || !manifest.release(chosen, platform))
-        return QString();
-    return chosen;
+        choice = { rollout.target, false };
+    if (choice.version.isEmpty() || bad.contains(choice.version) || manifest.pulled.contains(choice.version)
+        || !manifest.release(choice.version, platform))
+        return {};
+    return choice;
 }
 
 } // namespace Rollout

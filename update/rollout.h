@@ -15,18 +15,30 @@ struct Policy
     bool enabled = true;
     QString pin;
     QString ring;
+    // What in the file was not understood, for a log line; empty when all was.
+    QString problem;
 };
 
-// A missing file is the default policy: updates on, no pin, no ring.
+// A missing file is the default policy: updates on, no pin, no ring. Keys
+// count at the top of the file or under [update]; `enabled` is off for 0,
+// false, off or no and on for 1, true, on or yes (any letter case), and an
+// `enabled` that is none of these turns updates off too, as IT wrote it to
+// change something.
 Policy readPolicy(const QString &file);
 
 // True when SHA-256 of the id and salt falls under `share` per cent, so that a
 // higher share keeps every desktop a lower one took, and a new salt picks others.
 bool inShare(const QString &installationId, const QString &salt, int share);
 
-// The version this installation should run, or empty for none. A version
-// listed in `bad`, or without a release for `platform`, is never chosen.
-QString target(const UpdateManifest &manifest, const QString &installationId, const Policy &policy,
-               const QStringList &bad, const QString &platform);
+struct Choice
+{
+    QString version; // empty: none
+    bool pinned = false; // named for this desktop alone: by IT's policy or the manifest's pin
+};
+
+// The version this installation should run. A version listed in `bad` or
+// pulled by the manifest, or without a release for `platform`, is never chosen.
+Choice choose(const UpdateManifest &manifest, const QString &installationId, const Policy &policy,
+              const QStringList &bad, const QString &platform);
 
 } // namespace Rollout

@@ -1,7 +1,6 @@
 #include "update/updatemanifest.h"
 
 #include "launcher/installstate.h"
-#include "update/minisign.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -9,6 +8,9 @@
 #include <QRegularExpression>
 
 namespace {
+
+// The largest whole number a JSON reader holds exactly.
+constexpr double maxCount = 9007199254740992.0;
 
 bool isVersion(const QString &version)
 {
@@ -21,7 +23,22 @@ bool readCount(const QJsonValue &value, double minimum, double &out)
     if (!value.isDouble())
         return false;
     out = value.toDouble();
-    return out >= minimum && out <= 9007199254740992.0 && out == double(qint64(out));
+    return out >= minimum && out <= maxCount && out == double(qint64(out));
+}
+
+// A time with its zone: one without would be read in the desktop's own zone.
+bool readTime(const QJsonValue &value, QDateTime &out)
+{
+    out = QDateTime::fromString(value.toString(), Qt::ISODate);
+    if (!out.isValid() || out.timeSpec() == Qt::LocalTime)
+        return false;
+    out = out.toUTC();
+    return true;
+}
+
+QString timeText(const QDateTime &time)
+{
+    return time.toUTC().toString(Qt::ISODate);
 }
 
 bool readVersionMap(const QJsonValue &value, QHash<QString, QString> &out)
@@ -35,6 +52,22 @@ bool readVersionMap(const QJsonValue &value, QHash<QString, QString> &out)
         if (!isVersion(it.value().toString()))
             return false;
         out.insert(it.key(), it.value().toString());
+    }
+    return true;
+}
+
+// An optional list of at most `limit` texts, each one `valid` accepts.
+template <typename Valid> bool readTexts(const QJsonValue &value, int limit, Valid valid, QStringList &out)
+{
+    if (value.isUndefined())
+        return true;
+    const QJsonArray array = value.toArray();
+    if (!value.isArray() || array.size() > limit)
+        return false;
+    for (const QJsonValue &item : array) {
+        if (!item.isString() || !valid(item.toString()))
+            return false;
+        out.append(item.toString());
     }
     return true;
 }
@@ -57,8 +90,10 @@ bool readRelease(const QJsonValue &value, UpdateManifest::Release &out)
     return true;
 }
 
-QString parse(const QByteArray &document, UpdateManifest &out)
+QString parseInto(const QByteArray &document, UpdateManifest &out)
 {
+    if (document.size() > UpdateManifest::maxSize)
+        return QStringLiteral("over 64 KiB");
     QJsonParseError error;
     const QJsonDocument json = QJsonDocument::fromJson(document, &error);
     if (!json.isObject())
@@ -69,11 +104,31 @@ QString parse(const QByteArray &document, UpdateManifest &out)
     if (!readCount(root.value(QLatin1String("serial")), 0, serial))
         return QStringLiteral("no serial");
     out.serial = quint64(serial);
-    out.expires = QDateTime::fromString(root.value(QLatin1String("expires")).toString(), Qt::ISODate);
-    if (!out.expires.isValid())
+    if (!readTime(root.value(QLatin1String("signed")), out.signedAt))
+        return QStringLiteral("no signing time");
+    if (!readTime(root.value(QLatin1String("expires")), out.expires))
         return QStringLiteral("no expiry time");
-    const QJsonArray releases = root.value(QLatin1String("releases")).toArray();
-    for (const QJsonValue &value : releases) {
+    const QJsonValue replaces = root.value(QLatin1String("replaces_serials"));
+    const QJsonArray replaced = replaces.toArray();
+    if (!replaces.isUndefined()
+        && (!replaces.isArray() || replaced.size() > UpdateManifest::maxReplacedSerials))
+        return QStringLiteral("malformed replaced serials");
+    for (const QJsonValue &value : replaced) {
+        double number = 0;
+        if (!readCount(value, 1, number))
+            return QStringLiteral("malformed replaced serials");
+        out.replacesSerials.append(quint64(number));
+    }
+    if (!readTexts(
+                root.value(QLatin1String("revoked_keys")), UpdateManifest::maxRevokedKeys,
+                [](const QString &id) { return InstallState::isKeyId(id.toStdString()); }, out.revokedKeys))
+        return QStringLiteral("malformed revoked keys");
+    if (!readTexts(root.value(QLatin1String("pulled")), UpdateManifest::maxPulled, isVersion, out.pulled))
+        return QStringLiteral("malformed pulled versions");
+    const QJsonValue releasesValue = root.value(QLatin1String("releases"));
+    if (!releasesValue.isUndefined() && !releasesValue.isArray())
+        return QStringLiteral("malformed release");
+    for (const QJsonValue &value : releasesValue.toArray()) {
         UpdateManifest::Release release;
         if (!readRelease(value, release))
             return QStringLiteral("malformed release");
@@ -95,6 +150,14 @@ QString parse(const QByteArray &document, UpdateManifest &out)
     return QString();
 }
 
+QJsonObject versionMap(const QHash<QString, QString> &map)
+{
+    QJsonObject object;
+    for (auto it = map.begin(); it != map.end(); ++it)
+        object.insert(it.key(), it.value());
+    return object;
+}
+
 } // namespace
 
 const UpdateManifest::Release *UpdateManifest::release(const QString &version, const QString &platform) const
@@ -106,32 +169,41 @@ const UpdateManifest::Release *UpdateManifest::release(const QString &version, c
     return nullptr;
 }
 
-ManifestCheck checkManifest(const QByteArray &document, const QByteArray &signature, const QStringList &keys,
-                            quint64 seenSerial, const QDateTime &now)
+UpdateManifest UpdateManifest::parse(const QByteArray &document, QString *problem)
 {
-    ManifestCheck result;
-    if (document.size() > UpdateManifest::maxSize) {
-        result.refusal = QStringLiteral("over 64 KiB");
-        return result;
-    }
-    // Nothing of an unsigned document is read.
-    const QString signatureProblem = Minisign::verify(document, signature, keys);
-    if (!signatureProblem.isEmpty()) {
-        result.refusal = signatureProblem;
-        return result;
-    }
     UpdateManifest manifest;
-    result.refusal = parse(document, manifest);
-    if (!result.refusal.isEmpty())
-        return result;
-    if (manifest.program != QLatin1String("fenestra"))
-        result.refusal = QStringLiteral("for another program (%1)").arg(manifest.program.left(64));
-    else if (manifest.serial < seenSerial)
-        result.refusal =
-                QStringLiteral("serial %1 is lower than %2 seen before").arg(manifest.serial).arg(seenSerial);
-    else if (manifest.expires <= now)
-        result.refusal = QStringLiteral("expired at %1").arg(manifest.expires.toString(Qt::ISODate));
-    else
-        result.manifest = manifest;
-    return result;
+    const QString why = parseInto(document, manifest);
+    if (problem)
+        *problem = why;
+    return why.isEmpty() ? manifest : UpdateManifest();
+}
+
+QByteArray UpdateManifest::toJson() const
+{
+    QJsonArray releaseList;
+    for (const Release &r : releases) {
+        releaseList.append(QJsonObject { { QStringLiteral("version"), r.version },
+                                         { QStringLiteral("platform"), r.platform },
+                                         { QStringLiteral("url"), r.url.toString(QUrl::FullyEncoded) },
+                                         { QStringLiteral("size"), QJsonValue(r.size) },
+                                         { QStringLiteral("sha256"), QString::fromLatin1(r.sha256) } });
+    }
+    QJsonArray replaced;
+    for (const quint64 replacedSerial : replacesSerials)
+        replaced.append(QJsonValue(qint64(replacedSerial)));
+    const QJsonObject rolloutObject { { QStringLiteral("target"), rollout.target },
+                                      { QStringLiteral("share"), rollout.share },
+                                      { QStringLiteral("salt"), rollout.salt },
+                                      { QStringLiteral("rings"), versionMap(rollout.rings) },
+                                      { QStringLiteral("pins"), versionMap(rollout.pins) } };
+    const QJsonObject root { { QStringLiteral("program"), program },
+                             { QStringLiteral("serial"), QJsonValue(qint64(serial)) },
+                             { QStringLiteral("signed"), timeText(signedAt) },
+                             { QStringLiteral("expires"), timeText(expires) },
+                             { QStringLiteral("replaces_serials"), replaced },
+                             { QStringLiteral("revoked_keys"), QJsonArray::fromStringList(revokedKeys) },
+                             { QStringLiteral("pulled"), QJsonArray::fromStringList(pulled) },
+                             { QStringLiteral("releases"), releaseList },
+                             { QStringLiteral("rollout"), rolloutObject } };
+    return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }

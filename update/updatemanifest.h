@@ -9,7 +9,9 @@
 #include <QUrl>
 
 // The release channel's manifest: which releases exist and which desktops take
-// which. It is only believed when signed by a built-in key.
+// which. The one definition of its format: the shell reads it, the release
+// tool writes it. A desktop believes it only when a built-in key signed it
+// (checkManifest in manifestcheck.h).
 struct UpdateManifest
 {
     struct Release
@@ -31,24 +33,35 @@ struct UpdateManifest
     };
 
     static constexpr qsizetype maxSize = 64 * 1024;
+    // A serial may lie this far ahead of the manifest's signing time (a serial
+    // is the signing time in seconds unless chosen), and no further: a serial
+    // typed with a digit too many cannot lock desktops out.
+    static constexpr qint64 maxSerialLead = 366LL * 24 * 60 * 60;
+    // Bounds of the lists, far above what a channel needs.
+    static constexpr int maxRevokedKeys = 16;
+    static constexpr int maxPulled = 64;
+    static constexpr int maxReplacedSerials = 16;
 
-    QString program;
+    QString program = QStringLiteral("fenestra");
     quint64 serial = 0;
-    QDateTime expires;
+    QDateTime signedAt; // "signed", UTC
+    QDateTime expires; // UTC
+    // Serials of manifests published by mistake (a serial too high): a desktop
+    // that holds one of them takes this manifest although its serial is lower.
+    QList<quint64> replacesSerials;
+    // Ids of keys never to be trusted again (a key that was stolen).
+    QStringList revokedKeys;
+    // Versions withdrawn: a desktop that runs one may go back to an older target.
+    QStringList pulled;
     QList<Release> releases;
     Rollout rollout;
 
     // The release of `version` for `platform`; null when the manifest lists none.
     const Release *release(const QString &version, const QString &platform) const;
-};
 
-// The verdict on a downloaded manifest and its .minisig: refusal is empty when
-// it is signed by one of `keys`, names this program, is not older than
-// `seenSerial` and has not expired at `now`; then `manifest` holds it.
-struct ManifestCheck
-{
-    UpdateManifest manifest;
-    QString refusal;
+    // The document, as the release tool signs it; JSON, every text escaped.
+    QByteArray toJson() const;
+    // The manifest `document` holds; `problem` is empty when it holds one.
+    // Says nothing about who signed it.
+    static UpdateManifest parse(const QByteArray &document, QString *problem);
 };
-ManifestCheck checkManifest(const QByteArray &document, const QByteArray &signature, const QStringList &keys,
-                            quint64 seenSerial, const QDateTime &now);

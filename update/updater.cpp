@@ -1,17 +1,19 @@
 #include "update/updater.h"
 
 #include "config/deployment.h"
-#include "launcher/installstate.h"
+#include "config/logging.h"
+#include "launcher/installation.h"
+#include "launcher/installlayout.h"
+#include "net/boundedfetch.h"
+#include "net/networkaccess.h"
+#include "update/manifestcheck.h"
 #include "update/packagedownload.h"
-#include "update/packagestager.h"
-#include "update/rollout.h"
+#include "update/packageformat.h"
 
-#include <QDebug>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QNetworkAccessManager>
-#include <QNetworkProxyFactory>
-#include <QNetworkReply>
 #include <QQuickWindow>
 #include <QSysInfo>
 #include <QThread>
@@ -30,19 +32,33 @@ QString fromStd(const std::string &text)
 
 void log(const QString &line)
 {
-    qDebug().noquote() << QStringLiteral("update: ") + line;
+    qCInfo(lcUpdate).noquote() << line;
 }
 
-// The proxy the system names, for this program's own requests only: the rest
-// of the shell keeps its connections as they are.
-class SystemProxyFactory : public QNetworkProxyFactory
+ManifestTrust trustOf(const InstallState::State &state)
 {
-public:
-    QList<QNetworkProxy> queryProxy(const QNetworkProxyQuery &query) override
-    {
-        return systemProxyForQuery(query);
-    }
-};
+    ManifestTrust trust;
+    trust.serial = state.serial;
+    trust.sha256 = QByteArray::fromStdString(state.manifestSha256);
+    trust.key = fromStd(state.serialKey);
+    trust.timeFloor = state.timeFloor;
+    for (const std::string &key : state.revokedKeys)
+        trust.revokedKeys << fromStd(key);
+    trust.rejectedSha256 = QByteArray::fromStdString(state.rejectedSha256);
+    return trust;
+}
+
+void keep(const ManifestTrust &trust, InstallState::State &state)
+{
+    state.serial = trust.serial;
+    state.manifestSha256 = trust.sha256.toStdString();
+    state.serialKey = toStd(trust.key);
+    state.timeFloor = trust.timeFloor;
+    state.revokedKeys.clear();
+    for (const QString &key : trust.revokedKeys)
+        state.revokedKeys.push_back(toStd(key));
+    state.rejectedSha256 = trust.rejectedSha256.toStdString();
+}
 
 } // namespace
 
@@ -55,8 +71,9 @@ Updater::Updater(const Channel &channel, const QString &root, const QString &own
 
 Updater::~Updater()
 {
-    // A window closed while a release unpacks waits for it; a process killed
-    // meanwhile leaves a staging folder that the next check removes.
+    // The unpacking stops at its next entry or block, and leaves nothing: the
+    // single-instance lock is not held for the seconds a whole release takes.
+    m_cancelStaging = true;
     if (m_staging) {
         m_staging->wait();
         delete m_staging;
@@ -90,17 +107,41 @@ void Updater::startWhenShown(QWindow *window)
             static_cast<Qt::ConnectionType>(Qt::QueuedConnection | Qt::SingleShotConnection));
 }
 
-QString Updater::statePath() const
+QString Updater::filePath(const char *relative) const
 {
-    return m_root + QStringLiteral("/update/state.ini");
+    return m_root + QLatin1Char('/') + QString::fromLatin1(relative);
+}
+
+bool Updater::readState(InstallState::State &state) const
+{
+    std::string why;
+    if (InstallState::read(toStd(filePath(InstallLayout::stateFile)), state, &why)
+        == InstallState::ReadResult::Read)
+        return true;
+    // Never written over: what it holds (the serial, the bad versions) matters.
+    log(QStringLiteral("cannot read %1 (%2)").arg(filePath(InstallLayout::stateFile), fromStd(why)));
+    return false;
+}
+
+bool Updater::writeState(const InstallState::State &state) const
+{
+    if (InstallState::write(toStd(filePath(InstallLayout::stateFile)), state))
+        return true;
+    log(QStringLiteral("cannot write %1").arg(filePath(InstallLayout::stateFile)));
+    return false;
 }
 
 void Updater::started()
 {
-    InstallState::State state;
-    InstallState::read(toStd(statePath()), state);
+    // The launcher judges how this start ended by this mark.
+    QFile mark(filePath(InstallLayout::firstFrameFile));
+    if (!mark.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        || mark.write(m_ownVersion.toUtf8() + '\n') < 0)
+        log(QStringLiteral("cannot write %1").arg(mark.fileName()));
+    mark.close();
     log(QStringLiteral("running %1").arg(m_ownVersion));
-    if (fromStd(state.trial) == m_ownVersion)
+    InstallState::State state;
+    if (readState(state) && fromStd(state.trial) == m_ownVersion)
         QTimer::singleShot(m_channel.healthyDelayMs, this, &Updater::reportHealthy);
     // A version on trial first proves itself before it stages another.
     QTimer::singleShot(m_channel.healthyDelayMs, this, &Updater::check);
@@ -110,40 +151,18 @@ void Updater::started()
 void Updater::reportHealthy()
 {
     InstallState::State state;
-    InstallState::read(toStd(statePath()), state);
-    if (fromStd(state.trial) != m_ownVersion)
+    if (!readState(state) || fromStd(state.trial) != m_ownVersion)
         return;
     if (state.current != state.trial)
         state.previous = state.current;
     state.current = state.trial;
     state.trial.clear();
     state.trialStarts = 0;
-    if (!InstallState::write(toStd(statePath()), state)) {
-        log(QStringLiteral("cannot write %1").arg(statePath()));
+    if (!writeState(state))
         return;
-    }
     log(QStringLiteral("healthy %1").arg(m_ownVersion));
     if (!m_checking)
         removeOldVersions();
-}
-
-QNetworkReply *Updater::get(const QUrl &url)
-{
-    QNetworkRequest request(url);
-    request.setTransferTimeout(30 * 1000);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
-    QNetworkReply *reply = m_network->get(request);
-    // Bounded: a larger answer is cut off and then refused.
-    connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64) {
-        if (received > UpdateManifest::maxSize) {
-            reply->setProperty("tooLarge", true);
-            reply->abort();
-        }
-    });
-    // And bounded in time as a whole, however slowly it trickles.
-    QTimer::singleShot(60 * 1000, reply, &QNetworkReply::abort);
-    connect(reply, &QNetworkReply::finished, this, &Updater::fetched);
-    return reply;
 }
 
 void Updater::check()
@@ -155,114 +174,144 @@ void Updater::check()
         return;
     }
     m_checking = true;
-    if (!Rollout::readPolicy(m_root + QStringLiteral("/update-policy.ini")).enabled) {
-        log(QStringLiteral("turned off by update-policy.ini"));
+    InstallState::State state;
+    if (!readState(state)) {
         finishCheck();
         return;
     }
-    if (!m_network) {
-        m_network = new QNetworkAccessManager(this);
-        m_network->setProxyFactory(new SystemProxyFactory);
+    const ReleaseDecision::Situation now = situation(state);
+    if (!now.policy.problem.isEmpty())
+        log(QStringLiteral("update-policy.ini: %1").arg(now.policy.problem));
+    if (!now.policy.enabled) {
+        const ReleaseDecision::Decision decision = ReleaseDecision::decide(nullptr, now);
+        log(decision.why);
+        act(decision);
+        return;
     }
-    m_manifestReply = get(m_channel.manifest);
-    m_signatureReply = get(QUrl(m_channel.manifest.toString() + QStringLiteral(".minisig")));
+    if (!m_network)
+        m_network = NetworkAccess::create(this, NetworkAccess::Proxy::System);
+    BoundedFetch::Limits limits;
+    limits.maxBytes = UpdateManifest::maxSize;
+    limits.stall = std::chrono::milliseconds(manifestStallMs);
+    limits.total = std::chrono::milliseconds(manifestTotalMs);
+    const auto fetch = [this, &limits](const QUrl &url) {
+        QNetworkRequest request(url);
+        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                             QNetworkRequest::NoLessSafeRedirectPolicy);
+        auto *fetch = new BoundedFetch(m_network, request, limits, {}, this);
+        connect(fetch, &BoundedFetch::finished, this, &Updater::fetched);
+        return fetch;
+    };
+    m_manifestFetch = fetch(m_channel.manifest);
+    m_signatureFetch = fetch(QUrl(m_channel.manifest.toString() + QStringLiteral(".minisig")));
 }
 
 void Updater::fetched()
 {
-    if (!m_manifestReply || !m_signatureReply || !m_manifestReply->isFinished()
-        || !m_signatureReply->isFinished())
+    if (!m_manifestFetch || !m_signatureFetch || !m_manifestFetch->isFinished()
+        || !m_signatureFetch->isFinished())
         return;
-    QNetworkReply *manifestReply = m_manifestReply;
-    QNetworkReply *signatureReply = m_signatureReply;
-    manifestReply->deleteLater();
-    signatureReply->deleteLater();
-    m_manifestReply = nullptr;
-    m_signatureReply = nullptr;
-    if (manifestReply->property("tooLarge").toBool() || signatureReply->property("tooLarge").toBool()) {
-        log(QStringLiteral("refused the manifest: over 64 KiB"));
-        finishCheck();
-        return;
-    }
-    for (QNetworkReply *reply : { manifestReply, signatureReply }) {
-        if (reply->error() != QNetworkReply::NoError) {
+    BoundedFetch *manifestFetch = m_manifestFetch;
+    BoundedFetch *signatureFetch = m_signatureFetch;
+    manifestFetch->deleteLater();
+    signatureFetch->deleteLater();
+    m_manifestFetch = nullptr;
+    m_signatureFetch = nullptr;
+    for (BoundedFetch *fetch : { manifestFetch, signatureFetch }) {
+        if (fetch->outcome() == BoundedFetch::Outcome::TooLarge) {
+            log(QStringLiteral("refused the manifest: over 64 KiB"));
+            finishCheck();
+            return;
+        }
+        if (!fetch->succeeded()) {
             log(QStringLiteral("channel unreachable: %1: %2")
-                        .arg(reply->url().toString(), reply->errorString()));
+                        .arg(fetch->url().toString(), fetch->errorString()));
             finishCheck();
             return;
         }
     }
     InstallState::State state;
-    InstallState::read(toStd(statePath()), state);
-    const ManifestCheck verdict =
-            checkManifest(manifestReply->readAll(), signatureReply->readAll(), m_channel.keys, state.serial,
-                          QDateTime::currentDateTimeUtc());
+    if (!readState(state)) {
+        finishCheck();
+        return;
+    }
+    const ManifestCheck verdict = checkManifest(manifestFetch->body(), signatureFetch->body(), m_channel.keys,
+                                                trustOf(state), QDateTime::currentDateTimeUtc());
     if (!verdict.refusal.isEmpty()) {
         log(QStringLiteral("refused the manifest: %1").arg(verdict.refusal));
         finishCheck();
         return;
     }
-    take(verdict.manifest);
-}
-
-void Updater::take(const UpdateManifest &manifest)
-{
-    InstallState::State state;
-    InstallState::read(toStd(statePath()), state);
-    QStringList bad;
-    for (const std::string &version : state.bad)
-        bad << fromStd(version);
-    const Rollout::Policy policy = Rollout::readPolicy(m_root + QStringLiteral("/update-policy.ini"));
-    const QString target = Rollout::target(manifest, fromStd(state.installationId), policy, bad, platform());
-    // One line when nothing is to be done.
-    const QString checked = QStringLiteral("checked the manifest, serial %1: ").arg(manifest.serial);
-    // A replayed older manifest is refused from now on.
-    if (manifest.serial > state.serial) {
-        state.serial = manifest.serial;
-        if (!InstallState::write(toStd(statePath()), state))
-            log(QStringLiteral("cannot write %1").arg(statePath()));
-    }
-    const QString versions = m_root + QStringLiteral("/versions");
-    const QString pending = fromStd(state.pending);
-    if (target.isEmpty() || target == m_ownVersion || target == fromStd(state.current)
-        || target == fromStd(state.trial)) {
-        // A release pulled before it was started is not started.
-        if (!pending.isEmpty() && pending != target) {
-            state.pending.clear();
-            log(checked + QStringLiteral("withdrew %1").arg(pending));
-        } else {
-            log(checked + QStringLiteral("nothing new"));
-        }
-        if (state.pending.empty() != pending.isEmpty() && !InstallState::write(toStd(statePath()), state))
-            log(QStringLiteral("cannot write %1").arg(statePath()));
+    if (!verdict.note.isEmpty())
+        log(QStringLiteral("manifest serial %1: %2").arg(verdict.manifest.serial).arg(verdict.note));
+    // Kept before anything else: a replayed older manifest is refused from now on.
+    keep(verdict.trust, state);
+    if (!writeState(state)) {
         finishCheck();
         return;
     }
-    if (QFileInfo::exists(versions + QLatin1Char('/') + target + QLatin1Char('/')
-                          + PackageStager::markerName())) {
-        if (target == pending) {
-            log(checked + QStringLiteral("nothing new"));
-            finishCheck();
-            return;
+    const ReleaseDecision::Decision decision = ReleaseDecision::decide(&verdict.manifest, situation(state));
+    log(QStringLiteral("checked the manifest, serial %1: %2").arg(verdict.manifest.serial).arg(decision.why));
+    act(decision);
+}
+
+ReleaseDecision::Situation Updater::situation(const InstallState::State &state) const
+{
+    ReleaseDecision::Situation situation;
+    situation.state = state;
+    situation.ownVersion = m_ownVersion;
+    situation.policy = Rollout::readPolicy(filePath(InstallLayout::policyFile));
+    situation.platform = platform();
+    const QString versions = filePath(InstallLayout::versionsFolder);
+    for (const std::string &version : Installation::completeVersions(toStd(m_root))) {
+        const QString name = fromStd(version);
+        situation.onDisk.insert(name, PackageStager::stagedPackage(versions + QLatin1Char('/') + name));
+    }
+    return situation;
+}
+
+void Updater::act(const ReleaseDecision::Decision &decision)
+{
+    using Kind = ReleaseDecision::Decision::Kind;
+    switch (decision.kind) {
+    case Kind::Nothing:
+        finishCheck();
+        return;
+    case Kind::Withdraw: {
+        InstallState::State state;
+        if (readState(state) && fromStd(state.pending) == decision.version) {
+            state.pending.clear();
+            writeState(state);
         }
-        staged(target, QString());
+        finishCheck();
         return;
     }
-    log(checked + target);
-    const UpdateManifest::Release release = *manifest.release(target, platform());
-    const QString downloads = m_root + QStringLiteral("/update/downloads");
+    case Kind::MarkPending:
+        staged(decision.version, PackageStager::Result());
+        return;
+    case Kind::Stage:
+        download(decision.release);
+        return;
+    }
+}
+
+void Updater::download(const UpdateManifest::Release &release)
+{
+    const QString downloads = filePath(InstallLayout::downloadsFolder);
     QDir().mkpath(downloads);
-    const QString fileName = QStringLiteral("fenestra-%1-%2.tar.gz.part").arg(target, platform());
+    const QString fileName = PackageFormat::fileName(release.version, platform()) + QStringLiteral(".part");
     // Only the wanted package's partial file is worth resuming.
     for (const QString &old : QDir(downloads).entryList(QDir::Files)) {
         if (old != fileName)
             QFile::remove(downloads + QLatin1Char('/') + old);
     }
     const QString file = downloads + QLatin1Char('/') + fileName;
+    const QString versions = filePath(InstallLayout::versionsFolder);
     auto *download = new PackageDownload(m_network, this);
     connect(download, &PackageDownload::finished, this,
-            [this, download, file, target, release, versions](const QString &problem) {
+            [this, download, file, release, versions](const QString &problem) {
                 download->deleteLater();
+                const QString target = release.version;
                 if (!problem.isEmpty()) {
                     log(QStringLiteral("download of %1 failed: %2").arg(target, problem));
                     finishCheck();
@@ -270,17 +319,18 @@ void Updater::take(const UpdateManifest &manifest)
                 }
                 log(QStringLiteral("downloaded %1 (%2 bytes)").arg(target).arg(release.size));
                 // Unpacking takes seconds; the window stays responsive meanwhile.
-                auto *result = new QString;
-                QThread *thread = QThread::create([result, file, versions, target] {
-                    *result = PackageStager::stage(file, versions, target);
-                });
+                auto result = std::make_shared<PackageStager::Result>();
+                QThread *thread =
+                        QThread::create([this, result, file, versions, target, sha256 = release.sha256] {
+                            *result = PackageStager::stage(file, versions, target, sha256, &m_cancelStaging);
+                        });
                 connect(thread, &QThread::finished, this, [this, thread, result, file, target] {
-                    const QString problem = *result;
-                    delete result;
                     thread->deleteLater();
-                    // A package that failed to unpack would fail again.
-                    QFile::remove(file);
-                    staged(target, problem);
+                    // A package that failed to unpack would fail again; one that met a
+                    // full disk or a held file is kept for the next check.
+                    if (result->problem.isEmpty() || result->packageAtFault)
+                        QFile::remove(file);
+                    staged(target, *result);
                 });
                 m_staging = thread;
                 thread->start(QThread::LowPriority);
@@ -288,22 +338,24 @@ void Updater::take(const UpdateManifest &manifest)
     download->start(release.url, file, release.size, release.sha256);
 }
 
-void Updater::staged(const QString &version, const QString &problem)
+void Updater::staged(const QString &version, const PackageStager::Result &result)
 {
-    if (!problem.isEmpty()) {
-        log(QStringLiteral("refused the package of %1: %2").arg(version, problem));
+    if (!result.problem.isEmpty()) {
+        if (result.packageAtFault)
+            log(QStringLiteral("refused the package of %1: %2").arg(version, result.problem));
+        else
+            log(QStringLiteral("could not stage %1: %2; the package is kept for the next check")
+                        .arg(version, result.problem));
         finishCheck();
         return;
     }
     InstallState::State state;
-    InstallState::read(toStd(statePath()), state);
-    if (state.isBad(toStd(version))) {
+    if (!readState(state) || state.isBad(toStd(version))) {
         finishCheck();
         return;
     }
     state.pending = toStd(version);
-    if (!InstallState::write(toStd(statePath()), state)) {
-        log(QStringLiteral("cannot write %1").arg(statePath()));
+    if (!writeState(state)) {
         finishCheck();
         return;
     }
@@ -322,14 +374,15 @@ void Updater::finishCheck()
 void Updater::removeOldVersions()
 {
     InstallState::State state;
-    if (InstallState::read(toStd(statePath()), state) != InstallState::ReadResult::Read)
+    if (!readState(state))
         return;
-    const QStringList kept = { fromStd(state.current), fromStd(state.previous), fromStd(state.pending),
-                               fromStd(state.trial), m_ownVersion };
-    const QString versions = m_root + QStringLiteral("/versions");
+    const QStringList kept = { fromStd(state.current), fromStd(state.previous),  fromStd(state.pending),
+                               fromStd(state.trial),   fromStd(state.installed), m_ownVersion };
+    const QString versions = filePath(InstallLayout::versionsFolder);
+    const QString stagingSuffix = QString::fromLatin1(InstallLayout::stagingSuffix);
     for (const QString &name : QDir(versions).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden)) {
-        const bool staging = name.endsWith(QLatin1String(".staging"));
-        const QString version = staging ? name.chopped(8) : name;
+        const bool staging = name.endsWith(stagingSuffix);
+        const QString version = staging ? name.chopped(stagingSuffix.size()) : name;
         if (!InstallState::isValidVersion(toStd(version)) || (!staging && kept.contains(version)))
             continue;
         if (PackageStager::removeVersionFolder(versions + QLatin1Char('/') + name))

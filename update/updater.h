@@ -1,6 +1,7 @@
 #pragma once
 
-#include "update/updatemanifest.h"
+#include "update/packagestager.h"
+#include "update/releasedecision.h"
 
 #include <QObject>
 #include <QPointer>
@@ -8,15 +9,18 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <atomic>
+
+class BoundedFetch;
 class QNetworkAccessManager;
-class QNetworkReply;
 class QThread;
 class QWindow;
 
-// The shell's side of updates, in an installation the launcher starts: once the
-// window is up it reports a version on trial healthy, then fetches the signed
-// manifest, and stages the release this desktop should take for the next start.
-// Again every few hours; every step gets one log line.
+// The shell's side of updates, in an installation the launcher starts: at the
+// window's first frame it leaves the mark the launcher judges a start by; once
+// the window is up it reports a version on trial healthy, then fetches the
+// signed manifest, and stages the release this desktop should take for the
+// next start. Again every few hours; every step gets one log line.
 class Updater : public QObject
 {
     Q_OBJECT
@@ -30,10 +34,16 @@ public:
         int checkIntervalMs = 4 * 60 * 60 * 1000;
     };
 
+    // The manifest and its signature: at most 64 KiB each, given up after 30 s
+    // without data and after 60 s in all.
+    static constexpr int manifestStallMs = 30 * 1000;
+    static constexpr int manifestTotalMs = 60 * 1000;
+
     // `root` is the installation's root, `ownVersion` the version folder this
     // shell runs from; a shell outside an installation (empty) never updates.
     Updater(const Channel &channel, const QString &root, const QString &ownVersion,
             QObject *parent = nullptr);
+    // Stops an unpacking release at once: a quit never waits for it.
     ~Updater() override;
 
     // The channel built into this executable.
@@ -57,20 +67,24 @@ private:
     void started();
     void reportHealthy();
     void fetched();
-    void take(const UpdateManifest &manifest);
-    void staged(const QString &version, const QString &problem);
+    void act(const ReleaseDecision::Decision &decision);
+    void download(const UpdateManifest::Release &release);
+    void staged(const QString &version, const PackageStager::Result &result);
     void finishCheck();
     void removeOldVersions();
-    QString statePath() const;
-    QNetworkReply *get(const QUrl &url);
+    ReleaseDecision::Situation situation(const InstallState::State &state) const;
+    QString filePath(const char *relative) const;
+    bool readState(InstallState::State &state) const;
+    bool writeState(const InstallState::State &state) const;
 
     const Channel m_channel;
     const QString m_root;
     const QString m_ownVersion;
     QNetworkAccessManager *m_network = nullptr; // made with the first check
-    QPointer<QNetworkReply> m_manifestReply;
-    QPointer<QNetworkReply> m_signatureReply;
+    QPointer<BoundedFetch> m_manifestFetch;
+    QPointer<BoundedFetch> m_signatureFetch;
     QPointer<QThread> m_staging; // unpacks off the window's thread
+    std::atomic_bool m_cancelStaging { false };
     QTimer m_checkTimer;
     bool m_checking = false;
 };

@@ -1,11 +1,11 @@
 #include "releasefixtures.h"
 
+#include "update/minisign.h"
+#include "update/packageformat.h"
+
 #include <QCryptographicHash>
 #include <QFile>
 #include <QProcess>
-
-#include <archive.h>
-#include <archive_entry.h>
 
 namespace {
 
@@ -29,6 +29,16 @@ MinisignKey::MinisignKey()
     QFile file(pub);
     if (file.open(QIODevice::ReadOnly))
         m_publicKey = QString::fromLatin1(file.readAll().split('\n').value(1));
+}
+
+QString MinisignKey::id() const
+{
+    return Minisign::keyId(m_publicKey);
+}
+
+QString MinisignKey::secretKeyFile() const
+{
+    return m_dir.filePath(QStringLiteral("key.key"));
 }
 
 QByteArray MinisignKey::sign(const QByteArray &data, const QByteArray &trustedComment, bool legacy) const
@@ -55,53 +65,33 @@ QByteArray MinisignKey::sign(const QByteArray &data, const QByteArray &trustedCo
 
 QByteArray sumLine(const QString &name, const QByteArray &content)
 {
-    return QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex() + "  " + name.toUtf8()
-            + '\n';
+    return PackageFormat::sumLine(name,
+                                  QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex());
 }
 
 bool writePackage(const QString &path, const QList<PackageEntry> &entries, bool listFiles)
 {
-    QList<PackageEntry> all = entries;
+    PackageFormat::Writer writer(path);
     if (listFiles) {
-        PackageEntry sums { QStringLiteral("fenestra-files.sha256"), QByteArray() };
+        QByteArray sums;
         for (const PackageEntry &entry : entries) {
             if (entry.type == PackageEntry::Type::File)
-                sums.content += sumLine(entry.name, entry.content);
+                sums += sumLine(entry.name, entry.content);
         }
-        all << sums;
+        writer.addFile(PackageFormat::sumsName(), sums);
     }
-    archive *writer = archive_write_new();
-    archive_write_add_filter_gzip(writer);
-    archive_write_set_format_pax_restricted(writer);
-    bool ok = archive_write_open_filename(writer, QFile::encodeName(path).constData()) == ARCHIVE_OK;
-    for (const PackageEntry &entry : all) {
-        if (!ok)
-            break;
-        archive_entry *e = archive_entry_new();
-        archive_entry_set_pathname_utf8(e, entry.name.toUtf8().constData());
+    for (const PackageEntry &entry : entries) {
         switch (entry.type) {
         case PackageEntry::Type::File:
-            archive_entry_set_filetype(e, AE_IFREG);
-            archive_entry_set_perm(e, 0755);
-            archive_entry_set_size(e, entry.content.size());
+            writer.addFile(entry.name, entry.content, true);
             break;
         case PackageEntry::Type::Directory:
-            archive_entry_set_filetype(e, AE_IFDIR);
-            archive_entry_set_perm(e, 0755);
+            writer.addDirectory(entry.name);
             break;
         case PackageEntry::Type::Link:
-            archive_entry_set_filetype(e, AE_IFLNK);
-            archive_entry_set_perm(e, 0777);
-            archive_entry_set_symlink_utf8(e, entry.content.constData());
+            writer.addLink(entry.name, QString::fromUtf8(entry.content));
             break;
         }
-        ok = archive_write_header(writer, e) == ARCHIVE_OK;
-        if (ok && entry.type == PackageEntry::Type::File)
-            ok = archive_write_data(writer, entry.content.constData(), size_t(entry.content.size()))
-                    == entry.content.size();
-        archive_entry_free(e);
     }
-    ok = archive_write_close(writer) == ARCHIVE_OK && ok;
-    archive_write_free(writer);
-    return ok;
+    return writer.close();
 }

@@ -14,6 +14,10 @@ public:
     bool isValid() const { return !m_publicKey.isEmpty(); }
     // The base64 line of the .pub file, as built into the program.
     QString publicKey() const { return m_publicKey; }
+    // Its id, as manifests name it.
+    QString id() const;
+    // The secret key, for the release tool; its public key lies beside it as key.pub.
+    QString secretKeyFile() const;
     // The .minisig file minisign writes for `data`; `legacy` signs the data
     // itself ("Ed") instead of its hash ("ED").
     QByteArray sign(const QByteArray &data, const QByteArray &trustedComment = "release",
@@ -24,8 +28,9 @@ private:
     QString m_publicKey;
 };
 
-// A release package, tar.gz, written with libarchive as scripts/make-release
-// packs one: every entry as named, and fenestra-files.sha256 listing the files.
+// A release package, tar.gz, written by the release format's writer as the
+// release tool packs one, but with every entry as named, however hostile, and
+// fenestra-files.sha256 listing the files.
 struct PackageEntry
 {
     enum class Type { File, Directory, Link };

@@ -13,7 +13,8 @@ int main(int argc, char *argv[])
         return 2;
     const QString root = args.at(2);
     const QString version = args.at(3);
-    if (!PackageStager::stage(args.at(1), root + QStringLiteral("/versions"), version).isEmpty())
+    if (!PackageStager::stage(args.at(1), root + QStringLiteral("/versions"), version, QByteArray(64, '0'))
+                 .problem.isEmpty())
         return 1;
     const std::string statePath = (root + QStringLiteral("/update/state.ini")).toStdString();
     InstallState::State state;

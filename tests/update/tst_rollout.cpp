@@ -12,7 +12,7 @@ const QString linux64 = QStringLiteral("linux-x86_64");
 UpdateManifest manifest(int share)
 {
     UpdateManifest m;
-    for (const char *version : { "1.0.0", "1.1.0", "1.2.0-pilot" }) {
+    for (const char *version : { "0.9.5", "1.0.0", "1.1.0", "1.2.0-pilot" }) {
         UpdateManifest::Release release;
         release.version = QString::fromLatin1(version);
         release.platform = linux64;
@@ -23,6 +23,7 @@ UpdateManifest manifest(int share)
     m.rollout.salt = QStringLiteral("1.1.0-a");
     m.rollout.rings.insert(QStringLiteral("pilot"), QStringLiteral("1.2.0-pilot"));
     m.rollout.pins.insert(idB, QStringLiteral("1.0.0"));
+    m.pulled << QStringLiteral("0.9.5");
     return m;
 }
 
@@ -87,27 +88,37 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("bad");
         QTest::addColumn<QString>("platform");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("under the share") << idA << 12 << "" << QStringList() << linux64 << "1.1.0";
-        QTest::newRow("over the share") << idA << 11 << "" << QStringList() << linux64 << "";
+        QTest::addColumn<bool>("pinned");
+        QTest::newRow("under the share") << idA << 12 << "" << QStringList() << linux64 << "1.1.0" << false;
+        QTest::newRow("over the share") << idA << 11 << "" << QStringList() << linux64 << "" << false;
         QTest::newRow("manifest pin wins over the share")
-                << idB << 100 << "" << QStringList() << linux64 << "1.0.0";
+                << idB << 100 << "" << QStringList() << linux64 << "1.0.0" << true;
         QTest::newRow("ring wins over the share")
-                << idA << 0 << "ring=pilot" << QStringList() << linux64 << "1.2.0-pilot";
+                << idA << 0 << "ring=pilot" << QStringList() << linux64 << "1.2.0-pilot" << false;
         QTest::newRow("unknown ring: the share")
-                << idA << 12 << "ring=night" << QStringList() << linux64 << "1.1.0";
+                << idA << 12 << "ring=night" << QStringList() << linux64 << "1.1.0" << false;
         QTest::newRow("manifest pin wins over the ring")
-                << idB << 0 << "ring=pilot" << QStringList() << linux64 << "1.0.0";
+                << idB << 0 << "ring=pilot" << QStringList() << linux64 << "1.0.0" << true;
         QTest::newRow("local pin wins over all")
-                << idB << 100 << "pin=1.1.0\nring=pilot" << QStringList() << linux64 << "1.1.0";
-        QTest::newRow("turned off") << idA << 100 << "enabled=0\npin=1.1.0" << QStringList() << linux64 << "";
+                << idB << 100 << "pin=1.1.0\nring=pilot" << QStringList() << linux64 << "1.1.0" << true;
+        QTest::newRow("turned off") << idA << 100 << "enabled=0\npin=1.1.0" << QStringList() << linux64 << ""
+                                    << false;
+        QTest::newRow("turned off by a word")
+                << idA << 100 << "enabled=false" << QStringList() << linux64 << "" << false;
+        QTest::newRow("turned off under [update]")
+                << idA << 100 << "[update]\nenabled=off" << QStringList() << linux64 << "" << false;
+        QTest::newRow("pinned under [update]")
+                << idA << 0 << "[update]\npin=1.1.0" << QStringList() << linux64 << "1.1.0" << true;
         QTest::newRow("bad target never chosen")
-                << idA << 100 << "" << QStringList { "1.1.0" } << linux64 << "";
+                << idA << 100 << "" << QStringList { "1.1.0" } << linux64 << "" << false;
         QTest::newRow("bad pin never chosen")
-                << idA << 0 << "pin=1.0.0" << QStringList { "1.0.0" } << linux64 << "";
+                << idA << 0 << "pin=1.0.0" << QStringList { "1.0.0" } << linux64 << "" << false;
+        QTest::newRow("pulled pin never chosen")
+                << idA << 0 << "pin=0.9.5" << QStringList() << linux64 << "" << false;
         QTest::newRow("pin of an unlisted version")
-                << idA << 100 << "pin=0.9.0" << QStringList() << linux64 << "";
+                << idA << 100 << "pin=0.9.0" << QStringList() << linux64 << "" << false;
         QTest::newRow("no release for this platform") << idA << 100 << "" << QStringList() << "windows-x86_64"
-                                                      << "";
+                                                      << "" << false;
     }
 
     void target()
@@ -118,6 +129,7 @@ private Q_SLOTS:
         QFETCH(QStringList, bad);
         QFETCH(QString, platform);
         QFETCH(QString, expected);
+        QFETCH(bool, pinned);
         QTemporaryDir dir;
         const QString file = dir.filePath(QStringLiteral("update-policy.ini"));
         if (!policy.isEmpty()) {
@@ -125,7 +137,41 @@ private Q_SLOTS:
             QVERIFY(out.open(QIODevice::WriteOnly));
             out.write(policy.toUtf8() + '\n');
         }
-        QCOMPARE(Rollout::target(manifest(share), id, Rollout::readPolicy(file), bad, platform), expected);
+        const Rollout::Choice choice =
+                Rollout::choose(manifest(share), id, Rollout::readPolicy(file), bad, platform);
+        QCOMPARE(choice.version, expected);
+        QCOMPARE(choice.pinned, pinned);
+    }
+
+    // What IT may write to turn updates off, and what is not understood.
+    void policyWords_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<bool>("enabled");
+        QTest::addColumn<bool>("understood");
+        QTest::newRow("missing key") << "pin=1.0.0" << true << true;
+        for (const char *word : { "0", "false", "off", "no", "OFF", "False" })
+            QTest::newRow(word) << QStringLiteral("enabled=%1").arg(QLatin1String(word)) << false << true;
+        for (const char *word : { "1", "true", "on", "yes", "Yes" })
+            QTest::newRow(word) << QStringLiteral("enabled=%1").arg(QLatin1String(word)) << true << true;
+        QTest::newRow("under [update]") << "[update]\nenabled=0" << false << true;
+        QTest::newRow("not understood") << "enabled=nope" << false << false;
+    }
+
+    void policyWords()
+    {
+        QFETCH(QString, file);
+        QFETCH(bool, enabled);
+        QFETCH(bool, understood);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("update-policy.ini"));
+        QFile out(path);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(file.toUtf8() + '\n');
+        out.close();
+        const Rollout::Policy policy = Rollout::readPolicy(path);
+        QCOMPARE(policy.enabled, enabled);
+        QCOMPARE(policy.problem.isEmpty(), understood);
     }
 };
 

@@ -22,9 +22,20 @@ const QList<PackageEntry> goodEntries = {
     { QStringLiteral("bin"), QByteArray(), Type::Directory },
     { QStringLiteral("bin/fenestra"), QByteArray("#!/bin/sh\n") },
     { QStringLiteral("lib/libQt6Core.so.6.8.0"), QByteArray(5000, 'q') },
+    // A library's version links, one naming the other, before what they name.
+    { QStringLiteral("lib/libQt6Core.so"), QByteArray("libQt6Core.so.6"), Type::Link },
     { QStringLiteral("lib/libQt6Core.so.6"), QByteArray("libQt6Core.so.6.8.0"), Type::Link },
+    { QStringLiteral("lib/qt/plugins"), QByteArray("../../plugins"), Type::Link },
+    { QStringLiteral("plugins/qoffscreen.so"), QByteArray("p") },
     { QStringLiteral("文件 with space.txt"), QByteArray("x") },
 };
+
+const QByteArray packageSha256(64, 'e');
+
+QList<PackageEntry> with(const QList<PackageEntry> &more)
+{
+    return QList<PackageEntry>(goodEntries) << more;
+}
 
 QByteArray readFile(const QString &path)
 {
@@ -55,6 +66,29 @@ private Q_SLOTS:
         QTest::newRow("parent entry")
                 << (QList<PackageEntry>(goodEntries) << PackageEntry { "../escaped", "x" }) << true
                 << QByteArray() << "unsafe entry ../escaped";
+        // A chain of links: d -> ., then d/d/e -> ../.. lands two folders up,
+        // and e/escaped would be written there.
+        QTest::newRow("through a chain of links")
+                << with({ { "d", ".", Type::Link }, { "d/d/e", "../..", Type::Link }, { "e/escaped", "x" } })
+                << true << QByteArray() << "link inside a link d/d/e";
+        QTest::newRow("through a chain of links, wrong hash") << with(
+                { { "d", ".", Type::Link }, { "d/d/d/e", "../../..", Type::Link }, { "e/escaped", "x" } })
+                                                              << true << sumLine("bin/fenestra", "tampered")
+                                                              << "link inside a link d/d/d/e";
+        QTest::newRow("a link's target through another link")
+                << with({ { "s/d", "..", Type::Link }, { "y", "s/d/../..", Type::Link } }) << true
+                << QByteArray() << "link through a link y";
+        QTest::newRow("a file where a link goes")
+                << with({ { "e", "lib", Type::Link }, { "e/escaped", "x" } }) << true << QByteArray()
+                << "repeated entry e";
+        QTest::newRow("a device name")
+                << with({ { "lib/nul", "x" } }) << true << QByteArray() << "unsafe entry lib/nul";
+        QTest::newRow("a device name with an extension")
+                << with({ { "aux.txt", "x" } }) << true << QByteArray() << "unsafe entry aux.txt";
+        QTest::newRow("a folder named as a device")
+                << with({ { "COM1/x", "x" } }) << true << QByteArray() << "unsafe entry COM1/x";
+        QTest::newRow("a trailing dot")
+                << with({ { "x.", "x" } }) << true << QByteArray() << "unsafe entry x.";
         QTest::newRow("parent inside")
                 << (QList<PackageEntry>(goodEntries) << PackageEntry { "bin/../../escaped", "x" }) << true
                 << QByteArray() << "unsafe entry bin/../../escaped";
@@ -93,10 +127,10 @@ private Q_SLOTS:
         const QString package = dir.filePath(QStringLiteral("package.tar.gz"));
         QList<PackageEntry> all = entries;
         if (!extraSums.isEmpty()) {
-            // Its own list: the wrong line comes last and wins, the other lines stay right.
+            // Its own list: the wrong line stands for the right one, the other lines stay right.
             QByteArray sums;
             for (const PackageEntry &entry : entries) {
-                if (entry.type == Type::File)
+                if (entry.type == Type::File && !extraSums.endsWith("  " + entry.name.toUtf8() + '\n'))
                     sums += sumLine(entry.name, entry.content);
             }
             all << PackageEntry { QStringLiteral("fenestra-files.sha256"), sums + extraSums };
@@ -104,12 +138,15 @@ private Q_SLOTS:
         }
         QVERIFY(writePackage(package, all, listFiles));
 
-        const QString problem = PackageStager::stage(package, versions, QStringLiteral("1.1.0"));
-        QCOMPARE(problem, refusal);
+        const PackageStager::Result result =
+                PackageStager::stage(package, versions, QStringLiteral("1.1.0"), packageSha256);
+        QCOMPARE(result.problem, refusal);
+        QCOMPARE(result.packageAtFault, !refusal.isEmpty());
         const QString staged = versions + QStringLiteral("/1.1.0");
         QVERIFY(!QFileInfo::exists(staged + QStringLiteral(".staging")));
-        QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("root/escaped"))));
-        QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("escaped"))));
+        for (const QString &outside : { QStringLiteral("root/escaped"), QStringLiteral("escaped"),
+                                        QStringLiteral("root/e"), QStringLiteral("e") })
+            QVERIFY2(!QFileInfo::exists(dir.filePath(outside)), qPrintable(outside));
         if (!refusal.isEmpty()) {
             QVERIFY(!QFileInfo::exists(staged));
             return;
@@ -117,7 +154,9 @@ private Q_SLOTS:
         QVERIFY(QFileInfo::exists(staged + QStringLiteral("/.fenestra-complete")));
         QCOMPARE(readFile(staged + QStringLiteral("/bin/fenestra")), QByteArray("#!/bin/sh\n"));
         QVERIFY(QFileInfo(staged + QStringLiteral("/bin/fenestra")).isExecutable());
-        QCOMPARE(readFile(staged + QStringLiteral("/lib/libQt6Core.so.6")), QByteArray(5000, 'q'));
+        QCOMPARE(readFile(staged + QStringLiteral("/lib/libQt6Core.so")), QByteArray(5000, 'q'));
+        QCOMPARE(readFile(staged + QStringLiteral("/lib/qt/plugins/qoffscreen.so")), QByteArray("p"));
+        QCOMPARE(PackageStager::stagedPackage(staged), packageSha256);
         QCOMPARE(readFile(staged + QStringLiteral("/文件 with space.txt")), QByteArray("x"));
     }
 
@@ -145,10 +184,105 @@ private Q_SLOTS:
         else
             bytes[bytes.size() / 2] = char(bytes[bytes.size() / 2] ^ 0x55);
         QVERIFY(writeFile(package, bytes));
-        const QString problem = PackageStager::stage(package, dir.path(), QStringLiteral("1.1.0"));
-        QVERIFY2(!problem.isEmpty(), "a damaged package was staged");
+        const PackageStager::Result result =
+                PackageStager::stage(package, dir.path(), QStringLiteral("1.1.0"), packageSha256);
+        QVERIFY2(!result.problem.isEmpty() && result.packageAtFault, "a damaged package was staged");
         QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("1.1.0"))));
         QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("1.1.0.staging"))));
+    }
+
+    // A stop asked for, or a computer that cannot take the files, is no fault
+    // of the package: the updater keeps it for another try.
+    void environmentIsNoFaultOfThePackage()
+    {
+        QTemporaryDir dir;
+        const QString package = dir.filePath(QStringLiteral("package.tar.gz"));
+        QVERIFY(writePackage(package, goodEntries));
+        const std::atomic_bool cancel { true };
+        PackageStager::Result result =
+                PackageStager::stage(package, dir.path(), QStringLiteral("1.1.0"), packageSha256, &cancel);
+        QCOMPARE(result.problem, QStringLiteral("cancelled"));
+        QVERIFY(!result.packageAtFault);
+        QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("1.1.0.staging"))));
+        QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("1.1.0"))));
+        // Where the staging folder would go, a file stands in the way.
+        QVERIFY(writeFile(dir.filePath(QStringLiteral("1.1.0.staging")), "in the way"));
+        result = PackageStager::stage(package, dir.path(), QStringLiteral("1.1.0"), packageSha256);
+        QVERIFY(result.problem.startsWith(QLatin1String("cannot make")));
+        QVERIFY(!result.packageAtFault);
+    }
+
+    // A version name given to another package is staged anew, not taken for done.
+    void reusedNameIsStagedAgain()
+    {
+        QTemporaryDir dir;
+        const QString first = dir.filePath(QStringLiteral("first.tar.gz"));
+        const QString second = dir.filePath(QStringLiteral("second.tar.gz"));
+        QVERIFY(writePackage(first, { { QStringLiteral("bin/fenestra"), "first" } }));
+        QVERIFY(writePackage(second, { { QStringLiteral("bin/fenestra"), "second" } }));
+        QVERIFY(PackageStager::stage(first, dir.path(), QStringLiteral("1.1.0"), QByteArray(64, '1'))
+                        .problem.isEmpty());
+        QVERIFY(PackageStager::stage(second, dir.path(), QStringLiteral("1.1.0"), QByteArray(64, '2'))
+                        .problem.isEmpty());
+        QCOMPARE(readFile(dir.filePath(QStringLiteral("1.1.0/bin/fenestra"))), QByteArray("second"));
+        QCOMPARE(PackageStager::stagedPackage(dir.filePath(QStringLiteral("1.1.0"))), QByteArray(64, '2'));
+    }
+
+    // An error page never reaches the partial file: the next try resumes after
+    // what was really downloaded.
+    void errorPageIsNotWritten_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::newRow("missing while the channel is copied") << 404;
+        QTest::newRow("a proxy's notice") << 503;
+        QTest::newRow("no content") << 204;
+        QTest::newRow("not a range") << 203;
+    }
+
+    void errorPageIsNotWritten()
+    {
+        QFETCH(int, status);
+        QByteArray package;
+        for (int i = 0; i < 1000; ++i)
+            package += QCryptographicHash::hash(QByteArray::number(i), QCryptographicHash::Sha256);
+        const QByteArray sha256 = QCryptographicHash::hash(package, QCryptographicHash::Sha256).toHex();
+        TestHttpServer server;
+        QVERIFY(server.listen());
+        bool broken = true;
+        server.route("/package.tar.gz", [&](const TestHttpServer::Request &request) {
+            if (broken)
+                return TestHttpServer::Response::html("<html>not here</html>", status);
+            const qint64 from = request.header("range").mid(6).chopped(1).toLongLong();
+            TestHttpServer::Response response;
+            response.status = 206;
+            response.body = package.mid(from);
+            response.withHeader("Content-Range",
+                                "bytes " + QByteArray::number(from) + '-'
+                                        + QByteArray::number(package.size() - 1) + '/'
+                                        + QByteArray::number(package.size()));
+            return response;
+        });
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("package.tar.gz.part"));
+        QVERIFY(writeFile(file, package.left(1000)));
+        QNetworkAccessManager network;
+        PackageDownload refused(&network);
+        QSignalSpy refusedDone(&refused, &PackageDownload::finished);
+        refused.start(server.url(QStringLiteral("/package.tar.gz")), file, package.size(), sha256);
+        QVERIFY(refusedDone.wait(20000));
+        QVERIFY2(refusedDone.first().first().toString().contains(QString::number(status)),
+                 qPrintable(refusedDone.first().first().toString()));
+        QCOMPARE(readFile(file), package.left(1000));
+
+        broken = false;
+        PackageDownload resumed(&network);
+        QSignalSpy resumedDone(&resumed, &PackageDownload::finished);
+        resumed.start(server.url(QStringLiteral("/package.tar.gz")), file, package.size(), sha256);
+        QVERIFY(resumedDone.wait(20000));
+        QCOMPARE(resumedDone.first().first().toString(), QString());
+        QCOMPARE(server.requests().last().header("range"), QByteArray("bytes=1000-"));
+        QCOMPARE(server.requests().last().header("accept-encoding"), QByteArray("identity"));
+        QCOMPARE(readFile(file), package);
     }
 
     // A download cut off mid-body resumes on the next try with a range request

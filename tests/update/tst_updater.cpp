@@ -1,0 +1,289 @@
+#include "config/logging.h"
+#include "launcher/installstate.h"
+#include "releasefixtures.h"
+#include "testhttpserver.h"
+#include "update/packagestager.h"
+#include "update/updatemanifest.h"
+#include "update/updater.h"
+
+#include <QCryptographicHash>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+QStringList updateLines;
+
+void recordUpdateLines(QtMsgType, const QMessageLogContext &context, const QString &message)
+{
+    if (qstrcmp(context.category, lcUpdate().categoryName()) == 0)
+        updateLines << message;
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString &path, const QByteArray &content)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
+}
+
+QDateTime daysFromNow(int days)
+{
+    return QDateTime::currentDateTimeUtc().addDays(days);
+}
+
+} // namespace
+
+// The shell's updater against a channel on loopback, in a temporary
+// installation: what it keeps of what it verified, and what it stages.
+class TestUpdater : public QObject
+{
+    Q_OBJECT
+
+private:
+    MinisignKey first;
+    MinisignKey second;
+    TestHttpServer server;
+    QTemporaryDir root;
+    QByteArray manifest;
+    QByteArray signature;
+    QHash<QString, QByteArray> packages; // version -> package
+    QtMessageHandler previousHandler = nullptr;
+
+    QString rootFile(const QString &relative) const { return root.filePath(relative); }
+
+    // A release of `version` whose one file says `content`.
+    UpdateManifest::Release release(const QString &version, const QByteArray &content)
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("package.tar.gz"));
+        writePackage(file, { { QStringLiteral("bin/fenestra"), content } });
+        packages.insert(version, readFile(file));
+        UpdateManifest::Release r;
+        r.version = version;
+        r.platform = Updater::platform();
+        r.url = server.url(QStringLiteral("/fenestra-%1.tar.gz").arg(version));
+        r.size = packages.value(version).size();
+        r.sha256 = QCryptographicHash::hash(packages.value(version), QCryptographicHash::Sha256).toHex();
+        return r;
+    }
+
+    UpdateManifest channel(quint64 serial, const QString &target,
+                           const QList<UpdateManifest::Release> &releases)
+    {
+        UpdateManifest m;
+        m.serial = serial;
+        m.signedAt = QDateTime::currentDateTimeUtc().addSecs(-60);
+        m.expires = daysFromNow(30);
+        m.releases = releases;
+        m.rollout.target = target;
+        m.rollout.share = 100;
+        return m;
+    }
+
+    void publish(const UpdateManifest &m, const MinisignKey &key)
+    {
+        manifest = m.toJson();
+        signature = key.sign(manifest);
+    }
+
+    InstallState::State state() const
+    {
+        InstallState::State s;
+        InstallState::read(rootFile(QStringLiteral("update/state.ini")).toStdString(), s);
+        return s;
+    }
+
+    void setState(const char *current, const char *pending = "")
+    {
+        InstallState::State s;
+        s.installationId = "00112233445566778899aabbccddeeff";
+        s.current = current;
+        s.pending = pending;
+        QVERIFY(InstallState::write(rootFile(QStringLiteral("update/state.ini")).toStdString(), s));
+    }
+
+    void addVersion(const QString &version, const QByteArray &package = QByteArray())
+    {
+        QVERIFY(writeFile(rootFile(QStringLiteral("versions/%1/bin/fenestra").arg(version)), "#!/bin/sh\n"));
+        QVERIFY(writeFile(rootFile(QStringLiteral("versions/%1/").arg(version)) + PackageStager::markerName(),
+                          package.isEmpty() ? QByteArray() : "package_sha256=" + package + '\n'));
+    }
+
+    // One check by a shell of `ownVersion`; the lines it logged.
+    QStringList check(const QString &ownVersion = QStringLiteral("1.0.0"))
+    {
+        updateLines.clear();
+        Updater::Channel c;
+        c.manifest = server.url(QStringLiteral("/manifest.json"));
+        c.keys = QStringList { first.publicKey(), second.publicKey() };
+        Updater updater(c, root.path(), ownVersion);
+        QSignalSpy finished(&updater, &Updater::checkFinished);
+        updater.check();
+        if (finished.isEmpty() && !finished.wait(30000))
+            return { QStringLiteral("no end of the check") };
+        return updateLines;
+    }
+
+    int packageRequests() const
+    {
+        int count = 0;
+        for (const TestHttpServer::Request &request : server.requests())
+            count += request.path().endsWith(".tar.gz") ? 1 : 0;
+        return count;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY2(first.isValid() && second.isValid(), "minisign makes no keys");
+        server.route("/manifest.json", [this](const TestHttpServer::Request &) {
+            return TestHttpServer::Response::text(manifest, "application/json");
+        });
+        server.route("/manifest.json.minisig", [this](const TestHttpServer::Request &) {
+            return TestHttpServer::Response::text(signature, "text/plain");
+        });
+        server.setFallback([this](const TestHttpServer::Request &request) {
+            const QString version = QString::fromUtf8(request.path().mid(10).chopped(7));
+            if (!packages.contains(version))
+                return TestHttpServer::Response::text("not here", "text/plain", 404);
+            return TestHttpServer::Response::text(packages.value(version), "application/gzip");
+        });
+        QVERIFY(server.listen());
+        previousHandler = qInstallMessageHandler(recordUpdateLines);
+    }
+
+    void cleanupTestCase() { qInstallMessageHandler(previousHandler); }
+
+    void init()
+    {
+        QDir(root.path()).removeRecursively();
+        QVERIFY(QDir().mkpath(rootFile(QStringLiteral("update"))));
+        packages.clear();
+        server.clearRequests();
+    }
+
+    // A fresh install, or one that missed manifests, meets an older manifest
+    // replayed: it stays on its newer release.
+    void olderReleaseIsNotTaken()
+    {
+        addVersion(QStringLiteral("1.1.0"));
+        setState("1.1.0");
+        publish(channel(1765000000, QStringLiteral("1.0.0"), { release(QStringLiteral("1.0.0"), "old") }),
+                first);
+        const QStringList lines = check(QStringLiteral("1.1.0"));
+        QVERIFY2(lines.join(QLatin1Char('\n')).contains(QLatin1String("stays on 1.1.0: 1.0.0 is older")),
+                 qPrintable(lines.join(QLatin1Char('\n'))));
+        QVERIFY(state().pending.empty());
+        QCOMPARE(state().serial, 1765000000ull);
+        QCOMPARE(packageRequests(), 0);
+
+        // Pulling 1.1.0 takes it back.
+        UpdateManifest pulled =
+                channel(1765000100, QStringLiteral("1.0.0"), { release(QStringLiteral("1.0.0"), "old") });
+        pulled.pulled << QStringLiteral("1.1.0");
+        publish(pulled, first);
+        QVERIFY(check(QStringLiteral("1.1.0")).contains(QStringLiteral("staged 1.0.0 for the next start")));
+        QCOMPARE(state().pending, std::string("1.0.0"));
+    }
+
+    // What the desktop verified stays in its state: an equal serial needs the
+    // same bytes, and a stolen key's hold is undone by the other key for good.
+    void trustIsKept()
+    {
+        addVersion(QStringLiteral("1.0.0"));
+        setState("1.0.0");
+        publish(channel(1765000000, QStringLiteral("1.0.0"), {}), first);
+        QVERIFY(check().contains(QStringLiteral("checked the manifest, serial 1765000000: nothing new")));
+        publish(channel(1765000000, QStringLiteral("1.0.0"), { release(QStringLiteral("1.0.1"), "x") }),
+                first);
+        QVERIFY(check().contains(QStringLiteral(
+                "refused the manifest: another manifest with serial 1765000000 was seen before")));
+
+        UpdateManifest stolen = channel(4102444800, QStringLiteral("1.0.0"), {});
+        stolen.signedAt = QDateTime::fromSecsSinceEpoch(4102444800, Qt::UTC);
+        stolen.expires = stolen.signedAt.addDays(30);
+        publish(stolen, first);
+        check();
+        QCOMPARE(state().serial, 4102444800ull);
+        UpdateManifest revoking = channel(1765000200, QStringLiteral("1.0.0"), {});
+        revoking.revokedKeys << first.id();
+        publish(revoking, second);
+        QVERIFY(check().contains(
+                QStringLiteral("manifest serial 1765000200: revokes the key %1 that signed serial "
+                               "4102444800")
+                        .arg(first.id())));
+        QCOMPARE(state().serial, 1765000200ull);
+        QCOMPARE(state().revokedKeys, std::vector<std::string> { first.id().toStdString() });
+        publish(channel(1765000300, QStringLiteral("1.0.0"), {}), first);
+        QVERIFY(check().contains(
+                QStringLiteral("refused the manifest: signed by the revoked key %1").arg(first.id())));
+    }
+
+    // IT turning updates off also drops a version staged before, without a
+    // request to the channel.
+    void turnedOffWithdrawsThePending()
+    {
+        addVersion(QStringLiteral("1.0.0"));
+        addVersion(QStringLiteral("1.1.0"));
+        setState("1.0.0", "1.1.0");
+        QVERIFY(writeFile(rootFile(QStringLiteral("update-policy.ini")), "[update]\nenabled=false\n"));
+        QVERIFY(check().contains(QStringLiteral("turned off by update-policy.ini, withdrew 1.1.0")));
+        QVERIFY(state().pending.empty());
+        QVERIFY(server.requests().isEmpty());
+    }
+
+    // A full disk or a scanner holding a file costs a try, not the download.
+    void stagingTroubleKeepsThePackage()
+    {
+        addVersion(QStringLiteral("1.0.0"));
+        setState("1.0.0");
+        publish(channel(1765000000, QStringLiteral("1.1.0"), { release(QStringLiteral("1.1.0"), "new") }),
+                first);
+        QVERIFY(writeFile(rootFile(QStringLiteral("versions/1.1.0.staging")), "in the way"));
+        QVERIFY(check().contains(
+                QStringLiteral("could not stage 1.1.0: cannot make %1; the package is kept for the "
+                               "next check")
+                        .arg(rootFile(QStringLiteral("versions/1.1.0.staging")))));
+        QVERIFY(QFile::remove(rootFile(QStringLiteral("versions/1.1.0.staging"))));
+        QVERIFY(check().contains(QStringLiteral("staged 1.1.0 for the next start")));
+        QCOMPARE(packageRequests(), 1);
+        QCOMPARE(readFile(rootFile(QStringLiteral("versions/1.1.0/bin/fenestra"))), QByteArray("new"));
+    }
+
+    // A version name reused for another package is fetched again.
+    void reusedVersionNameIsFetchedAgain()
+    {
+        addVersion(QStringLiteral("1.0.0"));
+        addVersion(QStringLiteral("1.1.0"), QByteArray(64, 'f'));
+        setState("1.0.0");
+        publish(channel(1765000000, QStringLiteral("1.1.0"), { release(QStringLiteral("1.1.0"), "rebuilt") }),
+                first);
+        QVERIFY(check().contains(QStringLiteral("staged 1.1.0 for the next start")));
+        QCOMPARE(packageRequests(), 1);
+        QCOMPARE(readFile(rootFile(QStringLiteral("versions/1.1.0/bin/fenestra"))), QByteArray("rebuilt"));
+        QCOMPARE(state().pending, std::string("1.1.0"));
+    }
+
+    // A state that cannot be read is left as it is: no check, no write.
+    void unreadableStateIsLeftAlone()
+    {
+        addVersion(QStringLiteral("1.0.0"));
+        QVERIFY(QDir().mkpath(rootFile(QStringLiteral("update/state.ini"))));
+        publish(channel(1765000000, QStringLiteral("1.1.0"), { release(QStringLiteral("1.1.0"), "new") }),
+                first);
+        QVERIFY(check().join(QLatin1Char('\n')).contains(QLatin1String("cannot read")));
+        QVERIFY(QFileInfo(rootFile(QStringLiteral("update/state.ini"))).isDir());
+        QVERIFY(server.requests().isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestUpdater)
+#include "tst_updater.moc"

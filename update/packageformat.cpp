@@ -1,0 +1,138 @@
+#include "update/packageformat.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <archive.h>
+#include <archive_entry.h>
+
+namespace PackageFormat {
+
+QString sumsName()
+{
+    return QStringLiteral("fenestra-files.sha256");
+}
+
+QString fileName(const QString &version, const QString &platform)
+{
+    return QStringLiteral("fenestra-%1-%2.tar.gz").arg(version, platform);
+}
+
+QByteArray sumLine(const QString &path, const QByteArray &sha256)
+{
+    return sha256 + "  " + path.toUtf8() + '\n';
+}
+
+bool readSums(const QByteArray &content, QHash<QString, QByteArray> &out)
+{
+    for (QByteArray line : content.split('\n')) {
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (line.isEmpty())
+            continue;
+        // 64 hex digits, two spaces (or a space and a star), the path.
+        if (line.size() < 67 || line.at(64) != ' ' || (line.at(65) != ' ' && line.at(65) != '*'))
+            return false;
+        QString path = QString::fromUtf8(line.mid(66));
+        while (path.startsWith(QLatin1String("./")))
+            path.remove(0, 2);
+        if (out.contains(path))
+            return false;
+        out.insert(path, line.left(64).toLower());
+    }
+    return !out.isEmpty();
+}
+
+Writer::Writer(const QString &path) : m_archive(archive_write_new())
+{
+    archive_write_add_filter_gzip(m_archive);
+    archive_write_set_format_pax_restricted(m_archive);
+#ifdef Q_OS_WIN
+    const int opened = archive_write_open_filename_w(
+            m_archive, reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(path).utf16()));
+#else
+    const int opened = archive_write_open_filename(m_archive, QFile::encodeName(path).constData());
+#endif
+    if (opened != ARCHIVE_OK)
+        fail(QStringLiteral("cannot write %1").arg(path));
+}
+
+Writer::~Writer()
+{
+    archive_write_free(m_archive);
+}
+
+bool Writer::fail(const QString &problem)
+{
+    if (m_error.isEmpty())
+        m_error = problem;
+    return false;
+}
+
+bool Writer::header(const QString &name, int type, int permissions, qint64 size, const QString &linkTarget)
+{
+    if (!m_error.isEmpty())
+        return false;
+    archive_entry *entry = archive_entry_new();
+    archive_entry_set_pathname_utf8(entry, name.toUtf8().constData());
+    archive_entry_set_filetype(entry, unsigned(type));
+    archive_entry_set_perm(entry, permissions);
+    // The same bytes from the same folder, whoever packs it.
+    archive_entry_set_uid(entry, 0);
+    archive_entry_set_gid(entry, 0);
+    archive_entry_set_mtime(entry, 0, 0);
+    if (type == AE_IFREG)
+        archive_entry_set_size(entry, size);
+    if (type == AE_IFLNK)
+        archive_entry_set_symlink_utf8(entry, linkTarget.toUtf8().constData());
+    const bool ok = archive_write_header(m_archive, entry) == ARCHIVE_OK;
+    archive_entry_free(entry);
+    return ok || fail(QStringLiteral("cannot add %1: %2").arg(name, QString::fromLocal8Bit(archive_error_string(m_archive))));
+}
+
+bool Writer::addDirectory(const QString &name)
+{
+    return header(name, AE_IFDIR, 0755, 0);
+}
+
+bool Writer::addFile(const QString &name, const QByteArray &content, bool executable)
+{
+    if (!header(name, AE_IFREG, executable ? 0755 : 0644, content.size()))
+        return false;
+    return archive_write_data(m_archive, content.constData(), size_t(content.size())) == content.size()
+            || fail(QStringLiteral("cannot add %1").arg(name));
+}
+
+bool Writer::addFileFrom(const QString &name, const QString &source, bool executable)
+{
+    QFile file(source);
+    if (!file.open(QIODevice::ReadOnly))
+        return fail(QStringLiteral("cannot read %1").arg(source));
+    const qint64 size = file.size();
+    if (!header(name, AE_IFREG, executable ? 0755 : 0644, size))
+        return false;
+    qint64 written = 0;
+    char buffer[64 * 1024];
+    qint64 read;
+    while ((read = file.read(buffer, sizeof buffer)) > 0) {
+        if (archive_write_data(m_archive, buffer, size_t(read)) != read)
+            return fail(QStringLiteral("cannot add %1").arg(name));
+        written += read;
+    }
+    // A file that changed while it was packed would not match its sum.
+    return (read == 0 && written == size) || fail(QStringLiteral("%1 changed while it was packed").arg(source));
+}
+
+bool Writer::addLink(const QString &name, const QString &target)
+{
+    return header(name, AE_IFLNK, 0777, 0, target);
+}
+
+bool Writer::close()
+{
+    if (archive_write_close(m_archive) != ARCHIVE_OK)
+        fail(QStringLiteral("cannot finish the package: %1").arg(QString::fromLocal8Bit(archive_error_string(m_archive))));
+    return m_error.isEmpty();
+}
+
+} // namespace PackageFormat
