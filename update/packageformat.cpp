@@ -1,5 +1,6 @@
 #include "update/packageformat.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 
@@ -87,7 +88,9 @@ bool Writer::header(const QString &name, int type, int permissions, qint64 size,
         archive_entry_set_symlink_utf8(entry, linkTarget.toUtf8().constData());
     const bool ok = archive_write_header(m_archive, entry) == ARCHIVE_OK;
     archive_entry_free(entry);
-    return ok || fail(QStringLiteral("cannot add %1: %2").arg(name, QString::fromLocal8Bit(archive_error_string(m_archive))));
+    return ok
+            || fail(QStringLiteral("cannot add %1: %2")
+                            .arg(name, QString::fromLocal8Bit(archive_error_string(m_archive))));
 }
 
 bool Writer::addDirectory(const QString &name)
@@ -103,7 +106,7 @@ bool Writer::addFile(const QString &name, const QByteArray &content, bool execut
             || fail(QStringLiteral("cannot add %1").arg(name));
 }
 
-bool Writer::addFileFrom(const QString &name, const QString &source, bool executable)
+bool Writer::addFileFrom(const QString &name, const QString &source, bool executable, QByteArray *sha256)
 {
     QFile file(source);
     if (!file.open(QIODevice::ReadOnly))
@@ -112,15 +115,20 @@ bool Writer::addFileFrom(const QString &name, const QString &source, bool execut
     if (!header(name, AE_IFREG, executable ? 0755 : 0644, size))
         return false;
     qint64 written = 0;
+    QCryptographicHash hash(QCryptographicHash::Sha256);
     char buffer[64 * 1024];
     qint64 read;
     while ((read = file.read(buffer, sizeof buffer)) > 0) {
         if (archive_write_data(m_archive, buffer, size_t(read)) != read)
             return fail(QStringLiteral("cannot add %1").arg(name));
+        hash.addData(QByteArrayView(buffer, read));
         written += read;
     }
+    if (sha256)
+        *sha256 = hash.result().toHex();
     // A file that changed while it was packed would not match its sum.
-    return (read == 0 && written == size) || fail(QStringLiteral("%1 changed while it was packed").arg(source));
+    return (read == 0 && written == size)
+            || fail(QStringLiteral("%1 changed while it was packed").arg(source));
 }
 
 bool Writer::addLink(const QString &name, const QString &target)
@@ -131,7 +139,8 @@ bool Writer::addLink(const QString &name, const QString &target)
 bool Writer::close()
 {
     if (archive_write_close(m_archive) != ARCHIVE_OK)
-        fail(QStringLiteral("cannot finish the package: %1").arg(QString::fromLocal8Bit(archive_error_string(m_archive))));
+        fail(QStringLiteral("cannot finish the package: %1")
+                     .arg(QString::fromLocal8Bit(archive_error_string(m_archive))));
     return m_error.isEmpty();
 }
 

@@ -33,8 +33,9 @@ public:
 
     bool addDirectory(const QString &name);
     bool addFile(const QString &name, const QByteArray &content, bool executable = false);
-    // The content of `source`, read as it is written.
-    bool addFileFrom(const QString &name, const QString &source, bool executable = false);
+    // The content of `source`, read as it is written; `sha256` gets its sum (hex).
+    bool addFileFrom(const QString &name, const QString &source, bool executable = false,
+                     QByteArray *sha256 = nullptr);
     bool addLink(const QString &name, const QString &target);
     // Finishes the package; false when any step failed.
     bool close();

@@ -48,7 +48,7 @@ qint64 childOf(qint64 pid)
 
 // The whole way of an update on Linux: the launcher at an installation's root
 // with version folders made from the deployed folder, and the real shell
-// fetching a channel that scripts/make-release wrote, from loopback.
+// fetching a channel that the release tool wrote, from loopback.
 class TestUpdateFlow : public QObject
 {
     Q_OBJECT
@@ -79,17 +79,17 @@ private:
 
     bool release(const QString &folder, const QString &version, int serial)
     {
-        QProcess script;
-        script.setProcessChannelMode(QProcess::MergedChannels);
-        script.start(QStringLiteral(FENESTRA_SOURCE_DIR "/scripts/make-release"),
-                     { folder, version,
-                       QStringLiteral(FENESTRA_SOURCE_DIR "/tests/support/updatekeys/first.key"),
-                       QStringLiteral("--channel"), m_work.filePath(QStringLiteral("channel")),
-                       QStringLiteral("--base-url"),
-                       m_server.url(QStringLiteral("/appindex/fenestra/")).toString(),
-                       QStringLiteral("--serial"), QString::number(serial) });
-        const bool ok = script.waitForFinished(300000) && script.exitCode() == 0;
-        qDebug().noquote() << script.readAll().trimmed();
+        QProcess tool;
+        tool.setProcessChannelMode(QProcess::MergedChannels);
+        tool.start(QStringLiteral(FENESTRA_RELEASE_TOOL),
+                   { folder, version,
+                     QStringLiteral(FENESTRA_SOURCE_DIR "/tests/support/updatekeys/first.key"),
+                     QStringLiteral("--channel"), m_work.filePath(QStringLiteral("channel")),
+                     QStringLiteral("--base-url"),
+                     m_server.url(QStringLiteral("/appindex/fenestra/")).toString(),
+                     QStringLiteral("--serial"), QString::number(serial) });
+        const bool ok = tool.waitForFinished(300000) && tool.exitCode() == 0;
+        qDebug().noquote() << tool.readAll().trimmed();
         return ok;
     }
 
@@ -169,19 +169,21 @@ private Q_SLOTS:
         QElapsedTimer sinceStart;
         sinceStart.start();
         startLauncher();
-        QTRY_VERIFY_WITH_TIMEOUT(
-                shellLog().contains(QLatin1String("update: staged 1.1.0 for the next start")), startTimeout);
+        QTRY_VERIFY_WITH_TIMEOUT(shellLog().contains(QLatin1String("staged 1.1.0 for the next start")),
+                                 startTimeout);
         qDebug().noquote() << "from a start to a staged version:" << sinceStart.elapsed() << "ms";
         QCOMPARE(QString::fromStdString(state().pending), QStringLiteral("1.1.0"));
         QCOMPARE(state().serial, 1ull);
         QVERIFY(QFileInfo::exists(rootFile(QStringLiteral("versions/1.1.0/.fenestra-complete"))));
-        QVERIFY(shellLog().contains(QLatin1String("update: running 1.0.0")));
+        QVERIFY(shellLog().contains(QLatin1String("running 1.0.0")));
+        // The mark the launcher judges a start by.
+        QCOMPARE(readFile(rootFile(QStringLiteral("update/first-frame"))), QByteArray("1.0.0\n"));
         QVERIFY(stopShell());
 
         startLauncher();
-        QTRY_VERIFY_WITH_TIMEOUT(shellLog().contains(QLatin1String("update: healthy 1.1.0")), startTimeout);
+        QTRY_VERIFY_WITH_TIMEOUT(shellLog().contains(QLatin1String("healthy 1.1.0")), startTimeout);
         QVERIFY(launcherLog().contains(QLatin1String("started on trial 1.1.0")));
-        QVERIFY(shellLog().contains(QLatin1String("update: running 1.1.0")));
+        QVERIFY(shellLog().contains(QLatin1String("running 1.1.0")));
         const InstallState::State kept = state();
         QCOMPARE(QString::fromStdString(kept.current), QStringLiteral("1.1.0"));
         QCOMPARE(QString::fromStdString(kept.previous), QStringLiteral("1.0.0"));
@@ -195,13 +197,13 @@ private Q_SLOTS:
         QVERIFY(makeVersion(folderC, "#!/bin/sh\nexit 3\n"));
         QVERIFY(release(folderC, QStringLiteral("1.2.0"), 2));
         startLauncher();
-        QTRY_VERIFY_WITH_TIMEOUT(
-                shellLog().contains(QLatin1String("update: staged 1.2.0 for the next start")), startTimeout);
+        QTRY_VERIFY_WITH_TIMEOUT(shellLog().contains(QLatin1String("staged 1.2.0 for the next start")),
+                                 startTimeout);
         QVERIFY(stopShell());
 
-        const int runsBefore = int(shellLog().count(QLatin1String("update: running 1.1.0")));
+        const int runsBefore = int(shellLog().count(QLatin1String("running 1.1.0")));
         startLauncher();
-        QTRY_VERIFY_WITH_TIMEOUT(shellLog().count(QLatin1String("update: running 1.1.0")) == runsBefore + 1,
+        QTRY_VERIFY_WITH_TIMEOUT(shellLog().count(QLatin1String("running 1.1.0")) == runsBefore + 1,
                                  startTimeout);
         const QString launcher = launcherLog();
         QVERIFY(launcher.contains(QLatin1String("started on trial 1.2.0")));
@@ -210,8 +212,8 @@ private Q_SLOTS:
         QVERIFY(state().isBad("1.2.0"));
         QCOMPARE(QString::fromStdString(state().current), QStringLiteral("1.1.0"));
         // The next check knows the bad version and leaves it.
-        QTRY_VERIFY_WITH_TIMEOUT(
-                shellLog().count(QLatin1String("update: checked the manifest, serial 2")) == 2, startTimeout);
+        QTRY_VERIFY_WITH_TIMEOUT(shellLog().count(QLatin1String("checked the manifest, serial 2")) == 2,
+                                 startTimeout);
         QVERIFY(QString::fromStdString(state().pending).isEmpty());
         QVERIFY(stopShell());
     }

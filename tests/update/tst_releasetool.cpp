@@ -1,0 +1,348 @@
+#include "releasefixtures.h"
+#include "releaseplan.h"
+#include "update/manifestcheck.h"
+#include "update/packagestager.h"
+
+#include <QCryptographicHash>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <functional>
+
+namespace {
+
+const QDateTime now = QDateTime(QDate(2026, 12, 10), QTime(12, 0), Qt::UTC);
+const quint64 nowSerial = quint64(now.toSecsSinceEpoch());
+
+UpdateManifest::Release release(const QString &version)
+{
+    UpdateManifest::Release r;
+    r.version = version;
+    r.platform = QStringLiteral("linux-x86_64");
+    r.url = QUrl(QStringLiteral("http://index.example.com/fenestra-%1-linux-x86_64.tar.gz").arg(version));
+    r.size = 1000;
+    r.sha256 = QByteArray(64, 'a');
+    return r;
+}
+
+QString packageOf(const QString &version)
+{
+    return QStringLiteral("fenestra-%1-linux-x86_64.tar.gz").arg(version);
+}
+
+// The channel's last manifest: 1.0.0 and 1.1.0 released, a day ago.
+UpdateManifest last()
+{
+    UpdateManifest m;
+    m.serial = nowSerial - 86400;
+    m.signedAt = now.addDays(-1);
+    m.expires = now.addDays(29);
+    m.releases << release(QStringLiteral("1.0.0")) << release(QStringLiteral("1.1.0"));
+    m.rollout.target = QStringLiteral("1.1.0");
+    m.rollout.share = 100;
+    m.revokedKeys << QStringLiteral("0123456789ABCDEF");
+    return m;
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+// IT's release tool: what it refuses, and what it publishes is what a desktop
+// takes.
+class TestReleaseTool : public QObject
+{
+    Q_OBJECT
+
+private:
+    MinisignKey key;
+
+    int run(const QStringList &arguments, QByteArray *output = nullptr)
+    {
+        QProcess tool;
+        tool.setProcessChannelMode(QProcess::MergedChannels);
+        tool.start(QStringLiteral(FENESTRA_RELEASE_TOOL), arguments);
+        if (!tool.waitForFinished(60000))
+            return -1;
+        if (output)
+            *output = tool.readAll();
+        return tool.exitCode();
+    }
+
+private Q_SLOTS:
+    void initTestCase() { QVERIFY2(key.isValid(), "minisign makes no keys"); }
+
+    void compose()
+    {
+        struct Row
+        {
+            const char *name;
+            std::function<void(ReleasePlan::Request &)> request;
+            std::optional<UpdateManifest> previous;
+            std::optional<UpdateManifest::Release> packed;
+            QStringList missingPackages;
+            QString refusal; // a part of it; empty: composed
+            std::function<bool(const UpdateManifest &)> holds;
+        };
+        const auto target = [](const char *version) {
+            return [version](ReleasePlan::Request &r) { r.target = QString::fromLatin1(version); };
+        };
+        const std::vector<Row> rows = {
+            { "a new release",
+              target("1.2.0"),
+              last(),
+              release(QStringLiteral("1.2.0")),
+              {},
+              QString(),
+              [](const UpdateManifest &m) {
+                  return m.serial == nowSerial && m.releases.size() == 3
+                          && m.rollout.salt == QLatin1String("1.2.0")
+                          && m.revokedKeys == QStringList { QStringLiteral("0123456789ABCDEF") };
+              } },
+            { "the first release of a channel",
+              target("1.0.0"),
+              std::nullopt,
+              release(QStringLiteral("1.0.0")),
+              {},
+              QString(),
+              [](const UpdateManifest &m) { return m.releases.size() == 1; } },
+            { "a serial not above the last",
+              [](ReleasePlan::Request &r) {
+                  r.target = QStringLiteral("1.1.0");
+                  r.serial = nowSerial - 86400;
+              },
+              last(),
+              std::nullopt,
+              {},
+              QStringLiteral("is not above the channel's last serial"),
+              nullptr },
+            { "a serial with a digit too many",
+              [](ReleasePlan::Request &r) {
+                  r.target = QStringLiteral("1.1.0");
+                  r.serial = nowSerial * 10;
+              },
+              last(),
+              std::nullopt,
+              {},
+              QStringLiteral("is implausible"),
+              nullptr },
+            { "a mistaken serial replaced",
+              [](ReleasePlan::Request &r) {
+                  r.target = QStringLiteral("1.1.0");
+                  r.replaceSerials << nowSerial + 200 * 86400;
+              },
+              [] {
+                  UpdateManifest m = last();
+                  m.serial = nowSerial + 200 * 86400;
+                  return m;
+              }(),
+              std::nullopt,
+              {},
+              QString(),
+              [](const UpdateManifest &m) {
+                  return m.serial == nowSerial
+                          && m.replacesSerials == QList<quint64> { nowSerial + 200 * 86400 };
+              } },
+            { "a clock behind the last signing",
+              target("1.1.0"),
+              [] {
+                  UpdateManifest m = last();
+                  m.signedAt = now.addDays(1);
+                  return m;
+              }(),
+              std::nullopt,
+              {},
+              QStringLiteral("is behind the channel's last signing time"),
+              nullptr },
+            { "a version name released before",
+              target("1.1.0"),
+              last(),
+              release(QStringLiteral("1.1.0")),
+              {},
+              QStringLiteral("was released before"),
+              nullptr },
+            { "a package gone from the channel",
+              target("1.1.0"),
+              last(),
+              std::nullopt,
+              { packageOf(QStringLiteral("1.0.0")) },
+              QString(),
+              [](const UpdateManifest &m) { return m.releases.size() == 1; } },
+            { "pulling the current release",
+              [](ReleasePlan::Request &r) {
+                  r.target = QStringLiteral("1.0.0");
+                  r.pull << QStringLiteral("1.1.0");
+              },
+              last(),
+              std::nullopt,
+              {},
+              QString(),
+              [](const UpdateManifest &m) {
+                  return m.pulled == QStringList { QStringLiteral("1.1.0") } && m.releases.size() == 1
+                          && m.rollout.target == QLatin1String("1.0.0");
+              } },
+            { "a pulled version as the target",
+              [](ReleasePlan::Request &r) {
+                  r.target = QStringLiteral("1.1.0");
+                  r.pull << QStringLiteral("1.1.0");
+              },
+              last(),
+              std::nullopt,
+              {},
+              QStringLiteral("1.1.0 is pulled"),
+              nullptr },
+            { "a target without a package",
+              target("1.3.0"),
+              last(),
+              std::nullopt,
+              {},
+              QStringLiteral("1.3.0 has no package in the channel"),
+              nullptr },
+            { "a ring's version without a package",
+              [](ReleasePlan::Request &r) {
+                  r.target = QStringLiteral("1.1.0");
+                  r.rings.insert(QStringLiteral("pilot"), QStringLiteral("1.3.0"));
+              },
+              last(),
+              std::nullopt,
+              {},
+              QStringLiteral("1.3.0 has no package"),
+              nullptr },
+            { "a pin that names no installation",
+              [](ReleasePlan::Request &r) {
+                  r.target = QStringLiteral("1.1.0");
+                  r.pins.insert(QStringLiteral("desk-12"), QStringLiteral("1.0.0"));
+              },
+              last(),
+              std::nullopt,
+              {},
+              QStringLiteral("'desk-12' is no installation id"),
+              nullptr },
+            { "a version name of a staging folder",
+              target("1.2.staging"),
+              last(),
+              release(QStringLiteral("1.2.staging")),
+              {},
+              QStringLiteral("is no version name"),
+              nullptr },
+            { "a key revoked",
+              [](ReleasePlan::Request &r) {
+                  r.target = QStringLiteral("1.1.0");
+                  r.revokeKeys << QStringLiteral("fedcba9876543210");
+              },
+              last(),
+              std::nullopt,
+              {},
+              QString(),
+              [](const UpdateManifest &m) {
+                  return m.revokedKeys
+                          == QStringList { QStringLiteral("0123456789ABCDEF"),
+                                           QStringLiteral("FEDCBA9876543210") };
+              } },
+            { "a manifest over 64 KiB",
+              [](ReleasePlan::Request &r) {
+                  r.target = QStringLiteral("1.1.0");
+                  for (int i = 0; i < 2000; ++i)
+                      r.pins.insert(QStringLiteral("%1").arg(i, 32, 16, QLatin1Char('0')),
+                                    QStringLiteral("1.0.0"));
+              },
+              last(),
+              std::nullopt,
+              {},
+              QStringLiteral("desktops refuse one over 64 KiB"),
+              nullptr },
+        };
+        for (const Row &row : rows) {
+            ReleasePlan::Request request;
+            request.baseUrl = QStringLiteral("http://index.example.com/");
+            row.request(request);
+            QSet<QString> files = { packageOf(QStringLiteral("1.0.0")), packageOf(QStringLiteral("1.1.0")) };
+            for (const QString &missing : row.missingPackages)
+                files.remove(missing);
+            const ReleasePlan::Result result =
+                    ReleasePlan::compose(row.previous, request, row.packed, files, now);
+            QVERIFY2(row.refusal.isEmpty() ? result.refusal.isEmpty() : result.refusal.contains(row.refusal),
+                     qPrintable(QStringLiteral("%1: %2").arg(QLatin1String(row.name), result.refusal)));
+            if (row.holds)
+                QVERIFY2(row.holds(result.manifest), row.name);
+        }
+    }
+
+    // The real tool, signing with the real minisign: a desktop takes what it
+    // publishes, texts with quotes and all; it never packs a version twice.
+    void publishesWhatDesktopsTake()
+    {
+        QTemporaryDir dir;
+        const QString deployed = dir.filePath(QStringLiteral("deployed"));
+        QVERIFY(QDir().mkpath(deployed + QStringLiteral("/bin")));
+        QVERIFY(QDir().mkpath(deployed + QStringLiteral("/lib")));
+        QFile shell(deployed + QStringLiteral("/bin/fenestra"));
+        QVERIFY(shell.open(QIODevice::WriteOnly));
+        shell.write("#!/bin/sh\n");
+        shell.close();
+        QVERIFY(shell.setPermissions(shell.permissions() | QFileDevice::ExeOwner));
+        QFile library(deployed + QStringLiteral("/lib/libQt6Core.so.6.8.0"));
+        QVERIFY(library.open(QIODevice::WriteOnly));
+        library.write(QByteArray(10000, 'q'));
+        library.close();
+        QVERIFY(QFile::link(QStringLiteral("libQt6Core.so.6.8.0"),
+                            deployed + QStringLiteral("/lib/libQt6Core.so.6")));
+        const QString channel = dir.filePath(QStringLiteral("channel"));
+        const QString salt = QStringLiteral("the \"night\" shift \\ 门窗");
+
+        QByteArray output;
+        QCOMPARE(run({ deployed, QStringLiteral("1.1.0"), key.secretKeyFile(), QStringLiteral("--channel"),
+                       channel, QStringLiteral("--salt"), salt, QStringLiteral("--base-url"),
+                       QStringLiteral("http://127.0.0.1:1/channel") },
+                     &output),
+                 0);
+        const QByteArray manifest = readFile(channel + QStringLiteral("/manifest.json"));
+        const ManifestCheck check =
+                checkManifest(manifest, readFile(channel + QStringLiteral("/manifest.json.minisig")),
+                              { key.publicKey() }, ManifestTrust(), QDateTime::currentDateTimeUtc());
+        QVERIFY2(check.refusal.isEmpty(), qPrintable(check.refusal));
+        QCOMPARE(check.manifest.rollout.salt, salt);
+        const UpdateManifest::Release *released =
+                check.manifest.release(QStringLiteral("1.1.0"), QStringLiteral("linux-x86_64"));
+        QVERIFY(released);
+        QCOMPARE(released->url,
+                 QUrl(QStringLiteral("http://127.0.0.1:1/channel/fenestra-1.1.0-linux-x86_64.tar.gz")));
+        const QString package = channel + QStringLiteral("/fenestra-1.1.0-linux-x86_64.tar.gz");
+        const QByteArray packageBytes = readFile(package);
+        QCOMPARE(QCryptographicHash::hash(packageBytes, QCryptographicHash::Sha256).toHex(),
+                 released->sha256);
+        QCOMPARE(qint64(packageBytes.size()), released->size);
+        QVERIFY(output.contains("-DSERIAL=" + QByteArray::number(check.manifest.serial)));
+
+        const QString versions = dir.filePath(QStringLiteral("versions"));
+        const PackageStager::Result staged =
+                PackageStager::stage(package, versions, QStringLiteral("1.1.0"), released->sha256);
+        QVERIFY2(staged.problem.isEmpty(), qPrintable(staged.problem));
+        QCOMPARE(readFile(versions + QStringLiteral("/1.1.0/lib/libQt6Core.so.6")), QByteArray(10000, 'q'));
+        QVERIFY(QFileInfo(versions + QStringLiteral("/1.1.0/bin/fenestra")).isExecutable());
+
+        // Packed again under the same name: refused, and the package stays.
+        QCOMPARE(run({ deployed, QStringLiteral("1.1.0"), key.secretKeyFile(), QStringLiteral("--channel"),
+                       channel },
+                     &output),
+                 1);
+        QVERIFY2(output.contains("a version is never packed twice"), output.constData());
+        QCOMPARE(readFile(package), packageBytes);
+        // A serial not above the last: refused, and the manifest stays.
+        QCOMPARE(
+                run({ QStringLiteral("-"), QStringLiteral("1.1.0"), key.secretKeyFile(),
+                      QStringLiteral("--channel"), channel, QStringLiteral("--serial"), QStringLiteral("1") },
+                    &output),
+                1);
+        QVERIFY2(output.contains("is not above the channel's last serial"), output.constData());
+        QCOMPARE(readFile(channel + QStringLiteral("/manifest.json")), manifest);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestReleaseTool)
+#include "tst_releasetool.moc"
