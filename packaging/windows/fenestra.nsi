@@ -3,10 +3,15 @@
 ; config.dll and its folders beside itself.
 ;
 ;   makensis -DPAYLOAD=<folder of cmake --install> -DLAUNCHER=<launcher fenestra.exe>
-;            [-DVERSION=1.0.0] [-DOUTFILE=setup.exe] fenestra.nsi
+;            [-DVERSION=1.0.0] [-DSERIAL=<n> -DSIGNED=<seconds>] [-DOUTFILE=setup.exe] fenestra.nsi
 ;
 ; The launcher goes to the root, which the shortcuts start; the deployed shell
-; to versions\<VERSION>\; update\state.ini names it the current version.
+; to versions\<VERSION>\; update\state.ini notes it as installed, and the
+; launcher makes it the current version at its next start. SERIAL and SIGNED
+; are the serial and signing time of the manifest that published this version
+; (the release tool prints them): the installation then trusts no older one.
+; It installs into an empty or new folder, or over an installation; any
+; other folder is refused, so that an uninstall never removes what is not its own.
 ; Installer:   /S silent, /D=<folder> another folder (last on the command line).
 ;              /NOUPDATE turns updates off, /RING=<name> puts the desktop in a
 ;              rollout ring: either writes update-policy.ini with just that.
@@ -14,8 +19,9 @@
 ; Uninstaller: /S silent, /REMOVEDATA also removes config.dll, update-policy.ini
 ;              and the user's data (the uninstaller's page shows the same choice
 ;              as a box, unticked).
-; An upgrade keeps the installation's id, the version it replaces (for the
-; launcher to fall back to) and the data; it and an uninstall remove exactly the
+; An upgrade keeps the update state (the installation's id, the version it
+; replaces, for the launcher to fall back to, the bad versions, what the
+; updater verified) and the data; it and an uninstall remove exactly the
 ; program's files at the root, which the installer lists in uninstall.lst.
 ; An uninstall also removes every version and the update state.
 
@@ -38,6 +44,11 @@ RequestExecutionLevel user
 !endif
 !ifndef VERSION
   !define VERSION "1.0.0"
+!endif
+!ifdef SERIAL
+  !ifndef SIGNED
+    !error "Give the manifest's signing time with its serial: -DSIGNED=<seconds since 1970>"
+  !endif
 !endif
 !ifndef OUTFILE
   !define OUTFILE "fenestra-${VERSION}-setup.exe"
@@ -92,7 +103,9 @@ VIAddVersionKey /LANG=${LANG_SIMPCHINESE} "LegalCopyright" "Fenestra"
 ; $2 = 1 when $1 is a bare name, one entry right in the install folder, else 0:
 ; a \, / or : could reach outside it or into a folder below it, * or ? match
 ; the user's files too, and a name of dots and spaces only is the folder itself,
-; its parent or no name at all.
+; its parent or no name at all. Windows drops trailing dots and spaces and
+; reads ~ as a short name, so "logs." or "REPORT~1" could name the user's
+; folders: such names are not bare either.
 Function ${un}IsBareName
   Push $3
   Push $4
@@ -107,6 +120,7 @@ Function ${un}IsBareName
     ${OrIf} $4 == ":"
     ${OrIf} $4 == "*"
     ${OrIf} $4 == "?"
+    ${OrIf} $4 == "~"
       StrCpy $2 0
       ${ExitDo}
     ${EndIf}
@@ -116,6 +130,11 @@ Function ${un}IsBareName
     ${EndIf}
     IntOp $3 $3 + 1
   ${Loop}
+  StrCpy $4 $1 1 -1
+  ${If} $4 == "."
+  ${OrIf} $4 == " "
+    StrCpy $2 0
+  ${EndIf}
   Pop $5
   Pop $4
   Pop $3
@@ -137,9 +156,11 @@ Function ${un}RemoveProgramFiles
     Call ${un}IsBareName
     StrCmp $2 1 0 loop
     !insertmacro IfUserData $1 loop
-    ; Versions and the update state are removed on their own terms.
+    ; Versions and the update state are removed on their own terms, the
+    ; launcher replaced or removed on its own.
     StrCmp $1 "versions" loop
     StrCmp $1 "update" loop
+    StrCmp $1 "${APP_EXE}" loop
     RMDir /r "$INSTDIR\$1"
     Delete "$INSTDIR\$1"
     Goto loop
@@ -152,88 +173,64 @@ FunctionEnd
 !insertmacro RemoveProgramFiles ""
 !insertmacro RemoveProgramFiles "un."
 
-; Reads update\state.ini before an upgrade rewrites it: $R1 installation_id,
-; $R2 current, $R3 previous, $R4 bad, $R5 serial (empty when not there).
-Function ReadState
-  StrCpy $R1 ""
-  StrCpy $R2 ""
-  StrCpy $R3 ""
-  StrCpy $R4 ""
-  StrCpy $R5 ""
-  ClearErrors
-  FileOpen $0 "$INSTDIR\update\state.ini" r
-  IfErrors done
-  loop:
-    ClearErrors
-    FileRead $0 $1
-    IfErrors close
-    ${WordReplace} $1 "$\r" "" "+" $1
-    ${WordReplace} $1 "$\n" "" "+" $1
-    StrCpy $2 $1 16
-    StrCmp $2 "installation_id=" 0 +3
-      StrCpy $R1 $1 "" 16
-      Goto loop
-    StrCpy $2 $1 8
-    StrCmp $2 "current=" 0 +3
-      StrCpy $R2 $1 "" 8
-      Goto loop
-    StrCpy $2 $1 9
-    StrCmp $2 "previous=" 0 +3
-      StrCpy $R3 $1 "" 9
-      Goto loop
-    StrCpy $2 $1 4
-    StrCmp $2 "bad=" 0 +3
-      StrCpy $R4 $1 "" 4
-      Goto loop
-    StrCpy $2 $1 7
-    StrCmp $2 "serial=" 0 loop
-      StrCpy $R5 $1 "" 7
-      Goto loop
-  close:
-    FileClose $0
-  done:
-FunctionEnd
-
-; Makes this version the current one. The version it replaces becomes the
-; previous one; what was staged or on trial is dropped, as this installer
-; decides the version; this version is no longer bad, as IT chose it.
+; Notes this version as installed in update\state.ini: the launcher makes it
+; current at its next start (the one it replaces becomes the previous one,
+; it is no longer bad, what the updater had staged or was trying is dropped).
+; The file is copied as it is and the installer's lines appended, as the last
+; line of a key counts: the rest of the state stays, however long its lines.
+; Sets the error flag when it cannot, leaving the file as it was.
 Function WriteState
-  Call ReadState
-  ${If} $R1 == ""
-    ; A new installation id: 32 hex characters from a fresh GUID.
-    System::Call 'ole32::CoCreateGuid(g .r1)'
-    ${WordReplace} $1 "{" "" "+" $1
-    ${WordReplace} $1 "}" "" "+" $1
-    ${WordReplace} $1 "-" "" "+" $1
-    ${StrFilter} $1 "-" "" "" $R1
-  ${EndIf}
-  ${If} $R2 != ""
-  ${AndIf} $R2 != "${VERSION}"
-    StrCpy $R3 $R2
-  ${EndIf}
-  ${If} $R3 == "${VERSION}"
-    StrCpy $R3 ""
-  ${EndIf}
-  ${WordReplace} ",$R4," ",${VERSION}," "," "+" $R4
-  StrCpy $R4 $R4 "" 1
-  StrCpy $R4 $R4 -1
-  ${If} $R5 == ""
-    StrCpy $R5 0
-  ${EndIf}
   CreateDirectory "$INSTDIR\update"
+  Delete "$INSTDIR\update\state.ini.fenestra-tmp"
+  ${If} ${FileExists} "$INSTDIR\update\state.ini"
+    System::Call 'kernel32::CopyFileW(w "$INSTDIR\update\state.ini", w "$INSTDIR\update\state.ini.fenestra-tmp", i 1) i .r1'
+    StrCmp $1 0 failed
+  ${EndIf}
   ClearErrors
-  FileOpen $0 "$INSTDIR\update\state.ini.fenestra-tmp" w
+  FileOpen $0 "$INSTDIR\update\state.ini.fenestra-tmp" a
   IfErrors failed
-  FileWrite $0 "installation_id=$R1$\ncurrent=${VERSION}$\nprevious=$R3$\npending=$\ntrial=$\n"
-  FileWrite $0 "trial_starts=0$\nbad=$R4$\nserial=$R5$\n"
+  FileSeek $0 0 END
+  FileWrite $0 "$\ninstalled=${VERSION}$\n"
+!ifdef SERIAL
+  ; What the installation trusts starts at the manifest of this release.
+  FileWrite $0 "serial=${SERIAL}$\ntime_floor=${SIGNED}$\nmanifest_sha256=$\nserial_key=$\n"
+!endif
   FileClose $0
+  IfErrors failed
   ; Replaced in one step, as the launcher and the shell do.
   System::Call 'kernel32::MoveFileExW(w "$INSTDIR\update\state.ini.fenestra-tmp", w "$INSTDIR\update\state.ini", i 9) i .r1'
   StrCmp $1 0 failed
+  ClearErrors
   Return
   failed:
-    MessageBox MB_ICONSTOP "无法写入 $INSTDIR\update\state.ini。" /SD IDOK
+    Delete "$INSTDIR\update\state.ini.fenestra-tmp"
+    SetErrors
+FunctionEnd
+
+; The program's own folder, a new one, or one that holds nothing but the
+; user's data an uninstall kept: never another program's, whose "versions" or
+; "update" an uninstall would remove.
+!macro IsInstallation label
+  IfFileExists "$INSTDIR\${MANIFEST}" ${label}
+  IfFileExists "$INSTDIR\update\state.ini" ${label}
+!macroend
+
+Function CheckFolder
+  !insertmacro IsInstallation done
+  ClearErrors
+  FindFirst $0 $1 "$INSTDIR\*"
+  ${DoUntil} ${Errors}
+    StrCmp $1 "." next
+    StrCmp $1 ".." next
+    !insertmacro IfUserData $1 next
+    FindClose $0
+    MessageBox MB_ICONSTOP "$INSTDIR 不是空文件夹，也不是${APP_NAME}的安装文件夹。请选择一个空文件夹。" /SD IDOK
     Abort
+    next:
+    FindNext $0 $1
+  ${Loop}
+  FindClose $0
+  done:
 FunctionEnd
 
 ; /NOUPDATE and /RING=<name> write update-policy.ini; without them IT's file stays.
@@ -259,42 +256,63 @@ Function WritePolicy
 FunctionEnd
 
 Section "-program"
+  Call CheckFolder
   ; Unpacked beside the target first, then moved into its version folder.
   InitPluginsDir
   SetOutPath "$PLUGINSDIR\payload"
   File /r "${PAYLOAD}/*"
 
-  Call RemoveProgramFiles
+  ; The version folder first, its marker last, as staging does: until the
+  ; marker is written, a failure leaves the installation as it was.
+  ${GetSize} "$PLUGINSDIR\payload" "/S=0K" $5 $6 $7
   CreateDirectory "$INSTDIR\versions"
+  RMDir /r "$INSTDIR\versions\${VERSION}"
   ClearErrors
-  FileOpen $0 "$INSTDIR\${MANIFEST}" w
-  IfErrors 0 +3
-    MessageBox MB_ICONSTOP "无法写入 $INSTDIR。" /SD IDOK
-    Abort
-  FileWrite $0 "${APP_EXE}$\r$\n"
+  Rename "$PLUGINSDIR\payload" "$INSTDIR\versions\${VERSION}"
+  ${If} ${Errors}
+    ; Another volume (/D=): copied instead.
+    ClearErrors
+    CreateDirectory "$INSTDIR\versions\${VERSION}"
+    CopyFiles /SILENT "$PLUGINSDIR\payload\*" "$INSTDIR\versions\${VERSION}"
+  ${EndIf}
+  ; A copy cut short (a full disk) never becomes a version: its error, and
+  ; what arrived, are checked.
+  ${GetSize} "$INSTDIR\versions\${VERSION}" "/S=0K" $1 $2 $3
+  ${If} ${Errors}
+  ${OrIf} $1 != $5
+  ${OrIf} $2 != $6
+  ${OrIf} $3 != $7
+    Goto versionFailed
+  ${EndIf}
+  ClearErrors
+  FileOpen $0 "$INSTDIR\versions\${VERSION}\.fenestra-complete" w
+  IfErrors versionFailed
+  FileWrite $0 "version=${VERSION}$\n"
   FileClose $0
+  Call WriteState
+  IfErrors versionFailed stateWritten
+  versionFailed:
+    RMDir /r "$INSTDIR\versions\${VERSION}"
+    MessageBox MB_ICONSTOP "无法写入 $INSTDIR（磁盘空间是否已满？）。原有程序未改动。" /SD IDOK
+    Abort
+  stateWritten:
 
-  ; The launcher runs as long as the shell does, and a running program cannot
-  ; be overwritten, only renamed: the old one goes once it has ended.
+  ; Only now the launcher is replaced. It runs as long as the shell does, and a
+  ; running program cannot be overwritten, only renamed: the old one goes once
+  ; it has ended.
   Delete "$INSTDIR\${APP_EXE}.old"
   Rename "$INSTDIR\${APP_EXE}" "$INSTDIR\${APP_EXE}.old"
   SetOutPath "$INSTDIR"
   File "/oname=${APP_EXE}" "${LAUNCHER}"
   Delete "$INSTDIR\${APP_EXE}.old"
-
-  ; The marker last, as staging writes it: a folder without it is never started.
-  RMDir /r "$INSTDIR\versions\${VERSION}"
+  Call RemoveProgramFiles
   ClearErrors
-  Rename "$PLUGINSDIR\payload" "$INSTDIR\versions\${VERSION}"
-  ${If} ${Errors}
-    CreateDirectory "$INSTDIR\versions\${VERSION}"
-    CopyFiles /SILENT "$PLUGINSDIR\payload\*" "$INSTDIR\versions\${VERSION}"
+  FileOpen $0 "$INSTDIR\${MANIFEST}" w
+  ${IfNot} ${Errors}
+    FileWrite $0 "${APP_EXE}$\r$\n"
+    FileClose $0
   ${EndIf}
-  FileOpen $0 "$INSTDIR\versions\${VERSION}\.fenestra-complete" w
-  FileClose $0
-  Call WriteState
   Call WritePolicy
-  SetOutPath "$INSTDIR"
 
   ; IT preconfigures a factory with a config.dll beside the installer.
   ${IfNot} ${FileExists} "$INSTDIR\config.dll"
@@ -352,6 +370,10 @@ Section "-un.folder"
 SectionEnd
 
 Function un.onInit
+  !insertmacro IsInstallation own
+  MessageBox MB_ICONSTOP "$INSTDIR 不是${APP_NAME}的安装文件夹，未删除任何文件。" /SD IDOK
+  Abort
+  own:
   ${GetParameters} $0
   ClearErrors
   ${GetOptions} $0 "/REMOVEDATA" $1
