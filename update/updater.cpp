@@ -48,6 +48,12 @@ ManifestTrust trustOf(const InstallState::State &state)
     return trust;
 }
 
+bool sameTrust(const ManifestTrust &a, const ManifestTrust &b)
+{
+    return a.serial == b.serial && a.sha256 == b.sha256 && a.key == b.key && a.timeFloor == b.timeFloor
+            && a.revokedKeys == b.revokedKeys && a.rejectedSha256 == b.rejectedSha256;
+}
+
 void keep(const ManifestTrust &trust, InstallState::State &state)
 {
     state.serial = trust.serial;
@@ -245,8 +251,9 @@ void Updater::fetched()
     if (!verdict.note.isEmpty())
         log(QStringLiteral("manifest serial %1: %2").arg(verdict.manifest.serial).arg(verdict.note));
     // Kept before anything else: a replayed older manifest is refused from now on.
+    const bool learnt = !sameTrust(trustOf(state), verdict.trust);
     keep(verdict.trust, state);
-    if (!writeState(state)) {
+    if (learnt && !writeState(state)) {
         finishCheck();
         return;
     }
