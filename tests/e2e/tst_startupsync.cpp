@@ -89,10 +89,13 @@ public:
     qint64 elapsed() const { return m_clock.elapsed(); }
     bool running() const { return m_process.state() == QProcess::Running; }
 
-    // The first debug line that starts with `prefix`; empty while there is none.
+    // The first debug line whose text starts with `prefix`, without the name of
+    // its logging category; empty while there is none.
     QString line(const QString &prefix) const
     {
-        for (const QString &line : m_lines) {
+        static const QRegularExpression category(QStringLiteral("^fenestra\\.\\w+: "));
+        for (QString line : m_lines) {
+            line.remove(category);
             if (line.startsWith(prefix))
                 return line;
         }
