@@ -62,10 +62,10 @@ private Q_SLOTS:
 
         // The same line, with the date and time, is kept for IT.
         const QString kept = QString::fromUtf8(shell.readFile("logs/fenestra.log"));
-        const QRegularExpression line(
-                QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} debug fenestra.startup: ---------url")
-                        + QRegularExpression::escape(address) + QLatin1Char('$'),
-                QRegularExpression::MultilineOption);
+        const QRegularExpression line(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} "
+                                                     "debug fenestra.startup: ---------url")
+                                              + QRegularExpression::escape(address) + QLatin1Char('$'),
+                                      QRegularExpression::MultilineOption);
         QVERIFY2(line.match(kept).hasMatch(), qPrintable(kept));
     }
 
