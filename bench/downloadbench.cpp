@@ -3,6 +3,7 @@
 // throughputs (median of three rounds), their ratio and how much SynServDb grew
 // the process's peak memory.
 #include "config/appdir.h"
+#include "isolatedhome.h"
 #include "net/synservdb.h"
 
 #include <QApplication>
@@ -102,10 +103,10 @@ int main(int argc, char *argv[])
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    // Without a runtime folder Qt would make one in TMPDIR and leave it there.
-    QTemporaryDir runtime;
-    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
-        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    // Nothing of the run lands in the user's folders, nor a runtime folder that
+    // Qt would make in TMPDIR and leave there.
+    const IsolatedHome home;
+    home.enter();
     QApplication app(argc, argv);
     QTextStream out(stdout);
 

@@ -12,21 +12,27 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Fenestra demo server"));
     parser.addHelpOption();
-    parser.addOption({ QStringLiteral("port"), QStringLiteral("Port on loopback."), QStringLiteral("port"),
-                       QStringLiteral("8765") });
+    // Given more than once for a shell whose sign-up site and index service
+    // have ports of their own, as the test build's have.
+    parser.addOption({ QStringLiteral("port"),
+                       QStringLiteral("Port on loopback; may be given more than once."),
+                       QStringLiteral("port"), QStringLiteral("8765") });
     parser.addOption({ QStringLiteral("channel"), QStringLiteral("Release channel folder to serve."),
                        QStringLiteral("folder") });
     parser.process(app);
 
     DemoServer server;
     server.setReleaseChannel(parser.value(QStringLiteral("channel")));
-    const quint16 port = parser.value(QStringLiteral("port")).toUShort();
-    QTextStream out(stdout);
-    if (!server.listen(port)) {
-        QTextStream(stderr) << "demo server: port " << port << " is taken\n";
-        return 1;
+    const QStringList ports = parser.values(QStringLiteral("port"));
+    for (const QString &port : ports) {
+        if (!server.listen(port.toUShort())) {
+            QTextStream(stderr) << "demo server: port " << port << " is taken\n";
+            return 1;
+        }
     }
-    out << "demo server on http://localhost:" << port << "/client-register/register-company" << Qt::endl;
+    QTextStream out(stdout);
+    out << "demo server on http://localhost:" << ports.first() << "/client-register/register-company"
+        << Qt::endl;
     QObject::connect(&server, &DemoServer::callbackReceived, &app,
                      [&out](const QString &file) { out << "callback: " << file << Qt::endl; });
     return app.exec();

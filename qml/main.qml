@@ -18,12 +18,11 @@ ApplicationWindow {
     property WebEngineView currentView: webEngineViewRepeater.count > navBar.currentIndex
                                         ? webEngineViewRepeater.itemAt(navBar.currentIndex) as WebEngineView : null
 
-    // The address is kept as text: a list model fixes a role's type with its
-    // first row, and would drop an address of the other type. A tab for a
+    // `url` may be a url value or text; the model keeps it as text. A tab for a
     // page's new-window `request` has no address of its own (`url` empty): its
     // view, made by the repeater during the append, adopts the request.
     function addTab(title, url, request) {
-        tabModel.append({ "title": title, "url": String(url) })
+        tabModel.append(title, String(url))
         navBar.currentIndex = tabModel.count - 1
         if (request)
             request.openIn(webEngineViewRepeater.itemAt(tabModel.count - 1))
@@ -39,7 +38,7 @@ ApplicationWindow {
     // properties, which qmllint cannot know of.
     Component.onCompleted: addTab(qsTr("加载中..."), Qt.resolvedUrl(AddressRules.withScheme(config.getUrl()))) // qmllint disable unqualified
 
-    ListModel {
+    TabModel {
         id: tabModel
     }
 
@@ -260,7 +259,7 @@ ApplicationWindow {
                 certificateDialog: certificateQuestion
                 permissionDialog: permissionQuestion
                 permissions: permissionStore
-                onTabTitleChanged: tabModel.setProperty(index, "title", tabTitle)
+                onTabTitleChanged: tabModel.setTitle(index, tabTitle)
                 onPopupRequested: function(request) {
                     if (adoptsNewWindows) // qmllint disable unqualified
                         window.addTab(qsTr("加载中..."), "", request)

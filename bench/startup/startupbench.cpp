@@ -7,6 +7,7 @@
 // answering at once, and answering after 300 ms as on a slow factory network.
 // Prints medians, the ratios shell/bare and what the slow answer costs, for
 // this build and, with --before PATH, another build started in turn with it.
+#include "shellprocess.h"
 #include "testhttpserver.h"
 
 #include <QCoreApplication>
@@ -14,17 +15,11 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QTextStream>
 #include <QTimer>
 
 #include <algorithm>
 #include <functional>
-
-#ifdef Q_OS_UNIX
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -45,8 +40,10 @@ struct Sample
 struct Program
 {
     QString name;
-    // Prepares a fresh application directory and returns the command line.
-    std::function<QStringList(const QString &appDir)> prepare;
+    QString executable;
+    QStringList arguments;
+    // The shell reads its start address from config.dll.
+    bool isShell = false;
     // How long the index service waits before it answers this program.
     int indexDelayMs = 0;
 };
@@ -91,8 +88,7 @@ qint64 median(QList<qint64> values)
 class Bench
 {
 public:
-    Bench(TestHttpServer &pages, const QProcessEnvironment &environment)
-        : m_pages(pages), m_environment(environment)
+    explicit Bench(TestHttpServer &pages) : m_pages(pages)
     {
         QObject::connect(&m_pages, &TestHttpServer::requestReceived,
                          [this](const TestHttpServer::Request &request) {
@@ -105,25 +101,12 @@ public:
         QObject::connect(&m_timeout, &QTimer::timeout, &m_loop, &QEventLoop::quit);
     }
 
-    Sample start(const QStringList &command, const QString &home)
+    // Starts the program in its folder and home, as they are, and ends it again.
+    Sample start(ShellProcess &program, const QStringList &arguments)
     {
-        QProcessEnvironment environment = m_environment;
-        environment.insert(QStringLiteral("HOME"), home);
-        for (const char *name : { "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR" }) {
-            const QString folder = home + QLatin1Char('/') + QString::fromLatin1(name).toLower();
-            QDir().mkpath(folder);
-            QFile::setPermissions(folder,
-                                  QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-            environment.insert(QString::fromLatin1(name), folder);
-        }
-
-        QProcess process;
-        process.setProcessEnvironment(environment);
-        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.setStandardOutputFile(QProcess::nullDevice());
         m_beaconMs = -1;
         m_clock.start();
-        process.start(command.first(), command.mid(1));
+        program.start(arguments);
         // One timer for all starts: a single shot left by an earlier start would end this one early.
         m_timeout.start(beaconTimeoutMs);
         m_loop.exec();
@@ -135,18 +118,16 @@ public:
             QEventLoop settle;
             QTimer::singleShot(settleMs, &settle, &QEventLoop::quit);
             settle.exec();
-            sample.pssKiB = pssOfTreeKiB(process.processId());
+            sample.pssKiB = pssOfTreeKiB(program.process().processId());
         }
-        process.terminate();
-        if (!process.waitForFinished(30000))
-            process.kill();
-        process.waitForFinished(5000);
+        if (!program.stop())
+            program.process().kill();
+        program.process().waitForFinished(5000);
         return sample;
     }
 
 private:
     TestHttpServer &m_pages;
-    QProcessEnvironment m_environment;
     QElapsedTimer m_clock;
     QEventLoop m_loop;
     QTimer m_timeout;
@@ -157,6 +138,7 @@ private:
 
 int main(int argc, char *argv[])
 {
+    useHeadlessWebEngine();
     QCoreApplication app(argc, argv);
     QTextStream out(stdout);
     // At least seven runs of each, for a steady median; more with --runs N.
@@ -203,17 +185,6 @@ int main(int argc, char *argv[])
         return response;
     });
 
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    if (!environment.contains(QStringLiteral("QT_QPA_PLATFORM")))
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    if (!environment.contains(QStringLiteral("QTWEBENGINE_CHROMIUM_FLAGS")))
-        environment.insert(QStringLiteral("QTWEBENGINE_CHROMIUM_FLAGS"),
-                           QStringLiteral("--disable-gpu --disable-background-networking"));
-#ifdef Q_OS_UNIX
-    if (geteuid() == 0)
-        environment.insert(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"), QStringLiteral("1"));
-#endif
-
     const QString pageAddress = pages.url(QStringLiteral("/bench/v1/")).toString();
     const QByteArray config = QStringLiteral(R"(<?xml version="1.0" encoding="UTF-8"?>
 <hallinfo>
@@ -224,29 +195,17 @@ int main(int argc, char *argv[])
                                       .arg(pages.port())
                                       .toUtf8();
 
-    const auto prepareShell = [&](const QString &build) {
-        return [&config, build](const QString &appDir) {
-            const QString shell = appDir + QStringLiteral("/fenestra");
-            QFile::copy(build, shell);
-            QFile file(appDir + QStringLiteral("/config.dll"));
-            if (file.open(QIODevice::WriteOnly))
-                file.write(config);
-            return QStringList { shell };
-        };
-    };
     const QString bare = QStringLiteral("bare window");
-    QList<Program> programs { { bare, [&](const QString &) {
-                                   return QStringList { QStringLiteral(FENESTRA_BENCH_BARE), pageAddress };
-                               } } };
+    QList<Program> programs { { bare, QStringLiteral(FENESTRA_BENCH_BARE), { pageAddress } } };
     const auto slowName = [](const QString &shell) {
         return shell + QStringLiteral(", index %1 ms").arg(slowIndexMs);
     };
     for (const auto &[name, build] : std::as_const(shellBuilds)) {
-        programs.append({ name, prepareShell(build) });
-        programs.append({ slowName(name), prepareShell(build), slowIndexMs });
+        programs.append({ name, build, {}, true });
+        programs.append({ slowName(name), build, {}, true, slowIndexMs });
     }
 
-    Bench bench(pages, environment);
+    Bench bench(pages);
     QHash<QString, QList<qint64>> firstMs, secondMs, pssKiB;
     // A start whose page never reports (the engine under load on a busy
     // machine) is run again, a few times at most.
@@ -255,13 +214,14 @@ int main(int argc, char *argv[])
         // Rotate which program goes first, so none always meets a warmer cache.
         for (int i = 0; i < programs.size(); ++i) {
             const Program &program = programs.at((run + i) % programs.size());
-            QTemporaryDir home, appDir;
-            const QStringList command = program.prepare(appDir.path());
+            ShellProcess process(program.executable);
+            if (program.isShell)
+                process.writeFile(QStringLiteral("config.dll"), config);
             indexDelayMs = program.indexDelayMs;
-            const Sample first = bench.start(command, home.path());
-            const Sample second = bench.start(command, home.path());
+            const Sample first = bench.start(process, program.arguments);
+            const Sample second = bench.start(process, program.arguments);
             if (first.startMs < 0 || second.startMs < 0) {
-                out << program.name << ": the page's beacon never arrived\n";
+                out << program.name << ": the page's beacon never arrived\n" << process.log();
                 if (retriesLeft-- == 0)
                     return 1;
                 --i;

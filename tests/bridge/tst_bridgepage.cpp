@@ -144,7 +144,7 @@ private:
     QList<QUrl> opened;
     const QByteArray slowFile = QByteArray(200 * 1024, 's');
 
-    QObject *currentView() const { return window->eval(QStringLiteral("currentView")).value<QObject *>(); }
+    QQuickItem *currentView() const { return window->currentView().item(); }
 
     // What the current view's channel offers its page.
     QStringList publishedObjects() const
@@ -332,14 +332,14 @@ private Q_SLOTS:
     void closingTheTabDuringADownload()
     {
         const auto before = server.requestsFor("/files/slow.bin").size();
-        window->eval(QStringLiteral("addTab('download', '%1')").arg(trusted(QStringLiteral("/downloading"))));
+        window->addTab(QStringLiteral("download"), trusted(QStringLiteral("/downloading")));
         QTRY_COMPARE_WITH_TIMEOUT(server.requestsFor("/files/slow.bin").size(), before + 1, 20000);
 
-        window->eval(QStringLiteral("tabModel.remove(tabModel.count - 1)"));
+        window->closeTab(window->tabCount() - 1);
         QTRY_COMPARE_WITH_TIMEOUT(server.openConnections(), 0, 20000);
         QTest::qWait(1000);
         QCOMPARE(appDir.read(QStringLiteral("dl/slow.bin")), slowFile);
-        QCOMPARE(window->eval(QStringLiteral("tabModel.count")).toInt(), 1);
+        QCOMPARE(window->tabCount(), 1);
         QVERIFY(currentView());
     }
 

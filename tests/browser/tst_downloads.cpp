@@ -75,8 +75,8 @@ void TestDownloads::initTestCase()
     QDir(DownloadList::folder()).removeRecursively();
     QVERIFY(openWindow(QStringLiteral("/start"), QStringLiteral("start")));
     // Created on first use; the tests reach it the way the window does.
-    m_downloads =
-            qobject_cast<DownloadList *>(eval(QStringLiteral("downloads.get().list")).value<QObject *>());
+    QObject *panel = m_harness->made(QStringLiteral("downloads"));
+    m_downloads = panel ? qobject_cast<DownloadList *>(panel->property("list").value<QObject *>()) : nullptr;
     QVERIFY(m_downloads);
 }
 

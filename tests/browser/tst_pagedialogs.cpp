@@ -58,7 +58,7 @@ void TestPageDialogs::initTestCase()
 void TestPageDialogs::pageDialogsAnswerThePage()
 {
     load(QStringLiteral("/dialogs"));
-    QObject *dialog = eval(QStringLiteral("pageMessageDialog.get()")).value<QObject *>();
+    QObject *dialog = m_harness->made(QStringLiteral("pageMessageDialog"));
     QVERIFY(dialog);
     QQuickItem *ok = item(QStringLiteral("dialogOk"), dialog);
     QQuickItem *cancel = item(QStringLiteral("dialogCancel"), dialog);
@@ -88,22 +88,22 @@ void TestPageDialogs::pageDialogsAnswerThePage()
             type(c.typed);
         }
         click(c.button);
-        QTRY_COMPARE_WITH_TIMEOUT(eval("currentView.title").toString(), c.answer, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_harness->currentView().title(), c.answer, 10000);
         QTRY_VERIFY(!dialog->property("visible").toBool());
     }
 }
 
 void TestPageDialogs::httpAuthenticationThroughTheDialog()
 {
-    QObject *dialog = eval(QStringLiteral("loginDialog.get()")).value<QObject *>();
+    QObject *dialog = m_harness->made(QStringLiteral("loginDialog"));
     QVERIFY(dialog);
-    eval(QStringLiteral("currentView.url = '%1'").arg(m_server.url(QStringLiteral("/secret")).toString()));
+    m_harness->currentView().setUrl(m_server.url(QStringLiteral("/secret")));
     QTRY_VERIFY_WITH_TIMEOUT(dialog->property("opened").toBool(), 10000);
     type(QStringLiteral("clerk"));
     press(Qt::Key_Return);
     type(QStringLiteral("s3cret"));
     click(item(QStringLiteral("loginOk"), dialog));
-    QTRY_COMPARE_WITH_TIMEOUT(eval("currentView.title").toString(), QStringLiteral("welcome clerk"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_harness->currentView().title(), QStringLiteral("welcome clerk"), 10000);
 }
 
 void TestPageDialogs::fullScreenIsGrantedAndEscLeaves()
@@ -115,16 +115,15 @@ void TestPageDialogs::fullScreenIsGrantedAndEscLeaves()
     QVERIFY(QTest::qWaitFor(
             [&] {
                 QTest::mouseClick(m_window, Qt::LeftButton, Qt::NoModifier, centre);
-                return QTest::qWaitFor([&] { return eval("currentView.title").toString() == "clicked"; },
-                                       500);
+                return QTest::qWaitFor([&] { return m_harness->currentView().title() == "clicked"; }, 500);
             },
             15000));
-    QTRY_VERIFY_WITH_TIMEOUT(eval("currentView.isFullScreen").toBool(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_harness->currentView().isFullScreen(), 10000);
     QTRY_COMPARE(m_window->visibility(), QWindow::FullScreen);
     QTRY_COMPARE(runJavaScript(QStringLiteral("document.fullscreenElement !== null")).toBool(), true);
 
     press(Qt::Key_Escape);
-    QTRY_VERIFY_WITH_TIMEOUT(!eval("currentView.isFullScreen").toBool(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_harness->currentView().isFullScreen(), 10000);
     QTRY_COMPARE(m_window->visibility(), before);
     QTRY_COMPARE(runJavaScript(QStringLiteral("document.fullscreenElement === null")).toBool(), true);
 }

@@ -88,14 +88,10 @@ void TestPageView::findCountsMatches()
 void TestPageView::zoomKeysActOnTheSelectedTabOnly()
 {
     load(QStringLiteral("/start"));
-    eval(QStringLiteral("addTab('second', Qt.resolvedUrl('%1'))")
-                 .arg(m_server.url(QStringLiteral("/start")).toString()));
-    QTRY_COMPARE_WITH_TIMEOUT(eval("currentView.title").toString(), QStringLiteral("start"), 10000);
-    QCOMPARE(eval("navBar.currentIndex").toInt(), 1);
-    const auto zoomOf = [&](int tab) {
-        return qRound(eval(QStringLiteral("webEngineViewRepeater.itemAt(%1).zoomFactor").arg(tab)).toDouble()
-                      * 100);
-    };
+    m_harness->addTab(QStringLiteral("second"), m_server.url(QStringLiteral("/start")));
+    QTRY_COMPARE_WITH_TIMEOUT(m_harness->currentView().title(), QStringLiteral("start"), 10000);
+    QCOMPARE(m_harness->currentIndex(), 1);
+    const auto zoomOf = [&](int tab) { return qRound(m_harness->view(tab).zoomFactor() * 100); };
 
     press(Qt::Key_Equal, Qt::ControlModifier);
     QTRY_COMPARE(zoomOf(1), 110);
@@ -117,11 +113,11 @@ void TestPageView::zoomKeysActOnTheSelectedTabOnly()
     QCOMPARE(zoomOf(0), 100);
 
     // The engine's range ends at 25 % and 500 %.
-    eval(QStringLiteral("currentView.zoomFactor = 4.5"));
+    m_harness->currentView().setZoomFactor(4.5);
     press(Qt::Key_Equal, Qt::ControlModifier);
     press(Qt::Key_Equal, Qt::ControlModifier);
     QTRY_COMPARE(zoomOf(1), 500);
-    eval(QStringLiteral("currentView.zoomFactor = 0.3"));
+    m_harness->currentView().setZoomFactor(0.3);
     press(Qt::Key_Minus, Qt::ControlModifier);
     press(Qt::Key_Minus, Qt::ControlModifier);
     QTRY_COMPARE(zoomOf(1), 25);
@@ -129,30 +125,29 @@ void TestPageView::zoomKeysActOnTheSelectedTabOnly()
     QTRY_COMPARE(zoomOf(1), 100);
 
     // The other tab, selected again, keeps its own factor.
-    eval(QStringLiteral("navBar.currentIndex = 0"));
+    m_harness->setCurrentIndex(0);
     press(Qt::Key_Minus, Qt::ControlModifier);
     QTRY_COMPARE(zoomOf(0), 90);
     QCOMPARE(zoomOf(1), 100);
     press(Qt::Key_0, Qt::ControlModifier);
     QTRY_COMPARE(zoomOf(0), 100);
-    eval(QStringLiteral("tabModel.remove(1); navBar.currentIndex = 0"));
+    m_harness->closeTab(1);
+    m_harness->setCurrentIndex(0);
 }
 
 void TestPageView::crashedPageShowsNoticeAndReloads()
 {
     load(QStringLiteral("/start"));
-    eval(QStringLiteral("addTab('second', Qt.resolvedUrl('%1'))")
-                 .arg(m_server.url(QStringLiteral("/other")).toString()));
-    QTRY_COMPARE_WITH_TIMEOUT(eval("currentView.title").toString(), QStringLiteral("other"), 10000);
-    eval(QStringLiteral("navBar.currentIndex = 0"));
-    QObject *view = eval("currentView").value<QObject *>();
-    QObject *otherView = eval("webEngineViewRepeater.itemAt(1)").value<QObject *>();
-    QQuickItem *notice = view->findChild<QQuickItem *>(QStringLiteral("crashNotice"));
+    m_harness->addTab(QStringLiteral("second"), m_server.url(QStringLiteral("/other")));
+    QTRY_COMPARE_WITH_TIMEOUT(m_harness->currentView().title(), QStringLiteral("other"), 10000);
+    m_harness->setCurrentIndex(0);
+    const TabView view = m_harness->currentView();
+    QQuickItem *notice = view.child(QStringLiteral("crashNotice"));
     QVERIFY(notice && !notice->isVisible());
 
-    const qint64 pid = view->property("renderProcessPid").toLongLong();
+    const qint64 pid = view.renderProcessPid();
     QVERIFY(pid > 0);
-    QVERIFY(otherView->property("renderProcessPid").toLongLong() != pid);
+    QVERIFY(m_harness->view(1).renderProcessPid() != pid);
 #ifdef Q_OS_UNIX
     QCOMPARE(::kill(pid_t(pid), SIGKILL), 0);
 #else
@@ -163,16 +158,17 @@ void TestPageView::crashedPageShowsNoticeAndReloads()
              QStringLiteral("重新加载"));
 
     // The other tab goes on working.
-    eval(QStringLiteral("navBar.currentIndex = 1"));
+    m_harness->setCurrentIndex(1);
     QCOMPARE(runJavaScript(QStringLiteral("document.title + 1")).toString(), QStringLiteral("other1"));
-    eval(QStringLiteral("navBar.currentIndex = 0"));
+    m_harness->setCurrentIndex(0);
 
     m_server.clearRequests();
     click(notice->findChild<QQuickItem *>(QStringLiteral("crashReload")));
     QTRY_VERIFY_WITH_TIMEOUT(!notice->isVisible(), 10000);
     QCOMPARE(runJavaScript(QStringLiteral("document.title")).toString(), QStringLiteral("start"));
     QCOMPARE(m_server.requestsFor("/start").size(), 1);
-    eval(QStringLiteral("tabModel.remove(1); navBar.currentIndex = 0"));
+    m_harness->closeTab(1);
+    m_harness->setCurrentIndex(0);
 }
 
 FENESTRA_TEST_MAIN(TestPageView)

@@ -63,7 +63,7 @@ void TestPrinting::initTestCase()
     m_server.route("/autoprint", TestHttpServer::Response::html(autoPrintPage));
     QVERIFY(openWindow(QStringLiteral("/print"), QStringLiteral("print")));
     // Created on first use; the tests reach it the way the window does.
-    m_printer = qobject_cast<PagePrinter *>(eval(QStringLiteral("pagePrinter.get()")).value<QObject *>());
+    m_printer = qobject_cast<PagePrinter *>(m_harness->made(QStringLiteral("pagePrinter")));
     QVERIFY(m_printer);
 }
 
@@ -108,13 +108,14 @@ void TestPrinting::printRequestsReachThePrinter()
     QCOMPARE(printedPages(Qt::red), 2);
 
     // A popup that prints itself as soon as it has loaded.
-    const int tabs = eval("tabModel.count").toInt();
+    const int tabs = m_harness->tabCount();
     runJavaScript(QStringLiteral("window.open('/autoprint')"));
     QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 3, 20000);
-    QCOMPARE(eval("tabModel.count").toInt(), tabs + 1);
+    QCOMPARE(m_harness->tabCount(), tabs + 1);
     QCOMPARE(finished.at(2).at(0).toBool(), true);
     QCOMPARE(printedPages(Qt::blue), 1);
-    eval(QStringLiteral("tabModel.remove(tabModel.count - 1); navBar.currentIndex = 0"));
+    m_harness->closeTab(m_harness->tabCount() - 1);
+    m_harness->setCurrentIndex(0);
     m_printer->setPrinterChooser(nullptr);
 }
 
@@ -137,15 +138,15 @@ void TestPrinting::declinedPrintPrintsNothing()
     QVERIFY(!m_printer->isBusy());
 
     // The tab closes while its print dialog is up.
-    eval(QStringLiteral("addTab('doomed', Qt.resolvedUrl('%1'))")
-                 .arg(m_server.url(QStringLiteral("/print")).toString()));
-    QTRY_COMPARE_WITH_TIMEOUT(eval("currentView.title").toString(), QStringLiteral("print"), 10000);
-    auto *doomed = eval(QStringLiteral("currentView")).value<QObject *>();
+    m_harness->addTab(QStringLiteral("doomed"), m_server.url(QStringLiteral("/print")));
+    QTRY_COMPARE_WITH_TIMEOUT(m_harness->currentView().title(), QStringLiteral("print"), 10000);
+    QQuickItem *doomed = m_harness->currentView().item();
     QVERIFY(doomed);
     m_printer->setPrinterChooser([&](QPrinter *printer) {
         printer->setOutputFormat(QPrinter::PdfFormat);
         printer->setOutputFileName(m_appDir->filePath(QStringLiteral("never.pdf")));
-        eval(QStringLiteral("tabModel.remove(tabModel.count - 1); navBar.currentIndex = 0"));
+        m_harness->closeTab(m_harness->tabCount() - 1);
+        m_harness->setCurrentIndex(0);
         // The dialog's own event loop, in which the view goes.
         QTest::qWait(300);
         return true;

@@ -62,11 +62,36 @@ private Q_SLOTS:
 
         // The same line, with the date and time, is kept for IT.
         const QString kept = QString::fromUtf8(shell.readFile("logs/fenestra.log"));
-        const QRegularExpression line(
-                QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} debug fenestra.startup: ---------url")
-                        + QRegularExpression::escape(address) + QLatin1Char('$'),
-                QRegularExpression::MultilineOption);
+        const QRegularExpression line(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} "
+                                                     "debug fenestra.startup: ---------url")
+                                              + QRegularExpression::escape(address) + QLatin1Char('$'),
+                                      QRegularExpression::MultilineOption);
         QVERIFY2(line.match(kept).hasMatch(), qPrintable(kept));
+    }
+
+    // IT's QT_LOGGING_RULES decide, room by room, what the program writes and
+    // the log file keeps: the start-up's lines switched off, the network's stay.
+    void loggingRulesChooseTheRooms()
+    {
+        TestHttpServer company;
+        company.route("/erp/", TestHttpServer::Response::html("<title>ERP</title>"));
+        QVERIFY(company.listen());
+        TestHttpServer index;
+        index.route("/appindex/index.php", TestHttpServer::Response::text("{\"return\":1}"));
+        QVERIFY(index.listen(FENESTRA_TEST_INDEX_PORT));
+
+        ShellProcess shell;
+        QVERIFY(shell.writeFile("config.dll", companyConfig(company.port())));
+        shell.setEnvironmentValue("QT_LOGGING_RULES", "fenestra.startup.debug=false");
+        shell.start();
+        QTRY_COMPARE_WITH_TIMEOUT(company.requestsFor("/erp/").size(), 1, startTimeout);
+        QVERIFY(shell.stop());
+
+        const QString kept = QString::fromUtf8(shell.readFile("logs/fenestra.log"));
+        for (const QString &log : { shell.log(), kept }) {
+            QVERIFY2(log.contains("fenestra.net: runcmd http: "), qPrintable(log));
+            QVERIFY2(!log.contains("---------url"), qPrintable(log));
+        }
     }
 
     // The debug line and the first tab show the same address, and a login

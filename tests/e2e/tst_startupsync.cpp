@@ -4,114 +4,14 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QTcpSocket>
-#include <QTemporaryDir>
 #include <QtTest>
 #include <QtWebEngineQuick>
 
 namespace {
 
 const QByteArray indexPath = "/appindex/index.php";
-
-// The real program in a folder of its own, with its own config.dll and its own
-// home, started the way a user starts it. It keeps the debug lines it writes.
-class Shell
-{
-public:
-    Shell()
-    {
-        const QString program = m_folder.filePath(QStringLiteral("fenestra"));
-        QFile::copy(QStringLiteral(FENESTRA_TEST_SHELL), program);
-        m_process.setProgram(program);
-        m_process.setWorkingDirectory(m_folder.path());
-
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        environment.insert(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"), QStringLiteral("1"));
-        environment.insert(QStringLiteral("HOME"), m_home.path());
-        for (const char *name :
-             { "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME", "XDG_RUNTIME_DIR" }) {
-            const QString folder = m_home.filePath(QString::fromLatin1(name).toLower());
-            QDir().mkpath(folder);
-            QFile::setPermissions(folder,
-                                  QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-            environment.insert(QString::fromLatin1(name), folder);
-        }
-        environment.remove(QStringLiteral("QT_MESSAGE_PATTERN"));
-        m_process.setProcessEnvironment(environment);
-
-        QObject::connect(&m_process, &QProcess::readyReadStandardError, [this] {
-            m_pending += m_process.readAllStandardError();
-            int end;
-            while ((end = int(m_pending.indexOf('\n'))) >= 0) {
-                m_lines << QString::fromUtf8(m_pending.left(end));
-                m_pending.remove(0, end + 1);
-            }
-        });
-    }
-
-    ~Shell()
-    {
-        if (m_process.state() == QProcess::NotRunning)
-            return;
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000)) {
-            m_process.kill();
-            m_process.waitForFinished(5000);
-        }
-    }
-
-    QString filePath(const QString &relative) const { return m_folder.filePath(relative); }
-
-    bool write(const QString &relative, const QByteArray &content) const
-    {
-        QDir().mkpath(QFileInfo(filePath(relative)).path());
-        QFile file(filePath(relative));
-        return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-    }
-
-    QByteArray read(const QString &relative) const
-    {
-        QFile file(filePath(relative));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-
-    void start()
-    {
-        m_clock.start();
-        m_process.start();
-    }
-
-    qint64 elapsed() const { return m_clock.elapsed(); }
-    bool running() const { return m_process.state() == QProcess::Running; }
-
-    // The first debug line whose text starts with `prefix`, without the name of
-    // its logging category; empty while there is none.
-    QString line(const QString &prefix) const
-    {
-        static const QRegularExpression category(QStringLiteral("^fenestra\\.\\w+: "));
-        for (QString line : m_lines) {
-            line.remove(category);
-            if (line.startsWith(prefix))
-                return line;
-        }
-        return {};
-    }
-
-    QStringList lines() const { return m_lines; }
-
-private:
-    QTemporaryDir m_folder;
-    QTemporaryDir m_home;
-    QProcess m_process;
-    QByteArray m_pending;
-    QStringList m_lines;
-    QElapsedTimer m_clock;
-};
 
 QByteArray configDocument(quint16 webPort, const QByteArray &codeVersion)
 {
@@ -166,9 +66,9 @@ private Q_SLOTS:
                             "{\"return\":0,\"data\":{\"is_domain\":\"0\",\"code_version\":\"v77\"}}",
                             "application/json"));
 
-        Shell shell;
-        QVERIFY(shell.write(QStringLiteral("config.dll"), configDocument(pages.port(), "v1")));
-        QVERIFY(shell.write(QStringLiteral("reports_b/day.rpt"), "report"));
+        ShellProcess shell;
+        QVERIFY(shell.writeFile(QStringLiteral("config.dll"), configDocument(pages.port(), "v1")));
+        QVERIFY(shell.writeFile(QStringLiteral("reports_b/day.rpt"), "report"));
         shell.start();
 
         QTRY_VERIFY_WITH_TIMEOUT(!pages.requestsFor("/acme/v77/").isEmpty(), 30000);
@@ -181,9 +81,9 @@ private Q_SLOTS:
         QCOMPARE(index.requests()[0].target, indexPath + "?r=register/codeVersion&server_path=acme");
         QVERIFY(pages.requestsFor("/acme/v1/").isEmpty());
 
-        QVERIFY(shell.read(QStringLiteral("config.dll")).contains("code_version=\"v77\""));
-        QCOMPARE(shell.read(QStringLiteral("reports/day.rpt")), QByteArray("report"));
-        QVERIFY(!QFileInfo::exists(shell.filePath(QStringLiteral("reports_b"))));
+        QVERIFY(shell.readFile(QStringLiteral("config.dll")).contains("code_version=\"v77\""));
+        QCOMPARE(shell.readFile(QStringLiteral("reports/day.rpt")), QByteArray("report"));
+        QVERIFY(!QFileInfo::exists(shell.appDirPath() + QStringLiteral("/reports_b")));
     }
 
     // Nothing listens on the index port: the stored address opens at once.
@@ -193,13 +93,13 @@ private Q_SLOTS:
         probe.connectToHost(QHostAddress::LocalHost, FENESTRA_TEST_INDEX_PORT);
         QVERIFY2(!probe.waitForConnected(2000), "another program listens on the index service port");
 
-        Shell shell;
-        QVERIFY(shell.write(QStringLiteral("config.dll"), configDocument(pages.port(), "v1")));
+        ShellProcess shell;
+        QVERIFY(shell.writeFile(QStringLiteral("config.dll"), configDocument(pages.port(), "v1")));
         shell.start();
 
         QTRY_VERIFY_WITH_TIMEOUT(!pages.requestsFor("/acme/v1/").isEmpty(), 30000);
         QCOMPARE(shell.line(QStringLiteral("---------url")), "---------url" + pageAddress("v1"));
-        QVERIFY(shell.read(QStringLiteral("config.dll")).contains("code_version=\"v1\""));
+        QVERIFY(shell.readFile(QStringLiteral("config.dll")).contains("code_version=\"v1\""));
     }
 
     // The service takes the request and never answers: start-up gives up after
@@ -212,8 +112,8 @@ private Q_SLOTS:
         stalled.delivery = TestHttpServer::Response::Delivery::Stall;
         index.route(indexPath, stalled);
 
-        Shell shell;
-        QVERIFY(shell.write(QStringLiteral("config.dll"), configDocument(pages.port(), "v1")));
+        ShellProcess shell;
+        QVERIFY(shell.writeFile(QStringLiteral("config.dll"), configDocument(pages.port(), "v1")));
         shell.start();
 
         QTRY_VERIFY_WITH_TIMEOUT(!shell.line(QStringLiteral("---------url")).isEmpty(), 30000);
@@ -224,7 +124,7 @@ private Q_SLOTS:
         qInfo("start-up went on %lld ms after launch", waited);
 
         QTRY_VERIFY_WITH_TIMEOUT(!pages.requestsFor("/acme/v1/").isEmpty(), 30000);
-        QVERIFY(shell.running());
+        QCOMPARE(shell.process().state(), QProcess::Running);
     }
 
     // A termination signal while start-up waits for the index service ends the

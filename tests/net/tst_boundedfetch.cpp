@@ -61,17 +61,19 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("body");
 
         const QByteArray ten = "0123456789";
-        QTest::newRow("within every bound") << Response::text(ten) << limits(10, 1s, 5s) << Outcome::Done << ten;
+        QTest::newRow("within every bound")
+                << Response::text(ten) << limits(10, 1s, 5s) << Outcome::Done << ten;
         QTest::newRow("no bounds") << Response::text(ten) << limits(-1, 0ms, 0ms) << Outcome::Done << ten;
-        QTest::newRow("announced too large") << Response::text(ten) << limits(9, 1s, 5s) << Outcome::TooLarge
-                                             << QByteArray();
-        QTest::newRow("too large without a length")
-                << withoutLength(Response::text(ten)) << limits(9, 1s, 5s) << Outcome::TooLarge << QByteArray();
+        QTest::newRow("announced too large")
+                << Response::text(ten) << limits(9, 1s, 5s) << Outcome::TooLarge << QByteArray();
+        QTest::newRow("too large without a length") << withoutLength(Response::text(ten)) << limits(9, 1s, 5s)
+                                                    << Outcome::TooLarge << QByteArray();
         QTest::newRow("exactly the bound without a length")
                 << withoutLength(Response::text(ten)) << limits(10, 1s, 5s) << Outcome::Done << ten;
         Response stalled;
         stalled.delivery = Response::Delivery::Stall;
-        QTest::newRow("silent server") << stalled << limits(10, 300ms, 5s) << Outcome::Stalled << QByteArray();
+        QTest::newRow("silent server")
+                << stalled << limits(10, 300ms, 5s) << Outcome::Stalled << QByteArray();
         // A trickle is no stall, however long it takes...
         QTest::newRow("trickle within the stall")
                 << dripped(ten, 60) << limits(10, 300ms, 5s) << Outcome::Done << ten;
@@ -80,16 +82,16 @@ private Q_SLOTS:
                 << dripped(ten, 100) << limits(10, 300ms, 400ms) << Outcome::TimedOut << QByteArray();
         Response late = Response::text(ten);
         late.delayMs = 600;
-        QTest::newRow("answer after the total") << late << limits(10, 0ms, 300ms) << Outcome::TimedOut
-                                                << QByteArray();
+        QTest::newRow("answer after the total")
+                << late << limits(10, 0ms, 300ms) << Outcome::TimedOut << QByteArray();
         QTest::newRow("error status") << Response::html("<h1>proxy error</h1>", 502) << limits(1000, 1s, 5s)
                                       << Outcome::ErrorStatus << QByteArray();
-        QTest::newRow("error status accepted") << Response::html("<h1>gone</h1>", 404)
-                                               << limits(1000, 1s, 5s, true) << Outcome::Done
-                                               << QByteArray("<h1>gone</h1>");
+        QTest::newRow("error status accepted")
+                << Response::html("<h1>gone</h1>", 404) << limits(1000, 1s, 5s, true) << Outcome::Done
+                << QByteArray("<h1>gone</h1>");
         QTest::newRow("accepted error page too large")
-                << Response::html(QByteArray(2000, 'x'), 500) << limits(1000, 1s, 5s, true) << Outcome::TooLarge
-                << QByteArray();
+                << Response::html(QByteArray(2000, 'x'), 500) << limits(1000, 1s, 5s, true)
+                << Outcome::TooLarge << QByteArray();
         Response dropped = Response::text(QByteArray(64 * 1024, 'y'));
         dropped.delivery = Response::Delivery::DropMidBody;
         QTest::newRow("connection dropped mid-body")
@@ -114,7 +116,8 @@ private Q_SLOTS:
         QCOMPARE(fetch.errorString().isEmpty(), outcome == Outcome::Done);
         // No bound is overrun by more than the loop's granularity.
         if (limits.total > 0ms)
-            QVERIFY2(clock.elapsed() < limits.total.count() + 1000, qPrintable(QString::number(clock.elapsed())));
+            QVERIFY2(clock.elapsed() < limits.total.count() + 1000,
+                     qPrintable(QString::number(clock.elapsed())));
     }
 
     void refusedConnection()
@@ -138,13 +141,15 @@ private Q_SLOTS:
         QTest::addColumn<Response>("response");
         QTest::addColumn<Outcome>("outcome");
         QTest::addColumn<QByteArray>("sunk");
-        QTest::newRow("200") << Response::text("package bytes") << Outcome::Done << QByteArray("package bytes");
+        QTest::newRow("200") << Response::text("package bytes") << Outcome::Done
+                             << QByteArray("package bytes");
         QTest::newRow("206") << Response::text("rest", "application/octet-stream", 206)
                                         .withHeader("Content-Range", "bytes 10-13/14")
                              << Outcome::Done << QByteArray("rest");
         QTest::newRow("404 page") << Response::html("<h1>not here yet</h1>", 404) << Outcome::ErrorStatus
                                   << QByteArray();
-        QTest::newRow("503 page") << Response::html("<h1>busy</h1>", 503) << Outcome::ErrorStatus << QByteArray();
+        QTest::newRow("503 page") << Response::html("<h1>busy</h1>", 503) << Outcome::ErrorStatus
+                                  << QByteArray();
     }
 
     void sinkSeesOnlyAcceptedBodies()
@@ -154,8 +159,8 @@ private Q_SLOTS:
         QFETCH(QByteArray, sunk);
         server.route("/package", response);
         QByteArray received;
-        BoundedFetch fetch(&network, QNetworkRequest(server.url(QStringLiteral("/package"))), limits(100, 1s, 5s),
-                           [&received](QByteArrayView piece) {
+        BoundedFetch fetch(&network, QNetworkRequest(server.url(QStringLiteral("/package"))),
+                           limits(100, 1s, 5s), [&received](QByteArrayView piece) {
                                received.append(piece.data(), piece.size());
                                return true;
                            });
@@ -187,7 +192,8 @@ private Q_SLOTS:
         Response stalled;
         stalled.delivery = Response::Delivery::Stall;
         server.route("/never", stalled);
-        BoundedFetch fetch(&network, QNetworkRequest(server.url(QStringLiteral("/never"))), limits(10, 0ms, 0ms));
+        BoundedFetch fetch(&network, QNetworkRequest(server.url(QStringLiteral("/never"))),
+                           limits(10, 0ms, 0ms));
         QSignalSpy finished(&fetch, &BoundedFetch::finished);
         QTimer::singleShot(100, &fetch, &BoundedFetch::abort);
         fetch.waitForFinished();

@@ -3,25 +3,25 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
-ShellProcess::ShellProcess() : m_environment(QProcessEnvironment::systemEnvironment())
+#include <unistd.h>
+
+void useHeadlessWebEngine()
 {
-    QFile::copy(QStringLiteral(FENESTRA_TEST_SHELL), m_appDir.filePath(QStringLiteral("fenestra")));
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (geteuid() == 0)
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    if (qEnvironmentVariableIsEmpty("QTWEBENGINE_CHROMIUM_FLAGS"))
+        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --disable-background-networking");
+}
 
-    const QString home = m_home.path();
-    m_environment.insert(QStringLiteral("HOME"), home);
-    for (const char *name :
-         { "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME", "XDG_RUNTIME_DIR" }) {
-        const QString folder = home + QLatin1Char('/') + QString::fromLatin1(name).toLower();
-        QDir().mkpath(folder);
-        QFile::setPermissions(folder,
-                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        m_environment.insert(QString::fromLatin1(name), folder);
-    }
-    // The program's lock and local socket go to the temporary folder: this one goes with the test.
-    QDir().mkpath(home + QStringLiteral("/tmp"));
-    m_environment.insert(QStringLiteral("TMPDIR"), home + QStringLiteral("/tmp"));
-    m_environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+ShellProcess::ShellProcess(const QString &program) : m_environment(m_home.environment())
+{
+    QFile::copy(program, m_appDir.filePath(QStringLiteral("fenestra")));
+    // Tests read the program's own lines from their start.
+    m_environment.remove(QStringLiteral("QT_MESSAGE_PATTERN"));
     m_process.setProcessChannelMode(QProcess::MergedChannels);
 }
 
@@ -40,7 +40,9 @@ ShellProcess::~ShellProcess()
 
 bool ShellProcess::writeFile(const QString &relative, const QByteArray &content) const
 {
-    QFile file(m_appDir.filePath(relative));
+    const QString path = m_appDir.filePath(relative);
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
 }
 
@@ -55,11 +57,12 @@ void ShellProcess::setEnvironmentValue(const QString &name, const QString &value
     m_environment.insert(name, value);
 }
 
-void ShellProcess::start()
+void ShellProcess::start(const QStringList &arguments)
 {
     m_process.setProcessEnvironment(m_environment);
     m_process.setWorkingDirectory(m_home.path());
-    m_process.start(m_appDir.filePath(QStringLiteral("fenestra")), {});
+    m_clock.start();
+    m_process.start(m_appDir.filePath(QStringLiteral("fenestra")), arguments);
 }
 
 QProcess &ShellProcess::startAnother()
@@ -87,6 +90,21 @@ bool ShellProcess::waitForExit(int milliseconds)
 
 QString ShellProcess::log()
 {
-    m_log += QString::fromUtf8(m_process.readAll());
-    return m_log;
+    // Decoded whole: a read may end inside a character.
+    m_output += m_process.readAll();
+    return QString::fromUtf8(m_output);
+}
+
+QString ShellProcess::line(const QString &prefix)
+{
+    static const QRegularExpression category(QStringLiteral("^fenestra\\.\\w+: "));
+    QStringList lines = log().split(QLatin1Char('\n'));
+    // The last piece is a line still being written, or nothing.
+    lines.removeLast();
+    for (QString &line : lines) {
+        line.remove(category);
+        if (line.startsWith(prefix))
+            return line;
+    }
+    return {};
 }

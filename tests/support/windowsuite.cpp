@@ -15,12 +15,11 @@ bool WindowSuite::openWindow(const QString &startPath, const QString &title)
         return false;
     m_window->requestActivate();
     if (!QTest::qWaitForWindowActive(m_window)
-        || !QTest::qWaitFor([&] { return eval(QStringLiteral("currentView.title")).toString() == title; },
-                            20000))
+        || !QTest::qWaitFor([&] { return m_harness->currentView().title() == title; }, 20000))
         return false;
     // The window's shortcuts answer only once the user has clicked into it.
     QTest::mouseClick(m_window, Qt::LeftButton, Qt::NoModifier,
-                      m_harness->centreOf(QStringLiteral("currentView")));
+                      WindowHarness::centreOf(m_harness->currentView().item()));
     return true;
 }
 
@@ -47,8 +46,7 @@ void WindowSuite::press(Qt::Key key, Qt::KeyboardModifiers modifiers)
 void WindowSuite::click(QQuickItem *target)
 {
     QVERIFY(target);
-    QTest::mouseClick(m_window, Qt::LeftButton, Qt::NoModifier,
-                      WindowHarness::inWindow(target, QPointF(target->width() / 2, target->height() / 2)));
+    QTest::mouseClick(m_window, Qt::LeftButton, Qt::NoModifier, WindowHarness::centreOf(target));
 }
 
 QQuickItem *WindowSuite::item(const QString &objectName, QObject *under)

@@ -13,7 +13,7 @@ class QQuickWindow;
 
 // The ground of a suite that drives the real window on pages of its own loopback
 // server: the suite sets its routes, opens the window and acts on its pages the
-// way a user does.
+// way a user does; it reaches the window's tabs and views through `m_harness`.
 class WindowSuite : public QObject
 {
     Q_OBJECT
@@ -23,7 +23,6 @@ protected:
     // with the window active, until the page titled `title` shows, and clicks into it.
     bool openWindow(const QString &startPath, const QString &title);
 
-    QVariant eval(const QString &expression) { return m_harness->eval(expression); }
     QVariant runJavaScript(const QString &script) { return m_harness->runJavaScript(script); }
     // Opens `path` of the server in the selected tab and waits for its document.
     void load(const QString &path);

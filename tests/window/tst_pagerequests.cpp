@@ -3,6 +3,7 @@
 // notifications and the clipboard.
 
 #include "browser/notificationpresenter.h"
+#include "browser/permissionstore.h"
 #include "testenvironment.h"
 #include "testhttpserver.h"
 #include "windowharness.h"
@@ -13,6 +14,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QQuickItem>
+#include <QQuickWebEngineProfile>
 #include <QQuickWindow>
 #include <QtTest>
 #include <QtWebEngineQuick>
@@ -73,8 +75,6 @@ private:
     std::unique_ptr<WindowHarness> m_harness;
     QQuickWindow *m_window = nullptr;
 
-    QVariant eval(const QString &expression) { return m_harness->eval(expression); }
-
     void openWindow()
     {
         m_harness.reset();
@@ -92,16 +92,22 @@ private:
         return m_harness->runJavaScript(QStringLiteral("outcome['%1']").arg(kind)).toString();
     }
 
+    // The questions are made when a page first asks.
     bool dialogShown(const QString &loader)
     {
         return QTest::qWaitFor(
-                [&] { return eval(loader + QStringLiteral(".item && %1.item.opened").arg(loader)).toBool(); },
+                [&] {
+                    const QObject *dialog = m_harness->madeSoFar(loader);
+                    return dialog && dialog->property("opened").toBool();
+                },
                 10000);
     }
     bool dialogOpen(const QString &loader)
     {
-        return eval(loader + QStringLiteral(".item && %1.item.visible").arg(loader)).toBool();
+        const QObject *dialog = m_harness->madeSoFar(loader);
+        return dialog && dialog->property("visible").toBool();
     }
+    PermissionStore *permissionStore() const { return m_window->findChild<PermissionStore *>(); }
 
     QQuickItem *item(const QString &objectName) { return m_window->findChild<QQuickItem *>(objectName); }
     QString text(const QString &objectName)
@@ -113,16 +119,13 @@ private:
     {
         QQuickItem *target = item(objectName);
         QVERIFY2(target && target->isVisible(), qPrintable(objectName));
-        QTest::mouseClick(
-                m_window, Qt::LeftButton, Qt::NoModifier,
-                WindowHarness::inWindow(target, QPointF(target->width() / 2, target->height() / 2)));
+        QTest::mouseClick(m_window, Qt::LeftButton, Qt::NoModifier, WindowHarness::centreOf(target));
     }
 
     QString permissionsFile() const
     {
-        return QDir(m_harness->eval(QStringLiteral("permissionStore.profile.persistentStoragePath"))
-                            .toString())
-                .filePath(QStringLiteral("permissions.json"));
+        const auto *profile = qobject_cast<QQuickWebEngineProfile *>(permissionStore()->profile());
+        return QDir(profile->persistentStoragePath()).filePath(QStringLiteral("permissions.json"));
     }
 
     // Asks for `kind` on the page of the selected tab and answers the question.
@@ -161,7 +164,7 @@ private Q_SLOTS:
     void untrustedCertificateIsTheUsersChoice()
     {
         const QUrl secure = m_secure.url(QStringLiteral("/secure"), QStringLiteral("localhost"));
-        eval(QStringLiteral("currentView.url = '%1'").arg(secure.toString()));
+        m_harness->currentView().setUrl(secure);
         QVERIFY(dialogShown(QStringLiteral("certificateQuestion")));
         QCOMPARE(text(QStringLiteral("certificateHost")),
                  QStringLiteral("localhost:%1").arg(m_secure.port()));
@@ -172,25 +175,24 @@ private Q_SLOTS:
         QTRY_VERIFY(!dialogOpen(QStringLiteral("certificateQuestion")));
         QTest::qWait(1000);
         QCOMPARE(m_secure.requestsFor("/secure").size(), 0);
-        QVERIFY(eval(QStringLiteral("currentView.title")).toString() != QStringLiteral("secure"));
+        QVERIFY(m_harness->currentView().title() != QStringLiteral("secure"));
 
-        eval(QStringLiteral("currentView.reload()"));
+        m_harness->currentView().reload();
         QVERIFY(dialogShown(QStringLiteral("certificateQuestion")));
         click(QStringLiteral("certificateProceed"));
-        QTRY_COMPARE_WITH_TIMEOUT(eval(QStringLiteral("currentView.title")).toString(),
-                                  QStringLiteral("secure"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_harness->currentView().title(), QStringLiteral("secure"), 10000);
         QCOMPARE(m_secure.requestsFor("/secure").size(), 1);
 
-        eval(QStringLiteral("addTab('second', '%1')")
-                     .arg(m_secure.url(QStringLiteral("/secure?second"), QStringLiteral("localhost"))
-                                  .toString()));
+        m_harness->addTab(
+                QStringLiteral("second"),
+                m_secure.url(QStringLiteral("/secure?second"), QStringLiteral("localhost")).toString());
         QTRY_COMPARE_WITH_TIMEOUT(m_secure.requestsFor("/secure").size(), 2, 10000);
         QVERIFY(!dialogOpen(QStringLiteral("certificateQuestion")));
-        eval(QStringLiteral("tabModel.remove(1)"));
+        m_harness->closeTab(1);
 
         // The next start asks again; Esc is 返回.
         openWindow();
-        eval(QStringLiteral("currentView.url = '%1'").arg(secure.toString()));
+        m_harness->currentView().setUrl(secure);
         QVERIFY(dialogShown(QStringLiteral("certificateQuestion")));
         QTest::keyClick(m_window, Qt::Key_Escape);
         QTRY_VERIFY(!dialogOpen(QStringLiteral("certificateQuestion")));
@@ -218,15 +220,14 @@ private Q_SLOTS:
         QFETCH(QString, kind);
         QFETCH(QString, wish);
         const bool allow = QString::fromLatin1(QTest::currentDataTag()).endsWith(QLatin1String("allowed"));
-        if (kind == QLatin1String("clipboard-read")
-            && eval(QStringLiteral("permissionStore.askedByFeature")).toBool())
+        if (kind == QLatin1String("clipboard-read") && permissionStore()->askedByFeature())
             QSKIP("Qt before 6.8 does not ask before a page reads the clipboard; the read is refused");
         TestHttpServer origin;
         origin.route("/ask", TestHttpServer::Response::html(askPage));
         QVERIFY(origin.listen());
         QVERIFY(m_harness->load(origin.url(QStringLiteral("/ask"))));
         // Reading the clipboard is refused outright to a page without focus.
-        eval(QStringLiteral("currentView.forceActiveFocus()"));
+        m_harness->currentView().forceActiveFocus();
         QTRY_VERIFY(m_harness->runJavaScript(QStringLiteral("document.hasFocus()")).toBool());
 
         m_harness->runJavaScript(QStringLiteral("ask('%1')").arg(kind));
@@ -254,12 +255,12 @@ private Q_SLOTS:
         QTest::keyClick(m_window, Qt::Key_Escape);
         QTRY_COMPARE_WITH_TIMEOUT(outcome(QStringLiteral("geolocation")), QStringLiteral("denied"), 10000);
 
-        eval(QStringLiteral("addTab('asking', '%1')")
-                     .arg(origin.url(QStringLiteral("/ask"), QStringLiteral("localhost")).toString()));
+        m_harness->addTab(QStringLiteral("asking"),
+                          origin.url(QStringLiteral("/ask"), QStringLiteral("localhost")).toString());
         QVERIFY(m_harness->waitForCurrentView());
         m_harness->runJavaScript(QStringLiteral("ask('camera')"));
         QVERIFY(dialogShown(QStringLiteral("permissionQuestion")));
-        eval(QStringLiteral("tabModel.remove(1)"));
+        m_harness->closeTab(1);
         QTRY_VERIFY(!dialogOpen(QStringLiteral("permissionQuestion")));
 
         m_harness->runJavaScript(QStringLiteral("ask('microphone')"));
@@ -325,8 +326,8 @@ private Q_SLOTS:
         QVERIFY(presenter);
         QSignalSpy shown(presenter, &NotificationPresenter::shown);
         m_harness->runJavaScript(QStringLiteral("setTimeout(notify, 1500)"));
-        eval(QStringLiteral("addTab('other', '%1')").arg(m_server.url(QStringLiteral("/other")).toString()));
-        QCOMPARE(eval(QStringLiteral("navBar.currentIndex")).toInt(), 1);
+        m_harness->addTab(QStringLiteral("other"), m_server.url(QStringLiteral("/other")).toString());
+        QCOMPARE(m_harness->currentIndex(), 1);
         QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 1, 10000);
         QCOMPARE(shown.first().value(0).toString(), QStringLiteral("新订单"));
         QCOMPARE(shown.first().value(1).toString(), QStringLiteral("订单 1001 已付款"));
@@ -336,10 +337,10 @@ private Q_SLOTS:
             click(QStringLiteral("notificationNotice"));
         else
             presenter->click(); // the desktop's tray took it
-        QCOMPARE(eval(QStringLiteral("navBar.currentIndex")).toInt(), 0);
+        QCOMPARE(m_harness->currentIndex(), 0);
         QTRY_COMPARE_WITH_TIMEOUT(outcome(QStringLiteral("clicked")), QStringLiteral("yes"), 10000);
         QVERIFY(!item(QStringLiteral("notificationNotice")));
-        eval(QStringLiteral("tabModel.remove(1)"));
+        m_harness->closeTab(1);
     }
 
     void onlyTrustedPagesWriteTheClipboard_data()
@@ -362,7 +363,7 @@ private Q_SLOTS:
         QFETCH(bool, lands);
         QVERIFY(m_harness->load(m_server.url(QStringLiteral("/ask?clipboard"), host)));
         // A page without focus may not write at all, whoever serves it.
-        eval(QStringLiteral("currentView.forceActiveFocus()"));
+        m_harness->currentView().forceActiveFocus();
         QTRY_VERIFY(m_harness->runJavaScript(QStringLiteral("document.hasFocus()")).toBool());
         QGuiApplication::clipboard()->setText(QStringLiteral("the user's own"));
         m_harness->runJavaScript(script);

@@ -33,26 +33,29 @@ int main(int argc, char *argv[])
     secure.listen();
 
     TemporaryAppDir appDir;
-    const WindowHarness harness(server.url(QStringLiteral("/orders"), QStringLiteral("localhost")));
+    WindowHarness harness(server.url(QStringLiteral("/orders"), QStringLiteral("localhost")));
     QQuickWindow *window = harness.window();
     if (!window || !harness.waitForCurrentView())
         return 1;
     const auto shown = [&](const QString &loader) {
         return QTest::qWaitFor(
-                [&] { return harness.eval(loader + ".item && " + loader + ".item.opened").toBool(); }, 20000);
+                [&] {
+                    const QObject *dialog = harness.madeSoFar(loader);
+                    return dialog && dialog->property("opened").toBool();
+                },
+                20000);
     };
 
-    harness.eval(QStringLiteral("addTab('加载中...', '%1')")
-                         .arg(secure.url(QStringLiteral("/"), QStringLiteral("localhost")).toString()));
+    harness.addTab(QStringLiteral("加载中..."), secure.url(QStringLiteral("/"), QStringLiteral("localhost")));
     if (!shown(QStringLiteral("certificateQuestion")))
         return 1;
     QTest::qWait(500);
     if (!window->grabWindow().save(QString::fromLocal8Bit(argv[1])))
         return 1;
-    harness.eval(QStringLiteral("certificateQuestion.item.reject()"));
-    harness.eval(QStringLiteral("tabModel.remove(1)"));
+    QMetaObject::invokeMethod(harness.madeSoFar(QStringLiteral("certificateQuestion")), "reject");
+    harness.closeTab(1);
 
-    harness.eval(QStringLiteral("currentView.runJavaScript('ask()')"));
+    harness.runJavaScript(QStringLiteral("ask()"));
     if (!shown(QStringLiteral("permissionQuestion")))
         return 1;
     QTest::qWait(500);

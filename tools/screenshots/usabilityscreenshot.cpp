@@ -37,25 +37,23 @@ int main(int argc, char *argv[])
     server.route("/labels", labels.withHeader("Content-Disposition", "attachment; filename=\"labels.pdf\""));
 
     TemporaryAppDir appDir;
-    const WindowHarness harness(server.url(QStringLiteral("/orders")));
+    WindowHarness harness(server.url(QStringLiteral("/orders")));
     QQuickWindow *window = harness.window();
     if (!window)
         return 1;
-    if (!QTest::qWaitFor(
-                [&] { return harness.eval(QStringLiteral("currentView.title")).toString() == "订单列表"; },
-                20000))
+    if (!QTest::qWaitFor([&] { return harness.currentView().title() == "订单列表"; }, 20000))
         return 1;
 
     for (const char *link : { "a", "a", "b" }) {
-        harness.eval(QStringLiteral("currentView.runJavaScript(\"document.getElementById('%1').click()\")")
-                             .arg(link));
+        harness.runJavaScript(QStringLiteral("document.getElementById('%1').click()").arg(link));
         QTest::qWait(800);
     }
-    harness.eval(QStringLiteral("findBar.get().open()"));
+    QObject *findBar = harness.made(QStringLiteral("findBar"));
+    QMetaObject::invokeMethod(findBar, "open");
     QTest::qWait(200);
     QObject *field = window->findChild<QObject *>(QStringLiteral("findField"));
     field->setProperty("text", QStringLiteral("已发货"));
-    harness.eval(QStringLiteral("findBar.item.find(false)"));
+    QMetaObject::invokeMethod(findBar, "find", Q_ARG(QVariant, false));
     QTest::qWait(1500);
     return window->grabWindow().save(QString::fromLocal8Bit(argv[1])) ? 0 : 1;
 }

@@ -8,6 +8,7 @@
 #include <QClipboard>
 #include <QQuickItem>
 #include <QQuickWindow>
+#include <QWebEngineContextMenuRequest>
 #include <QtQuickTest/quicktest.h>
 #include <QtTest>
 #include <QtWebEngineQuick>
@@ -66,14 +67,32 @@ private:
     TemporaryAppDir appDir;
     std::unique_ptr<WindowHarness> window;
 
-    QQuickItem *view() const { return window->item(QStringLiteral("currentView")); }
+    QQuickItem *view() const { return window->currentView().item(); }
+    // The window's menu, made when a page first asks for it.
+    QObject *menu() const { return window->made(QStringLiteral("menu")); }
+    bool menuIs(const char *state) const { return menu()->property(state).toBool(); }
+
+    QQuickItem *entry(int index) const
+    {
+        QQuickItem *item = nullptr;
+        QMetaObject::invokeMethod(menu(), "itemAt", Q_RETURN_ARG(QQuickItem *, item), Q_ARG(int, index));
+        return item;
+    }
 
     QStringList entries() const
     {
-        return window
-                ->eval(QStringLiteral(
-                        "Array.from({ length: menu.get().count }, (_, i) => menu.get().itemAt(i).text)"))
-                .toStringList();
+        QStringList captions;
+        for (int i = 0; i < menu()->property("count").toInt(); ++i)
+            captions << entry(i)->property("text").toString();
+        return captions;
+    }
+
+    // The entries the menu builds for `request`, as if a view had asked.
+    QStringList entriesFor(const QVariantMap &request) const
+    {
+        menu()->setProperty("request", request);
+        QMetaObject::invokeMethod(menu(), "updateMenuItems");
+        return entries();
     }
 
     // Right-clicks the page of the selected tab at `spot` (view coordinates) and
@@ -81,27 +100,24 @@ private:
     bool rightClick(const QPoint &spot, int timeoutMs = 10000) const
     {
         QTest::mouseClick(window->window(), Qt::RightButton, {}, WindowHarness::inWindow(view(), spot));
-        return QTest::qWaitFor([this] { return window->eval(QStringLiteral("menu.get().opened")).toBool(); },
-                               timeoutMs)
+        return QTest::qWaitFor([this] { return menuIs("opened"); }, timeoutMs)
                 && QQuickTest::qWaitForPolish(window->window());
     }
 
     void closeMenu() const
     {
         QTest::keyClick(window->window(), Qt::Key_Escape);
-        QVERIFY(QTest::qWaitFor(
-                [this] { return !window->eval(QStringLiteral("menu.get().visible")).toBool(); }));
+        QVERIFY(QTest::qWaitFor([this] { return !menuIs("visible"); }));
     }
 
     void clickEntry(const QString &caption) const
     {
         const int index = entries().indexOf(caption);
         QVERIFY2(index >= 0, qPrintable(caption));
-        QTest::mouseClick(window->window(), Qt::LeftButton, {},
-                          window->centreOf(QStringLiteral("menu.get().itemAt(%1)").arg(index)));
+        QTest::mouseClick(window->window(), Qt::LeftButton, {}, WindowHarness::centreOf(entry(index)));
     }
 
-    int tabCount() const { return window->eval(QStringLiteral("tabModel.count")).toInt(); }
+    int tabCount() const { return window->tabCount(); }
 
 private Q_SLOTS:
     void initTestCase()
@@ -123,7 +139,7 @@ private Q_SLOTS:
     void cleanup()
     {
         closeMenu();
-        window->eval(QStringLiteral("navBar.currentIndex = 0"));
+        window->setCurrentIndex(0);
     }
 
     void entriesFollowWhatIsUnderThePointer_data()
@@ -148,8 +164,8 @@ private Q_SLOTS:
         QCOMPARE(entries(), expected);
         // The menu appears at the pointer, below the bar above the pages.
         const QPoint pointer = WindowHarness::inWindow(view(), spot);
-        QCOMPARE(window->eval(QStringLiteral("menu.get().x")).toInt(), pointer.x());
-        QCOMPARE(window->eval(QStringLiteral("menu.get().y")).toInt(), pointer.y());
+        QCOMPARE(menu()->property("x").toInt(), pointer.x());
+        QCOMPARE(menu()->property("y").toInt(), pointer.y());
         QCOMPARE(pointer.y(), spot.y() + 41);
     }
 
@@ -167,11 +183,10 @@ private Q_SLOTS:
 
     void requestWithoutLinkOrMedia()
     {
-        window->eval(QStringLiteral("menu.get().request = ({}); menu.get().updateMenuItems()"));
-        QCOMPARE(entries(), QStringList({ reload }));
-        window->eval(QStringLiteral("menu.get().request = ({ mediaUrl: \"http://x.test/a.png\", mediaType: "
-                                    "ContextMenuRequest.MediaTypeVideo }); menu.get().updateMenuItems()"));
-        QCOMPARE(entries(), QStringList({ reload }));
+        QCOMPARE(entriesFor({}), QStringList({ reload }));
+        QCOMPARE(entriesFor({ { "mediaUrl", QStringLiteral("http://x.test/a.png") },
+                              { "mediaType", int(QWebEngineContextMenuRequest::MediaTypeVideo) } }),
+                 QStringList({ reload }));
     }
 
     void openingInANewTab_data()
@@ -193,13 +208,11 @@ private Q_SLOTS:
         clickEntry(caption);
 
         QCOMPARE(tabCount(), before + 1);
-        QCOMPARE(window->eval(QStringLiteral("tabModel.get(tabModel.count - 1).title")).toString(),
-                 loadingTitle);
-        QCOMPARE(window->eval(QStringLiteral("navBar.currentIndex")).toInt(), before);
-        QCOMPARE(window->eval(QStringLiteral("String(tabModel.get(tabModel.count - 1).url)")).toString(),
-                 server.url(path).toString());
+        QCOMPARE(window->tabTitle(tabCount() - 1), loadingTitle);
+        QCOMPARE(window->currentIndex(), before);
+        QCOMPARE(window->tabUrl(tabCount() - 1), server.url(path).toString());
         QTRY_COMPARE(server.requestsFor(path.toUtf8()).count() > 0, true);
-        QTRY_VERIFY(!window->eval(QStringLiteral("menu.get().visible")).toBool());
+        QTRY_VERIFY(!menuIs("visible"));
     }
 
     void copyingAddresses_data()
@@ -262,10 +275,8 @@ private Q_SLOTS:
                     : TestHttpServer::Response::html("<p>please log in</p>", 403);
         });
         const auto showTab = [this](const QByteArray &path, const QString &title) {
-            window->eval(
-                    QStringLiteral("addTab('', '%1')").arg(server.url(QString::fromLatin1(path)).toString()));
-            QTRY_COMPARE_WITH_TIMEOUT(window->eval(QStringLiteral("currentView.title")).toString(), title,
-                                      20000);
+            window->addTab(QString(), server.url(QString::fromLatin1(path)).toString());
+            QTRY_COMPARE_WITH_TIMEOUT(window->currentView().title(), title, 20000);
             QVERIFY(window->waitForCurrentView());
         };
         const auto copyThePicture = [this] {
@@ -289,8 +300,8 @@ private Q_SLOTS:
         showTab("/logout", QStringLiteral("logged out"));
         copyThePicture();
         QVERIFY(!server.requestsFor("/private.png").first().header("cookie").contains("session="));
-        window->eval(
-                QStringLiteral("tabModel.remove(tabModel.count - 1); tabModel.remove(tabModel.count - 1)"));
+        window->closeTab(tabCount() - 1);
+        window->closeTab(tabCount() - 1);
     }
 
     void reloadingTheSelectedPage()

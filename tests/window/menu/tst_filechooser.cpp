@@ -60,7 +60,7 @@ private:
 
     void click(const QPoint &spot) const
     {
-        QQuickItem *view = window->item(QStringLiteral("currentView"));
+        QQuickItem *view = window->currentView().item();
         QTest::mouseClick(window->window(), Qt::LeftButton, {}, WindowHarness::inWindow(view, spot));
     }
 

@@ -5,6 +5,7 @@
 #include "windowharness.h"
 
 #include <QApplication>
+#include <QQuickItem>
 #include <QQuickWindow>
 #include <QSignalSpy>
 #include <QWheelEvent>
@@ -30,10 +31,21 @@ private slots:
     void closingTheLastTabQuits();
 
 private:
-    QVariant eval(const QString &expression) { return m_harness->eval(expression); }
-    qreal number(const QString &expression) { return eval(expression).toReal(); }
-    QPoint centre(const QString &item) { return m_harness->centreOf(item); }
-    void click(const QString &item);
+    QQuickItem *item(const char *id) const { return m_harness->itemById(QString::fromLatin1(id)); }
+    QPoint onTab(int row, const QPointF &point) const
+    {
+        return WindowHarness::inWindow(m_harness->tabButton(row), point);
+    }
+    qreal contentX() const { return item("flickable")->property("contentX").toReal(); }
+    void setContentX(qreal x) { item("flickable")->setProperty("contentX", x); }
+    // How far the strip scrolls: the width of `navBar` beyond the viewport.
+    qreal scrollEnd() const { return item("navBar")->width() - item("flickable")->width(); }
+    bool mouseEnabled(QQuickItem *button) const { return button->property("mouseEnable").toBool(); }
+    int viewCount() const
+    {
+        return m_harness->byId(QStringLiteral("webEngineViewRepeater"))->property("count").toInt();
+    }
+    void click(QQuickItem *target);
     void keepTabs(int count);
     void addBlankTabs(int count);
     void setWindowWidth(int width);
@@ -44,29 +56,32 @@ private:
     QQuickWindow *m_window = nullptr;
 };
 
-void TestNavBarWindow::click(const QString &item)
+void TestNavBarWindow::click(QQuickItem *target)
 {
-    QTest::mouseClick(m_window, Qt::LeftButton, Qt::NoModifier, centre(item));
+    QVERIFY(target);
+    QTest::mouseClick(m_window, Qt::LeftButton, Qt::NoModifier, WindowHarness::centreOf(target));
 }
 
 // Leaves the first `count` tabs, removing the others from the model.
 void TestNavBarWindow::keepTabs(int count)
 {
-    eval(QStringLiteral("while (tabModel.count > %1) tabModel.remove(tabModel.count - 1)").arg(count));
-    eval(QStringLiteral("navBar.currentIndex = 0; flickable.contentX = 0"));
+    while (m_harness->tabCount() > count)
+        m_harness->closeTab(m_harness->tabCount() - 1);
+    m_harness->setCurrentIndex(0);
+    setContentX(0);
 }
 
 void TestNavBarWindow::addBlankTabs(int count)
 {
     for (int i = 0; i < count; ++i)
-        eval(QStringLiteral("addTab('blank', Qt.resolvedUrl('about:blank'))"));
+        m_harness->addTab(QStringLiteral("blank"), QUrl(QStringLiteral("about:blank")));
 }
 
 void TestNavBarWindow::setWindowWidth(int width)
 {
     m_window->setWindowStates(Qt::WindowNoState);
     m_window->resize(width, 600);
-    QTRY_COMPARE(number(QStringLiteral("row.width")), qreal(width));
+    QTRY_COMPARE(item("row")->width(), qreal(width));
 }
 
 void TestNavBarWindow::initTestCase()
@@ -89,8 +104,10 @@ void TestNavBarWindow::initTestCase()
     m_window = m_harness->window();
     QVERIFY(m_window);
     QVERIFY(QTest::qWaitForWindowExposed(m_window));
-    QTRY_COMPARE_WITH_TIMEOUT(eval(QStringLiteral("tabModel.get(0).title")).toString(),
-                              QStringLiteral("Start"), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_harness->tabTitle(0), QStringLiteral("Start"), 20000);
+    // The parts of the bar the tests look at, by their ids in the window.
+    for (const char *id : { "row", "backBtn", "leftSlide", "rightSlide", "flickable", "navBar" })
+        QVERIFY2(item(id), id);
 }
 
 void TestNavBarWindow::cleanupTestCase()
@@ -104,86 +121,90 @@ void TestNavBarWindow::backAndForwardActOnTheSelectedTab()
     const QString start = m_server.url(QStringLiteral("/start")).toString();
     const QString second = m_server.url(QStringLiteral("/second")).toString();
     const QString other = m_server.url(QStringLiteral("/other")).toString();
-    const QString url0 = QStringLiteral("webEngineViewRepeater.itemAt(0).url.toString()");
-    const QString url1 = QStringLiteral("webEngineViewRepeater.itemAt(1).url.toString()");
+    const auto url = [this](int tab) { return m_harness->view(tab).url().toString(); };
+    QQuickItem *backBtn = item("backBtn");
+    QQuickItem *forwardBtn = item("row")->childItems().value(1);
+    QVERIFY(backBtn && forwardBtn);
 
     // No history yet: both buttons ignore the pointer.
-    QCOMPARE(eval(QStringLiteral("backBtn.mouseEnable")).toBool(), false);
-    QTest::mouseMove(m_window, centre(QStringLiteral("backBtn")));
-    click(QStringLiteral("backBtn"));
+    QCOMPARE(mouseEnabled(backBtn), false);
+    QTest::mouseMove(m_window, WindowHarness::centreOf(backBtn));
+    click(backBtn);
     QTest::qWait(100);
-    QCOMPARE(eval(QStringLiteral("Qt.colorEqual(backBtn.color, 'transparent')")).toBool(), true);
-    QCOMPARE(eval(url0).toString(), start);
+    QCOMPARE(backBtn->property("color").value<QColor>(), QColor(Qt::transparent));
+    QCOMPARE(url(0), start);
 
-    eval(QStringLiteral("currentView.url = '%1'").arg(second));
-    QTRY_COMPARE_WITH_TIMEOUT(eval(QStringLiteral("backBtn.mouseEnable")).toBool(), true, 20000);
+    m_harness->currentView().setUrl(QUrl(second));
+    QTRY_COMPARE_WITH_TIMEOUT(mouseEnabled(backBtn), true, 20000);
 
     // A second tab with its own, single page: back is off there.
-    eval(QStringLiteral("addTab('other', Qt.resolvedUrl('%1'))").arg(other));
-    QTRY_COMPARE_WITH_TIMEOUT(eval(QStringLiteral("tabModel.get(1).title")).toString(),
-                              QStringLiteral("Other"), 20000);
-    QCOMPARE(eval(QStringLiteral("navBar.currentIndex")).toInt(), 1);
-    QCOMPARE(eval(QStringLiteral("backBtn.mouseEnable")).toBool(), false);
+    m_harness->addTab(QStringLiteral("other"), QUrl(other));
+    QTRY_COMPARE_WITH_TIMEOUT(m_harness->tabTitle(1), QStringLiteral("Other"), 20000);
+    QCOMPARE(m_harness->currentIndex(), 1);
+    QCOMPARE(mouseEnabled(backBtn), false);
 
     // Back on the first tab goes back there only.
-    QTest::mouseClick(m_window, Qt::LeftButton, Qt::NoModifier,
-                      eval(QStringLiteral("navBar.itemAt(0).mapToItem(null, 40, 20)")).toPointF().toPoint());
-    QCOMPARE(eval(QStringLiteral("navBar.currentIndex")).toInt(), 0);
-    QTRY_COMPARE(eval(QStringLiteral("backBtn.mouseEnable")).toBool(), true);
-    click(QStringLiteral("backBtn"));
-    QTRY_COMPARE_WITH_TIMEOUT(eval(url0).toString(), start, 20000);
-    QCOMPARE(eval(url1).toString(), other);
+    QTest::mouseClick(m_window, Qt::LeftButton, Qt::NoModifier, onTab(0, QPointF(40, 20)));
+    QCOMPARE(m_harness->currentIndex(), 0);
+    QTRY_COMPARE(mouseEnabled(backBtn), true);
+    click(backBtn);
+    QTRY_COMPARE_WITH_TIMEOUT(url(0), start, 20000);
+    QCOMPARE(url(1), other);
 
-    QTRY_COMPARE(eval(QStringLiteral("row.children[1].mouseEnable")).toBool(), true);
-    click(QStringLiteral("row.children[1]"));
-    QTRY_COMPARE_WITH_TIMEOUT(eval(url0).toString(), second, 20000);
-    QCOMPARE(eval(url1).toString(), other);
+    QTRY_COMPARE(mouseEnabled(forwardBtn), true);
+    click(forwardBtn);
+    QTRY_COMPARE_WITH_TIMEOUT(url(0), second, 20000);
+    QCOMPARE(url(1), other);
 
     // Closing the selected first tab hands the buttons to the tab that becomes first.
-    eval(QStringLiteral("currentView.url = '%1'").arg(start));
-    QTRY_COMPARE_WITH_TIMEOUT(eval(QStringLiteral("currentView.canGoBack")).toBool(), true, 20000);
-    eval(QStringLiteral("webEngineViewRepeater.itemAt(1).url = '%1'").arg(second));
-    QTRY_COMPARE_WITH_TIMEOUT(eval(QStringLiteral("webEngineViewRepeater.itemAt(1).canGoBack")).toBool(),
-                              true, 20000);
-    QTest::mouseClick(m_window, Qt::LeftButton, Qt::NoModifier,
-                      eval(QStringLiteral("navBar.itemAt(0).mapToItem(null, 109, 20)")).toPointF().toPoint());
-    QTRY_COMPARE(eval(QStringLiteral("tabModel.count")).toInt(), 1);
-    QCOMPARE(eval(QStringLiteral("navBar.currentIndex")).toInt(), 0);
-    QTRY_COMPARE(eval(QStringLiteral("backBtn.mouseEnable")).toBool(), true);
-    click(QStringLiteral("backBtn"));
-    QTRY_COMPARE_WITH_TIMEOUT(eval(url0).toString(), other, 20000);
+    m_harness->currentView().setUrl(QUrl(start));
+    QTRY_COMPARE_WITH_TIMEOUT(m_harness->currentView().canGoBack(), true, 20000);
+    m_harness->view(1).setUrl(QUrl(second));
+    QTRY_COMPARE_WITH_TIMEOUT(m_harness->view(1).canGoBack(), true, 20000);
+    QTest::mouseClick(m_window, Qt::LeftButton, Qt::NoModifier, onTab(0, QPointF(109, 20)));
+    QTRY_COMPARE(m_harness->tabCount(), 1);
+    QCOMPARE(m_harness->currentIndex(), 0);
+    QTRY_COMPARE(mouseEnabled(backBtn), true);
+    click(backBtn);
+    QTRY_COMPARE_WITH_TIMEOUT(url(0), other, 20000);
 }
 
 void TestNavBarWindow::overflowBoundaryAndResize()
 {
     keepTabs(1);
-    const int base = int(number(QStringLiteral("row.baseWidth")));
+    QQuickItem *row = item("row");
+    QQuickItem *leftSlide = item("leftSlide");
+    QQuickItem *rightSlide = item("rightSlide");
+    QQuickItem *flickable = item("flickable");
+    const int base = row->property("baseWidth").toInt();
     QVERIFY(base > 0);
     const int fitting = 5;
     setWindowWidth(base + fitting * 120);
     addBlankTabs(fitting - 1);
 
-    const QString rightEdge = QStringLiteral("row.children[row.children.length - 1].x"
-                                             " + row.children[row.children.length - 1].width");
+    const auto rightEdge = [row] {
+        const QQuickItem *last = row->childItems().constLast();
+        return last->x() + last->width();
+    };
     // Exactly as wide as the room: no scroll buttons.
-    QCOMPARE(eval(QStringLiteral("leftSlide.visible || rightSlide.visible")).toBool(), false);
-    QCOMPARE(number(QStringLiteral("flickable.width")), qreal(fitting * 120));
-    QCOMPARE(number(rightEdge), qreal(base + fitting * 120));
+    QCOMPARE(leftSlide->isVisible() || rightSlide->isVisible(), false);
+    QCOMPARE(flickable->width(), qreal(fitting * 120));
+    QCOMPARE(rightEdge(), qreal(base + fitting * 120));
 
     addBlankTabs(1);
-    QCOMPARE(eval(QStringLiteral("leftSlide.visible && rightSlide.visible")).toBool(), true);
-    const qreal slide = number(QStringLiteral("leftSlide.width"));
+    QCOMPARE(leftSlide->isVisible() && rightSlide->isVisible(), true);
+    const qreal slide = leftSlide->width();
     QVERIFY(slide > 0);
-    QCOMPARE(number(QStringLiteral("flickable.width")), fitting * 120 - 2 * slide);
-    QTRY_COMPARE(number(QStringLiteral("flickable.x")), number(QStringLiteral("leftSlide.x")) + slide + 1);
-    QTRY_COMPARE(number(rightEdge), qreal(base + fitting * 120));
+    QCOMPARE(flickable->width(), fitting * 120 - 2 * slide);
+    QTRY_COMPARE(flickable->x(), leftSlide->x() + slide + 1);
+    QTRY_COMPARE(rightEdge(), qreal(base + fitting * 120));
 
     // A wider window makes room again.
     setWindowWidth(base + (fitting + 1) * 120);
-    QCOMPARE(eval(QStringLiteral("leftSlide.visible || rightSlide.visible")).toBool(), false);
-    QCOMPARE(number(QStringLiteral("flickable.width")), qreal((fitting + 1) * 120));
+    QCOMPARE(leftSlide->isVisible() || rightSlide->isVisible(), false);
+    QCOMPARE(flickable->width(), qreal((fitting + 1) * 120));
     setWindowWidth(base + (fitting + 1) * 120 - 1);
-    QCOMPARE(eval(QStringLiteral("leftSlide.visible && rightSlide.visible")).toBool(), true);
+    QCOMPARE(leftSlide->isVisible() && rightSlide->isVisible(), true);
 }
 
 void TestNavBarWindow::scrollButtonsStopAtTheEnds()
@@ -191,34 +212,36 @@ void TestNavBarWindow::scrollButtonsStopAtTheEnds()
     keepTabs(1);
     setWindowWidth(900);
     addBlankTabs(11);
-    const QString contentX = QStringLiteral("flickable.contentX");
-    const qreal end = number(QStringLiteral("navBar.width - flickable.width"));
+    QQuickItem *leftSlide = item("leftSlide");
+    QQuickItem *rightSlide = item("rightSlide");
+    const qreal end = scrollEnd();
     QVERIFY(end > 200);
 
-    eval(QStringLiteral("flickable.contentX = 0"));
-    click(QStringLiteral("leftSlide"));
-    QCOMPARE(number(contentX), 0.0);
-    click(QStringLiteral("rightSlide"));
-    click(QStringLiteral("rightSlide"));
-    QCOMPARE(number(contentX), 100.0);
-    eval(QStringLiteral("flickable.contentX = 30"));
-    click(QStringLiteral("leftSlide"));
-    QCOMPARE(number(contentX), 0.0);
+    setContentX(0);
+    click(leftSlide);
+    QCOMPARE(contentX(), 0.0);
+    click(rightSlide);
+    click(rightSlide);
+    QCOMPARE(contentX(), 100.0);
+    setContentX(30);
+    click(leftSlide);
+    QCOMPARE(contentX(), 0.0);
 
-    eval(QStringLiteral("flickable.contentX = %1").arg(end - 20));
-    click(QStringLiteral("rightSlide"));
-    QCOMPARE(number(contentX), end);
-    click(QStringLiteral("rightSlide"));
-    QCOMPARE(number(contentX), end);
-    click(QStringLiteral("leftSlide"));
-    QCOMPARE(number(contentX), end - 50);
+    setContentX(end - 20);
+    click(rightSlide);
+    QCOMPARE(contentX(), end);
+    click(rightSlide);
+    QCOMPARE(contentX(), end);
+    click(leftSlide);
+    QCOMPARE(contentX(), end - 50);
 
     // At the end the whole last tab is in view.
-    eval(QStringLiteral("flickable.contentX = %1").arg(end));
+    setContentX(end);
+    QQuickItem *flickable = item("flickable");
     const qreal lastTabEnd =
-            number(QStringLiteral("navBar.itemAt(navBar.count - 1).mapToItem(flickable, 120, 0).x"));
-    QVERIFY(lastTabEnd <= number(QStringLiteral("flickable.width")));
-    QVERIFY(lastTabEnd > number(QStringLiteral("flickable.width")) - 50);
+            m_harness->tabButton(m_harness->tabCount() - 1)->mapToItem(flickable, QPointF(120, 0)).x();
+    QVERIFY(lastTabEnd <= flickable->width());
+    QVERIFY(lastTabEnd > flickable->width() - 50);
 }
 
 void TestNavBarWindow::tabChangesScrollAStepRight()
@@ -226,34 +249,32 @@ void TestNavBarWindow::tabChangesScrollAStepRight()
     keepTabs(1);
     setWindowWidth(900);
     addBlankTabs(9);
-    const QString contentX = QStringLiteral("flickable.contentX");
-    const QString end = QStringLiteral("navBar.width - flickable.width");
 
-    eval(QStringLiteral("flickable.contentX = 0"));
+    setContentX(0);
     addBlankTabs(1);
-    QCOMPARE(number(contentX), 100.0);
+    QCOMPARE(contentX(), 100.0);
 
     // Near the end, a new tab moves the view 100 pixels, not to the new tab.
-    eval(QStringLiteral("flickable.contentX = %1").arg(end));
-    const qreal before = number(contentX);
+    setContentX(scrollEnd());
+    const qreal before = contentX();
     addBlankTabs(1);
-    QCOMPARE(number(contentX), before + 100);
-    QVERIFY(number(end) - number(contentX) == 20);
+    QCOMPARE(contentX(), before + 100);
+    QVERIFY(scrollEnd() - contentX() == 20);
 
     // Removing a tab while still overflowing: a step right, clamped to the new end.
-    eval(QStringLiteral("flickable.contentX = 0"));
-    eval(QStringLiteral("tabModel.remove(tabModel.count - 1)"));
-    QCOMPARE(number(contentX), 100.0);
-    eval(QStringLiteral("flickable.contentX = %1").arg(end));
-    eval(QStringLiteral("tabModel.remove(tabModel.count - 1)"));
-    QCOMPARE(number(contentX), number(end));
+    setContentX(0);
+    m_harness->closeTab(m_harness->tabCount() - 1);
+    QCOMPARE(contentX(), 100.0);
+    setContentX(scrollEnd());
+    m_harness->closeTab(m_harness->tabCount() - 1);
+    QCOMPARE(contentX(), scrollEnd());
 
     // Once every tab fits, the strip shows from its first tab.
     keepTabs(3);
-    QCOMPARE(eval(QStringLiteral("leftSlide.visible")).toBool(), false);
-    QCOMPARE(number(contentX), 0.0);
+    QCOMPARE(item("leftSlide")->isVisible(), false);
+    QCOMPARE(contentX(), 0.0);
     addBlankTabs(1);
-    QCOMPARE(number(contentX), 0.0);
+    QCOMPARE(contentX(), 0.0);
 }
 
 void TestNavBarWindow::pointerDoesNotScrollTheStrip()
@@ -261,10 +282,10 @@ void TestNavBarWindow::pointerDoesNotScrollTheStrip()
     keepTabs(1);
     setWindowWidth(900);
     addBlankTabs(11);
-    eval(QStringLiteral("flickable.contentX = 200"));
-    const QString firstTabX = QStringLiteral("navBar.itemAt(0).mapToItem(null, 0, 0).x");
-    const qreal before = number(firstTabX);
-    const QPoint middle = centre(QStringLiteral("flickable"));
+    setContentX(200);
+    const auto firstTabX = [this] { return m_harness->tabButton(0)->mapToScene(QPointF(0, 0)).x(); };
+    const qreal before = firstTabX();
+    const QPoint middle = WindowHarness::centreOf(item("flickable"));
 
     for (const QPoint delta : { QPoint(0, -240), QPoint(0, 240), QPoint(-240, 0), QPoint(240, 0) }) {
         QWheelEvent wheel(middle, m_window->mapToGlobal(middle), QPoint(), delta, Qt::NoButton,
@@ -277,34 +298,33 @@ void TestNavBarWindow::pointerDoesNotScrollTheStrip()
     QTest::mouseRelease(m_window, Qt::LeftButton, Qt::NoModifier, middle - QPoint(300, 0));
     QTest::qWait(200);
 
-    QCOMPARE(number(QStringLiteral("flickable.contentX")), 200.0);
-    QCOMPARE(number(firstTabX), before);
+    QCOMPARE(contentX(), 200.0);
+    QCOMPARE(firstTabX(), before);
 }
 
 void TestNavBarWindow::closingRemovesOneTabAndItsView()
 {
     keepTabs(1);
     setWindowWidth(900);
-    eval(QStringLiteral("addTab('second', Qt.resolvedUrl('about:blank')); addTab('third', "
-                        "Qt.resolvedUrl('about:blank')); navBar.currentIndex = 0"));
-    QCOMPARE(eval(QStringLiteral("webEngineViewRepeater.count")).toInt(), 3);
+    m_harness->addTab(QStringLiteral("second"), QUrl(QStringLiteral("about:blank")));
+    m_harness->addTab(QStringLiteral("third"), QUrl(QStringLiteral("about:blank")));
+    m_harness->setCurrentIndex(0);
+    QCOMPARE(viewCount(), 3);
 
-    QTest::mouseClick(m_window, Qt::LeftButton, Qt::NoModifier,
-                      eval(QStringLiteral("navBar.itemAt(1).mapToItem(null, 109, 20)")).toPointF().toPoint());
-    QCOMPARE(eval(QStringLiteral("tabModel.count")).toInt(), 2);
-    QCOMPARE(eval(QStringLiteral("webEngineViewRepeater.count")).toInt(), 2);
-    QCOMPARE(eval(QStringLiteral("tabModel.get(1).title")).toString(), QStringLiteral("third"));
-    QCOMPARE(eval(QStringLiteral("navBar.currentIndex")).toInt(), 0);
+    QTest::mouseClick(m_window, Qt::LeftButton, Qt::NoModifier, onTab(1, QPointF(109, 20)));
+    QCOMPARE(m_harness->tabCount(), 2);
+    QCOMPARE(viewCount(), 2);
+    QCOMPARE(m_harness->tabTitle(1), QStringLiteral("third"));
+    QCOMPARE(m_harness->currentIndex(), 0);
 }
 
 void TestNavBarWindow::closingTheLastTabQuits()
 {
     keepTabs(1);
     QSignalSpy quit(m_harness->engine(), &QQmlEngine::quit);
-    QTest::mouseClick(m_window, Qt::LeftButton, Qt::NoModifier,
-                      eval(QStringLiteral("navBar.itemAt(0).mapToItem(null, 109, 20)")).toPointF().toPoint());
+    QTest::mouseClick(m_window, Qt::LeftButton, Qt::NoModifier, onTab(0, QPointF(109, 20)));
     QTRY_COMPARE(quit.count(), 1);
-    QCOMPARE(eval(QStringLiteral("tabModel.count")).toInt(), 1);
+    QCOMPARE(m_harness->tabCount(), 1);
 }
 
 FENESTRA_TEST_MAIN(TestNavBarWindow)
