@@ -1,6 +1,7 @@
 #include "update/updatenotice.h"
 
-#include <QDebug>
+#include "config/logging.h"
+
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QQuickItem>
@@ -24,7 +25,7 @@ void show(QQmlEngine *engine, QQuickWindow *window, const QString &version)
     QObject *object = component.beginCreate(engine->rootContext());
     auto *item = qobject_cast<QQuickItem *>(object);
     if (!item) {
-        qWarning().noquote() << component.errorString();
+        qCWarning(lcUpdate).noquote() << component.errorString();
         delete object;
         return;
     }
