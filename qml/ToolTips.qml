@@ -8,6 +8,11 @@ Popup {
 
     property string tipText: ""
 
+    // Hover alone opens and closes it. Qt Quick Controls holds back every
+    // shortcut of the window while a popup that closes on Escape is open, as
+    // if it were a question; a tooltip must not take the keyboard.
+    closePolicy: Popup.CloseOnPressOutside
+
     width: Math.min(200, toolTipText.implicitWidth + 20)
     height: toolTipText.height + 10
 

@@ -53,6 +53,12 @@ Rectangle {
             text: qsTr("本程序设置的公司服务器：") + errorPage.startAddress + "\n"
                   + qsTr("如果问题持续，请把此页内容告知贵公司的信息技术人员。")
         }
+        Label {
+            objectName: "errorRetry"
+            visible: text !== ""
+            color: "#5f6368"
+            text: errorPage.view ? errorPage.view.retryNotice : ""
+        }
         Button {
             objectName: "errorReload"
             text: qsTr("重新加载")

@@ -58,6 +58,11 @@ WebEngineView {
     // the engine's: { address, domain, code }, or null.
     property var failure: null
     readonly property string tabTitle: failure ? qsTr("无法打开") : title
+    // What the error page says of the next automatic try; empty when none comes.
+    readonly property string retryNotice: loadRetry.notice
+    // Whether the document that shows, or failed, was sent by a form: a retry
+    // would send its data again. A reload keeps what the navigation was.
+    property bool formSubmitted: false
 
     // The names of WebEngineView.Feature (Qt before 6.8) in the kept answers.
     readonly property var featureNames: ({
@@ -110,14 +115,29 @@ WebEngineView {
     // The error page stays until another document has arrived, so a retry that
     // fails again does not uncover the engine's page. An error page never gets the bridge.
     onLoadingChanged: function(loadingInfo) {
-        if (loadingInfo.status === WebEngineView.LoadFailedStatus && loadingInfo.isErrorPage)
+        if (loadingInfo.status === WebEngineView.LoadFailedStatus && loadingInfo.isErrorPage) {
             failure = { "address": loadingInfo.url.toString(), "domain": loadingInfo.errorDomain,
                         "code": loadingInfo.errorCode }
-        else if (loadingInfo.status !== WebEngineView.LoadStartedStatus)
+            loadRetry.failed(loadingInfo.errorDomain, loadingInfo.errorCode, formSubmitted)
+        } else if (loadingInfo.status !== WebEngineView.LoadStartedStatus) {
             failure = null
+            loadRetry.settled()
+        }
         trusted = loadingInfo.status !== WebEngineView.LoadStartedStatus && !failure && AddressRules.isTrusted(url)
         if (trusted && loadingInfo.status === WebEngineView.LoadSucceededStatus)
             runJavaScript(channelBootstrap)
+    }
+
+    onNavigationRequested: function(request) {
+        if (request.isMainFrame && request.navigationType !== WebEngineNavigationRequest.ReloadNavigation)
+            formSubmitted = request.navigationType === WebEngineNavigationRequest.FormSubmittedNavigation
+    }
+
+    // A page that failed for a network reason loads again by itself while its tab shows.
+    LoadRetry {
+        id: loadRetry
+        shown: webEngineView.visible
+        onRetry: webEngineView.reload()
     }
 
     // Adopting keeps what a fresh load of the address would lose: a posted

@@ -20,7 +20,7 @@ class WindowSuite : public QObject
 
 protected:
     // Opens the window on `startPath` in a fresh application directory and waits,
-    // with the window active, until the page titled `title` shows, and clicks into it.
+    // with the window active, until the page titled `title` shows.
     bool openWindow(const QString &startPath, const QString &title);
 
     QVariant runJavaScript(const QString &script) { return m_harness->runJavaScript(script); }
