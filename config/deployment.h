@@ -25,4 +25,8 @@ QStringList updateKeys();
 // How long a version on trial keeps its window up before it counts as healthy.
 int healthyDelayMs();
 
+// The most an update check waits at random beyond its time, so that the
+// desktops of a plant do not ask the channel at the same moment.
+int checkSpreadMs();
+
 } // namespace Deployment

@@ -6,6 +6,7 @@
 #include "launcher/installlayout.h"
 #include "net/boundedfetch.h"
 #include "net/networkaccess.h"
+#include "update/checkschedule.h"
 #include "update/manifestcheck.h"
 #include "update/packagedownload.h"
 #include "update/packageformat.h"
@@ -15,6 +16,7 @@
 #include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QQuickWindow>
+#include <QRandomGenerator>
 #include <QSysInfo>
 #include <QThread>
 
@@ -71,7 +73,7 @@ void keep(const ManifestTrust &trust, InstallState::State &state)
 Updater::Updater(const Channel &channel, const QString &root, const QString &ownVersion, QObject *parent)
     : QObject(parent), m_channel(channel), m_root(root), m_ownVersion(ownVersion)
 {
-    m_checkTimer.setInterval(m_channel.checkIntervalMs);
+    m_checkTimer.setSingleShot(true);
     connect(&m_checkTimer, &QTimer::timeout, this, &Updater::check);
 }
 
@@ -92,6 +94,7 @@ Updater::Channel Updater::builtInChannel()
     channel.manifest = QUrl(Deployment::updateManifestAddress());
     channel.keys = Deployment::updateKeys();
     channel.healthyDelayMs = Deployment::healthyDelayMs();
+    channel.checkSpreadMs = Deployment::checkSpreadMs();
     return channel;
 }
 
@@ -150,8 +153,8 @@ void Updater::started()
     if (readState(state) && fromStd(state.trial) == m_ownVersion)
         QTimer::singleShot(m_channel.healthyDelayMs, this, &Updater::reportHealthy);
     // A version on trial first proves itself before it stages another.
-    QTimer::singleShot(m_channel.healthyDelayMs, this, &Updater::check);
-    m_checkTimer.start();
+    m_scheduled = true;
+    scheduleCheck(std::chrono::milliseconds(m_channel.healthyDelayMs));
 }
 
 void Updater::reportHealthy()
@@ -232,6 +235,11 @@ void Updater::fetched()
         if (!fetch->succeeded()) {
             log(QStringLiteral("channel unreachable: %1: %2")
                         .arg(fetch->url().toString(), fetch->errorString()));
+            m_retryAfter = CheckSchedule::retryAfter(fetch->rawHeader("Retry-After"),
+                                                     QDateTime::currentDateTimeUtc());
+            if (m_retryAfter)
+                log(QStringLiteral("the channel asks to come back in %1 s")
+                            .arg(std::chrono::duration_cast<std::chrono::seconds>(*m_retryAfter).count()));
             finishCheck();
             return;
         }
@@ -375,7 +383,19 @@ void Updater::finishCheck()
 {
     removeOldVersions();
     m_checking = false;
+    // A check called from outside before the window was up sets no schedule.
+    if (m_scheduled)
+        scheduleCheck(m_retryAfter.value_or(std::chrono::milliseconds(m_channel.checkIntervalMs)));
+    m_retryAfter.reset();
     Q_EMIT checkFinished();
+}
+
+void Updater::scheduleCheck(std::chrono::milliseconds wait)
+{
+    m_checkTimer.start(
+            std::max(CheckSchedule::spreadOut(wait, std::chrono::milliseconds(m_channel.checkSpreadMs),
+                                              *QRandomGenerator::global()),
+                     std::chrono::milliseconds(1)));
 }
 
 void Updater::removeOldVersions()

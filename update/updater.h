@@ -10,6 +10,8 @@
 #include <QUrl>
 
 #include <atomic>
+#include <chrono>
+#include <optional>
 
 class BoundedFetch;
 class QNetworkAccessManager;
@@ -32,6 +34,8 @@ public:
         QStringList keys;
         int healthyDelayMs = 30000;
         int checkIntervalMs = 4 * 60 * 60 * 1000;
+        // The most a check waits at random beyond its time.
+        int checkSpreadMs = checkIntervalMs / 5;
     };
 
     // The manifest and its signature: at most 64 KiB each, given up after 30 s
@@ -71,6 +75,7 @@ private:
     void download(const UpdateManifest::Release &release);
     void staged(const QString &version, const PackageStager::Result &result);
     void finishCheck();
+    void scheduleCheck(std::chrono::milliseconds wait);
     void removeOldVersions();
     ReleaseDecision::Situation situation(const InstallState::State &state) const;
     QString filePath(const char *relative) const;
@@ -85,6 +90,9 @@ private:
     QPointer<BoundedFetch> m_signatureFetch;
     QPointer<QThread> m_staging; // unpacks off the window's thread
     std::atomic_bool m_cancelStaging { false };
-    QTimer m_checkTimer;
+    QTimer m_checkTimer; // set again after each check, once the window is up
+    bool m_scheduled = false;
     bool m_checking = false;
+    // What the channel's Retry-After asked of the next check, if anything.
+    std::optional<std::chrono::milliseconds> m_retryAfter;
 };

@@ -54,6 +54,8 @@ private:
     QTemporaryDir root;
     QByteArray manifest;
     QByteArray signature;
+    // When set, the manifest's answer: a busy channel's 503 with this Retry-After.
+    QByteArray busyRetryAfter;
     QHash<QString, QByteArray> packages; // version -> package
     QtMessageHandler previousHandler = nullptr;
 
@@ -145,6 +147,9 @@ private Q_SLOTS:
     {
         QVERIFY2(first.isValid() && second.isValid(), "minisign makes no keys");
         server.route("/manifest.json", [this](const TestHttpServer::Request &) {
+            if (!busyRetryAfter.isEmpty())
+                return TestHttpServer::Response::text("busy", "text/plain", 503)
+                        .withHeader("Retry-After", busyRetryAfter);
             return TestHttpServer::Response::text(manifest, "application/json");
         });
         server.route("/manifest.json.minisig", [this](const TestHttpServer::Request &) {
@@ -229,6 +234,22 @@ private Q_SLOTS:
 
     // IT turning updates off also drops a version staged before, without a
     // request to the channel.
+    // A busy channel says when to come back; a server cannot silence a desktop for days.
+    void busyChannelIsHeardWithinBounds()
+    {
+        setState("1.0.0");
+        addVersion(QStringLiteral("1.0.0"));
+        const auto asked = [this](const QByteArray &retryAfter) {
+            busyRetryAfter = retryAfter;
+            const QStringList lines = check();
+            busyRetryAfter.clear();
+            return lines.filter(QStringLiteral("come back in")).join(QLatin1Char('|'));
+        };
+        QCOMPARE(asked("7200"), QStringLiteral("the channel asks to come back in 7200 s"));
+        QCOMPARE(asked("31536000"), QStringLiteral("the channel asks to come back in 86400 s"));
+        QCOMPARE(asked("later"), QString());
+    }
+
     void turnedOffWithdrawsThePending()
     {
         addVersion(QStringLiteral("1.0.0"));
