@@ -1,10 +1,12 @@
 #include "check.h"
 
+int crashKindTests();
 int installStateTests();
 int launcherTests();
 
 int main()
 {
+    crashKindTests();
     installStateTests();
     launcherTests();
     if (Check::failures() != 0) {
