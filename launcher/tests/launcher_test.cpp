@@ -1,4 +1,5 @@
 #include "check.h"
+#include "launcher/crashkind.h"
 #include "launcher/installlayout.h"
 #include "launcher/installstate.h"
 #include "launcher/process.h"
@@ -323,15 +324,219 @@ void decidesAfterTheShellEnded()
         started.version = row.started;
         started.trial = row.trial;
         InstallState::State s = row.reread;
-        std::vector<std::string> tried = row.triedBefore;
-        const StartPlan::After after = StartPlan::afterExit(s, started, row.outcome, three, tried);
+        StartPlan::Past past { row.triedBefore, {} };
+        const StartPlan::After after = StartPlan::afterExit(s, started, row.outcome, three, past);
         CHECK(row.name, after.next.version == row.next && !after.next.trial);
         CHECK(row.name, after.gaveUp == row.gaveUp);
         CHECK(row.name, s.current == row.after.current && s.trial == row.after.trial);
         CHECK(row.name, s.trialStarts == row.after.trialStarts && s.bad == row.after.bad);
         CHECK(row.name,
               after.stateChanged == (s.bad != row.reread.bad || s.trialStarts != row.reread.trialStarts));
-        CHECK(row.name, std::find(tried.begin(), tried.end(), row.started) != tried.end());
+        CHECK(row.name, std::find(past.tried.begin(), past.tried.end(), row.started) != past.tried.end());
+    }
+}
+
+StartPlan::Outcome crashedIn(CrashKind::Kind kind, bool firstFrame, long long at = 0)
+{
+    StartPlan::Outcome outcome = ended(139, firstFrame, true);
+    outcome.crashKind = kind;
+    outcome.endedAtSeconds = at;
+    return outcome;
+}
+
+// A crash in the graphics driver is survived a step down the ladder and never
+// held against the version; one in our own code is, as any failure is.
+void survivesGraphicsCrashes()
+{
+    using CrashKind::Kind;
+    struct Row
+    {
+        const char *name;
+        bool trial;
+        int level;
+        bool pinned;
+        StartPlan::Outcome outcome;
+        std::vector<long long> crashesBefore; // at the last level
+        std::string next;
+        bool nextTrial;
+        int nextLevel, stateLevel;
+        std::vector<std::string> bad;
+        bool crashLoop;
+    };
+    const std::vector<Row> rows = {
+        { "trial, in the driver before its window: one step down, same trial",
+          true,
+          0,
+          false,
+          crashedIn(Kind::Graphics, false),
+          {},
+          "1.1.0",
+          true,
+          1,
+          1,
+          {},
+          false },
+        { "current, in the driver after its window",
+          false,
+          1,
+          false,
+          crashedIn(Kind::Graphics, true),
+          {},
+          "1.0.0",
+          false,
+          2,
+          2,
+          {},
+          false },
+        { "trial, in our own code: rolled back",
+          true,
+          0,
+          false,
+          crashedIn(Kind::Own, true),
+          {},
+          "1.0.0",
+          false,
+          0,
+          0,
+          { "1.1.0" },
+          false },
+        { "trial, somewhere unknown: rolled back as today",
+          true,
+          2,
+          false,
+          crashedIn(Kind::Unknown, false),
+          {},
+          "1.0.0",
+          false,
+          0,
+          0,
+          { "1.1.0" },
+          false },
+        { "an error exit is no crash, whatever the summary",
+          true,
+          0,
+          false,
+          [] {
+              StartPlan::Outcome o = ended(3, true);
+              o.crashKind = Kind::Graphics;
+              return o;
+          }(),
+          {},
+          "1.0.0",
+          false,
+          0,
+          0,
+          { "1.1.0" },
+          false },
+        { "the last level: again",
+          false,
+          3,
+          false,
+          crashedIn(Kind::Graphics, true, 100),
+          { 41 },
+          "1.0.0",
+          false,
+          3,
+          0,
+          {},
+          false },
+        { "the last level, third crash within a minute: stop",
+          true,
+          3,
+          false,
+          crashedIn(Kind::Graphics, true, 100),
+          { 41, 60 },
+          "",
+          false,
+          0,
+          0,
+          {},
+          true },
+        { "pinned by IT: never climbs, the loop still stops",
+          false,
+          1,
+          true,
+          crashedIn(Kind::Graphics, false, 100),
+          { 50, 99 },
+          "",
+          false,
+          0,
+          0,
+          {},
+          true },
+        { "pinned by IT: again",
+          true,
+          0,
+          true,
+          crashedIn(Kind::Graphics, false, 100),
+          {},
+          "1.1.0",
+          true,
+          0,
+          0,
+          {},
+          false },
+    };
+    const std::vector<std::string> both = { "1.0.0", "1.1.0" };
+    for (const Row &row : rows) {
+        StartPlan::Start started;
+        started.version = row.trial ? "1.1.0" : "1.0.0";
+        started.trial = row.trial;
+        started.graphicsLevel = row.level;
+        started.graphicsPinned = row.pinned;
+        InstallState::State s = row.trial ? state("1.0.0", "", "1.1.0", 1) : state("1.0.0", "", "", 0);
+        StartPlan::Past past { {}, row.crashesBefore };
+        const StartPlan::After after = StartPlan::afterExit(s, started, row.outcome, both, past);
+        CHECK(row.name, after.next.version == row.next && after.next.trial == row.nextTrial);
+        CHECK(row.name, after.next.graphicsLevel == row.nextLevel && s.graphicsLevel == row.stateLevel);
+        CHECK(row.name, s.bad == row.bad && after.crashLoop == row.crashLoop && !after.gaveUp);
+        CHECK(row.name, s.trial == (row.trial && row.bad.empty() ? "1.1.0" : ""));
+    }
+}
+
+// The level a start runs at: kept with the Qt runtime it was learnt on, IT's pin first.
+void choosesTheGraphicsLevel()
+{
+    struct Row
+    {
+        const char *name;
+        int level;
+        std::string runtime, now;
+        int pinned;
+        int startLevel;
+        bool pinnedStart;
+        int stateLevel;
+        std::string stateRuntime;
+        bool changed;
+        std::string logged;
+    };
+    const std::string qt64 = "libQt6Core.so.6.4.2:6543210", qt68 = "libQt6Core.so.6.8.2:7001234";
+    const std::vector<Row> rows = {
+        { "a fresh state learns its runtime", 0, "", qt64, -1, 0, false, 0, qt64, true, "" },
+        { "the same runtime keeps the level", 2, qt64, qt64, -1, 2, false, 2, qt64, false,
+          "graphics level 2" },
+        { "another runtime tries the default again", 3, qt64, qt68, -1, 0, false, 0, qt68, true,
+          "back to level 0" },
+        { "a runtime that cannot be told keeps it", 1, qt64, "", -1, 1, false, 1, qt64, false,
+          "graphics level 1" },
+        { "IT's pin wins and leaves the state", 1, qt64, qt64, 3, 3, true, 1, qt64, false, "pinned by IT" },
+        { "IT pins the default", 2, qt64, qt64, 0, 0, true, 2, qt64, false,
+          "graphics level 0, pinned by IT" },
+    };
+    for (const Row &row : rows) {
+        InstallState::State s;
+        s.graphicsLevel = row.level;
+        s.graphicsRuntime = row.runtime;
+        StartPlan::Start start;
+        start.version = "1.0.0";
+        std::vector<std::string> log;
+        const bool changed = StartPlan::chooseGraphics(s, start, row.now, row.pinned, log);
+        CHECK(row.name, changed == row.changed);
+        CHECK(row.name, start.graphicsLevel == row.startLevel && start.graphicsPinned == row.pinnedStart);
+        CHECK(row.name, s.graphicsLevel == row.stateLevel && s.graphicsRuntime == row.stateRuntime);
+        CHECK(row.name,
+              row.logged.empty() ? log.empty()
+                                 : log.size() == 1 && log[0].find(row.logged) != std::string::npos);
     }
 }
 
@@ -696,6 +901,8 @@ int launcherTests()
     decidesWhatToStart();
     judgesHowAStartEnded();
     decidesAfterTheShellEnded();
+    survivesGraphicsCrashes();
+    choosesTheGraphicsLevel();
     startsAlongsideAnotherLauncher();
     splitsWindowsCommandLines();
     startsAndRollsBack();
