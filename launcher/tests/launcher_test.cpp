@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <tuple>
 
 #ifdef _WIN32
@@ -699,7 +700,8 @@ void startsAndRollsBack()
         int lastExitCode;
         InstallState::State after;
         std::string logged;
-        bool tellsUser = false;
+        const wchar_t *notice = L""; // what the launcher's own message says, if it shows one
+        int graphicsLevel = 0;
     };
     const std::vector<Row> rows = {
         { "trial becomes healthy",
@@ -782,7 +784,35 @@ void startsAndRollsBack()
           1,
           state("1.0.0", "", "", 0),
           "nothing can be started",
-          true },
+          L"请联系IT部门重新安装" },
+        { "trial crashes in the graphics driver: a step down, the same trial, never bad",
+          { { "1.0.0", "exit0" }, { "1.1.0", "crash-graphics-once" } },
+          state("1.0.0", "1.1.0", "", 0),
+          1,
+          { "1.1.0", "1.1.0" },
+          0,
+          state("1.1.0", "", "", 0),
+          "1.1.0 crashed in a graphics driver, not held against it: graphics level 1, started again",
+          L"",
+          1 },
+        { "trial crashes in its own code: rolled back",
+          { { "1.0.0", "exit0" }, { "1.1.0", "crash-own" } },
+          state("1.0.0", "1.1.0", "", 0),
+          1,
+          { "1.1.0", "1.0.0" },
+          0,
+          state("1.0.0", "", "", 0, { "1.1.0" }),
+          " at 0x4242, own\n" },
+        { "crashes in the graphics driver at the last level: stops",
+          { { "1.0.0", "crash-graphics" } },
+          state("1.0.0", "", "", 0),
+          1,
+          { "1.0.0", "1.0.0", "1.0.0", "1.0.0", "1.0.0", "1.0.0" },
+          1,
+          state("1.0.0", "", "", 0),
+          "1.0.0 crashed in a graphics driver 3 times within a minute at graphics level 3: stopped",
+          L"显卡驱动",
+          3 },
     };
     for (const Row &row : rows) {
         TestInstallation installation;
@@ -801,12 +831,15 @@ void startsAndRollsBack()
         CHECK(row.name, after.installationId == before.installationId);
         CHECK(row.name, after.current == row.after.current && after.pending.empty());
         CHECK(row.name, after.trial == row.after.trial && after.bad == row.after.bad);
-        CHECK(row.name, after.trialStarts == row.after.trialStarts);
+        CHECK(row.name,
+              after.trialStarts == row.after.trialStarts && after.graphicsLevel == row.graphicsLevel);
         CHECK(row.name,
               readFile(installation.root() / "logs" / "launcher.log").find(row.logged) != std::string::npos);
+        CHECK(row.name, !fs::exists(installation.root() / fs::u8path(InstallLayout::crashSummaryFile)));
 #ifdef _WIN32
         CHECK(row.name,
-              (installation.notice().find(L"请联系IT部门重新安装") != std::wstring::npos) == row.tellsUser);
+              *row.notice ? installation.notice().find(row.notice) != std::wstring::npos
+                          : installation.notice().empty());
 #endif
     }
 }
@@ -867,6 +900,54 @@ void keepsAStateItCannotRead()
 #endif
 }
 
+// The level learnt is kept across starts of the launcher, until the version's
+// Qt runtime changes; IT's pin wins; IT's own web engine flags are kept.
+void keepsTheGraphicsLevel()
+{
+    TestInstallation installation;
+    installation.addVersion("1.0.0", "crash-graphics-once");
+    const fs::path qtCore = installation.root() / InstallLayout::versionsFolder / "1.0.0"
+            / fs::u8path(InstallLayout::qtCoreInVersion);
+    writeFile(qtCore, std::string(10, 'q'));
+    InstallState::State before = state("1.0.0", "", "", 0);
+    before.installationId = "00112233445566778899aabbccddeeff";
+    CHECK("graphics", InstallState::write(installation.statePath(), before));
+    const std::optional<std::string> flags = Process::environment("QTWEBENGINE_CHROMIUM_FLAGS");
+    const std::optional<std::string> backend = Process::environment("QT_QUICK_BACKEND");
+    Process::setEnvironment("QTWEBENGINE_CHROMIUM_FLAGS", std::string("--it-flag"));
+    Process::setEnvironment("QT_QUICK_BACKEND", std::nullopt);
+    const fs::path passed = installation.root() / "graphics.txt";
+    const std::string level0 = "0|--it-flag|\n", level1 = "1|--it-flag --disable-gpu-compositing|\n";
+    InstallState::State after;
+
+    CHECK("crash: a step down", installation.start() == 0 && readFile(passed) == level0 + level1);
+    CHECK("crash: kept with its runtime",
+          readState(installation.statePath(), after) && after.graphicsLevel == 1
+                  && after.graphicsRuntime.size() > 3
+                  && after.graphicsRuntime.compare(after.graphicsRuntime.size() - 3, 3, ":10") == 0);
+
+    fs::remove(passed);
+    CHECK("started again: the level stays", installation.start() == 0 && readFile(passed) == level1);
+
+    fs::remove(passed);
+    writeFile(qtCore, std::string(20, 'q'));
+    CHECK("another Qt: the default again", installation.start() == 0 && readFile(passed) == level0 + level1);
+    CHECK("another Qt: logged",
+          readFile(installation.root() / "logs" / "launcher.log").find("back to level 0")
+                  != std::string::npos);
+
+    fs::remove(passed);
+    writeFile(installation.root() / InstallLayout::policyFile, "[update]\ngraphics=3\n");
+    CHECK("pinned by IT",
+          installation.start() == 0
+                  && readFile(passed) == "3|--it-flag --disable-gpu-compositing --disable-gpu|software\n");
+    CHECK("pinned by IT: the state keeps its own",
+          readState(installation.statePath(), after) && after.graphicsLevel == 1);
+
+    Process::setEnvironment("QTWEBENGINE_CHROMIUM_FLAGS", flags);
+    Process::setEnvironment("QT_QUICK_BACKEND", backend);
+}
+
 void startsAFreshInstallation()
 {
     TestInstallation installation;
@@ -907,6 +988,7 @@ int launcherTests()
     splitsWindowsCommandLines();
     startsAndRollsBack();
     keepsAStateItCannotRead();
+    keepsTheGraphicsLevel();
     startsAFreshInstallation();
     return Check::failures();
 }
