@@ -1,8 +1,9 @@
 // Plays a shell in a test installation: versions/<v>/fenestra.exe on Windows,
 // versions/<v>/bin/fenestra elsewhere. It notes in `started.txt` of its working
 // folder (the launcher starts it in the installation's root) its version and its
-// arguments, in `graphics.txt` the graphics level, web engine flags and Qt Quick
-// backend the launcher passed it, then does what the file `behaviour` beside it says:
+// arguments, in `graphics.txt` beside itself (never among an installation's
+// files the installer's tests check) the graphics level, web engine flags and
+// Qt Quick backend the launcher passed it, then does what the file `behaviour` beside it says:
 //   exit0, exit3   exit with that code before its window would show
 //   crash          end so before its window would show, as a crash ends (a
 //                  signal, or an access violation's status)
@@ -55,7 +56,7 @@ int main(int argc, char **argv)
         return std::string(value ? value : "");
     };
     const std::string level = variable("FENESTRA_GRAPHICS_LEVEL");
-    std::ofstream("graphics.txt", std::ios::app | std::ios::binary)
+    std::ofstream(folder / "graphics.txt", std::ios::app | std::ios::binary)
             << level << '|' << variable("QTWEBENGINE_CHROMIUM_FLAGS") << '|' << variable("QT_QUICK_BACKEND")
             << '\n';
     if (behaviour == "crash-graphics-once")

@@ -906,8 +906,8 @@ void keepsTheGraphicsLevel()
 {
     TestInstallation installation;
     installation.addVersion("1.0.0", "crash-graphics-once");
-    const fs::path qtCore = installation.root() / InstallLayout::versionsFolder / "1.0.0"
-            / fs::u8path(InstallLayout::qtCoreInVersion);
+    const fs::path folder = installation.root() / InstallLayout::versionsFolder / "1.0.0";
+    const fs::path qtCore = folder / fs::u8path(InstallLayout::qtCoreInVersion);
     writeFile(qtCore, std::string(10, 'q'));
     InstallState::State before = state("1.0.0", "", "", 0);
     before.installationId = "00112233445566778899aabbccddeeff";
@@ -916,7 +916,8 @@ void keepsTheGraphicsLevel()
     const std::optional<std::string> backend = Process::environment("QT_QUICK_BACKEND");
     Process::setEnvironment("QTWEBENGINE_CHROMIUM_FLAGS", std::string("--it-flag"));
     Process::setEnvironment("QT_QUICK_BACKEND", std::nullopt);
-    const fs::path passed = installation.root() / "graphics.txt";
+    const fs::path passed =
+            (folder / fs::u8path(InstallLayout::shellInVersion)).parent_path() / "graphics.txt";
     const std::string level0 = "0|--it-flag|\n", level1 = "1|--it-flag --disable-gpu-compositing|\n";
     InstallState::State after;
 
