@@ -1,5 +1,6 @@
 #include "app/appinit.h"
 #include "app/chineselanguage.h"
+#include "app/startupreport.h"
 #include "app/terminationsignals.h"
 #include "config/appdir.h"
 #include "config/logging.h"
@@ -56,6 +57,7 @@ int main(int argc, char *argv[])
     AppInit::getInstance()->loadWindow(&engine);
     if (splash)
         splash->closeWhenShown(mainWindow(engine));
+    StartupReport::logWhenShown(mainWindow(engine));
     // Updates begin only once the window is up, and only in an installation.
     Updater updater(Updater::builtInChannel(), AppDir::path(), AppDir::version());
     QObject::connect(&updater, &Updater::versionReady, &engine, [&engine](const QString &version) {

@@ -27,6 +27,17 @@ std::string utf8(const fs::path &p)
     return std::string(text.begin(), text.end());
 }
 
+// At most `limit` bytes of a file; empty when it is missing or holds more.
+std::string readBounded(const fs::path &file, size_t limit)
+{
+    std::ifstream in(file, std::ios::binary);
+    std::string text(limit + 1, '\0');
+    in.read(text.data(), std::streamsize(text.size()));
+    const size_t got = in.bad() ? 0 : size_t(in.gcount());
+    text.resize(got > limit ? 0 : got);
+    return text;
+}
+
 } // namespace
 
 std::string statePath(const std::string &root)
@@ -103,6 +114,48 @@ void log(const std::string &root, const std::string &line)
         return;
     std::fprintf(out, "%s %s\n", stamp, line.c_str());
     std::fclose(out);
+}
+
+std::string qtRuntime(const std::string &root, const std::string &version)
+{
+    std::error_code error;
+    const fs::path core = fs::canonical(path(root) / InstallLayout::versionsFolder / version
+                                                / fs::u8path(InstallLayout::qtCoreInVersion),
+                                        error);
+    const std::uintmax_t size = error ? 0 : fs::file_size(core, error);
+    if (error)
+        return std::string();
+    std::string name = utf8(core.filename());
+    // Only what the state can hold; the size tells builds apart anyway.
+    for (char &c : name) {
+        if (!InstallState::isRuntimeName(std::string(1, c)))
+            c = '_';
+    }
+    const std::string sizeText = ":" + std::to_string(size);
+    return name.substr(0, 128 - sizeText.size()) + sizeText;
+}
+
+std::string policyText(const std::string &root)
+{
+    return readBounded(path(root) / fs::u8path(InstallLayout::policyFile), 64 * 1024);
+}
+
+void clearCrashSummary(const std::string &root)
+{
+    std::error_code ignored;
+    fs::remove(path(root) / fs::u8path(InstallLayout::crashSummaryFile), ignored);
+}
+
+std::string takeCrashSummary(const std::string &root)
+{
+    const fs::path file = path(root) / fs::u8path(InstallLayout::crashSummaryFile);
+    std::ifstream in(file, std::ios::binary);
+    std::string text(4096, '\0');
+    in.read(text.data(), std::streamsize(text.size()));
+    text.resize(in.bad() ? 0 : size_t(in.gcount()));
+    in.close();
+    clearCrashSummary(root);
+    return text;
 }
 
 std::string newInstallationId()

@@ -26,6 +26,18 @@ std::vector<std::string> completeVersions(const std::string &root);
 // Appends one dated line to logs/launcher.log, whose older lines move to
 // launcher.old.log at a megabyte; a log that cannot be written never stops a start.
 void log(const std::string &root, const std::string &line);
+// Names the Qt runtime a version ships: its Qt core library's file name (links
+// followed, so that on Linux it carries Qt's version) and size, read without
+// opening it, and changed by any other build of Qt. Empty when the version
+// has none of its own, as a shell built against the system's Qt.
+std::string qtRuntime(const std::string &root, const std::string &version);
+// update-policy.ini as text; empty when missing or larger than such a file is.
+std::string policyText(const std::string &root);
+// Removed before each start, so that only that start's crash can leave one.
+void clearCrashSummary(const std::string &root);
+// The summary the shell left about its crash, at most 4 KiB of it, removed
+// once read; empty when there is none.
+std::string takeCrashSummary(const std::string &root);
 // 32 hex characters from the system's random source.
 std::string newInstallationId();
 

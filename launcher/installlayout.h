@@ -24,12 +24,21 @@ inline constexpr const char *downloadsFolder = "update/downloads";
 inline constexpr const char *policyFile = "update-policy.ini";
 inline constexpr const char *launcherLog = "logs/launcher.log";
 inline constexpr const char *launcherOldLog = "logs/launcher.old.log";
+// What the shell may leave about its crash, one line `module=<name> offset=0x<hex>`,
+// which the launcher reads and removes.
+inline constexpr const char *crashSummaryFile = "logs/crashes/last-crash.txt";
 
 // The shell inside a version folder.
 #ifdef _WIN32
 inline constexpr const char *shellInVersion = "fenestra.exe";
 #else
 inline constexpr const char *shellInVersion = "bin/fenestra";
+#endif
+// Qt's core library inside a version folder, which names the Qt runtime it ships.
+#ifdef _WIN32
+inline constexpr const char *qtCoreInVersion = "Qt6Core.dll";
+#else
+inline constexpr const char *qtCoreInVersion = "lib/libQt6Core.so.6";
 #endif
 
 } // namespace InstallLayout

@@ -262,6 +262,11 @@ int takeKey(void *user, const char *section, const char *name, const char *value
         state.revokedKeys = readList(value, isKeyId);
     } else if (key == "rejected_sha256") {
         state.rejectedSha256 = isSha256(value) ? std::string(value) : std::string();
+    } else if (key == "graphics_level") {
+        unsigned long long level = 0;
+        state.graphicsLevel = parseUnsigned(value, level) && level <= 3 ? int(level) : 0;
+    } else if (key == "graphics_runtime") {
+        state.graphicsRuntime = isRuntimeName(value) ? std::string(value) : std::string();
     } else if (key == "bad") {
         state.bad = readList(value, isValidVersion);
     }
@@ -277,7 +282,8 @@ bool isWritable(const State &s)
             && s.trialStarts >= 0 && hashOk(s.manifestSha256) && hashOk(s.rejectedSha256)
             && (s.serialKey.empty() || isKeyId(s.serialKey)) && s.timeFloor >= 0
             && std::all_of(s.bad.begin(), s.bad.end(), [](const std::string &v) { return isValidVersion(v); })
-            && std::all_of(s.revokedKeys.begin(), s.revokedKeys.end(), isKeyId);
+            && std::all_of(s.revokedKeys.begin(), s.revokedKeys.end(), isKeyId) && s.graphicsLevel >= 0
+            && s.graphicsLevel <= 3 && (s.graphicsRuntime.empty() || isRuntimeName(s.graphicsRuntime));
 }
 
 // The last `limit` values, comma-separated: the newest are kept.
@@ -298,7 +304,8 @@ std::string serialize(const State &s)
             + "\nbad=" + joinNewest(s.bad, MaxBadVersions) + "\nserial=" + std::to_string(s.serial)
             + "\nmanifest_sha256=" + s.manifestSha256 + "\nserial_key=" + s.serialKey + "\ntime_floor="
             + std::to_string(s.timeFloor) + "\nrevoked_keys=" + joinNewest(s.revokedKeys, MaxRevokedKeys)
-            + "\nrejected_sha256=" + s.rejectedSha256 + "\n";
+            + "\nrejected_sha256=" + s.rejectedSha256 + "\ngraphics_level=" + std::to_string(s.graphicsLevel)
+            + "\ngraphics_runtime=" + s.graphicsRuntime + "\n";
 }
 
 bool parse(const std::string &content, State &out)
@@ -352,6 +359,14 @@ bool isKeyId(const std::string &id)
     return id.size() == 16 && std::all_of(id.begin(), id.end(), [](char c) {
                return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
            });
+}
+
+bool isRuntimeName(const std::string &name)
+{
+    return !name.empty() && name.size() <= 128 && std::all_of(name.begin(), name.end(), [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '.'
+                || c == '_' || c == ':' || c == '+' || c == '-';
+    });
 }
 
 bool versionLess(const std::string &a, const std::string &b)

@@ -28,6 +28,12 @@ struct State
     std::vector<std::string> revokedKeys;
     std::string rejectedSha256;
 
+    // How this desktop draws: the step of the graphics ladder that crashes in
+    // its graphics driver have taken it to (0 to 3), and the Qt runtime that
+    // was learnt on (Installation::qtRuntime()), with which it is forgotten.
+    int graphicsLevel = 0;
+    std::string graphicsRuntime;
+
     bool isBad(const std::string &version) const;
     bool isRevoked(const std::string &keyId) const;
 };
@@ -56,6 +62,8 @@ bool readLastCopy(const std::string &path, State &out);
 bool isValidVersion(const std::string &version);
 // A minisign key id as minisign prints it: 16 hexadecimal digits, upper case.
 bool isKeyId(const std::string &id);
+// A Qt runtime's name as Installation::qtRuntime() gives it: [0-9A-Za-z._:+-], at most 128.
+bool isRuntimeName(const std::string &name);
 // Orders versions by their dot-separated parts, numerically where both are numbers.
 bool versionLess(const std::string &a, const std::string &b);
 

@@ -1,11 +1,16 @@
+#include "launcher/crashkind.h"
 #include "launcher/filelock.h"
+#include "launcher/graphicsladder.h"
 #include "launcher/installation.h"
+#include "launcher/installlayout.h"
 #include "launcher/installstate.h"
 #include "launcher/notice.h"
 #include "launcher/process.h"
 #include "launcher/startplan.h"
 
+#include <chrono>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 
 namespace {
@@ -22,8 +27,9 @@ void save(const std::string &root, const InstallState::State &state)
         Installation::log(root, "cannot write " + Installation::statePath(root));
 }
 
+// `ownShell`: this launcher holds the lock, so a crash summary is its shell's.
 StartPlan::Outcome runShell(const std::string &root, const std::string &version,
-                            const Process::Arguments &arguments)
+                            const Process::Arguments &arguments, bool ownShell)
 {
     StartPlan::Outcome outcome;
     Process::Exit exit;
@@ -36,7 +42,38 @@ StartPlan::Outcome runShell(const std::string &root, const std::string &version,
     outcome.exitCode = exit.code;
     outcome.crashed = exit.crashed;
     outcome.notLoaded = exit.notLoaded;
+    outcome.endedAtSeconds = std::chrono::duration_cast<std::chrono::seconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count();
+    if (exit.crashed && ownShell) {
+        const CrashKind::Summary summary = CrashKind::parseSummary(Installation::takeCrashSummary(root));
+        outcome.crashKind = CrashKind::classify(summary.module);
+        Installation::log(root,
+                          "crash of " + version + ": " + exit.cause + " in "
+                                  + (summary.module.empty() ? "an unknown module" : summary.module)
+                                  + (summary.offset.empty() ? "" : " at " + summary.offset) + ", "
+                                  + CrashKind::name(outcome.crashKind));
+    }
     return outcome;
+}
+
+// What IT set for the web engine and Qt Quick when the launcher started, so
+// that each start adds its level to that and never to an earlier level's.
+struct Environment
+{
+    std::optional<std::string> chromiumFlags = Process::environment("QTWEBENGINE_CHROMIUM_FLAGS");
+    std::optional<std::string> quickBackend = Process::environment("QT_QUICK_BACKEND");
+};
+
+void passGraphicsLevel(const Environment &it, int level)
+{
+    const std::string flags = GraphicsLadder::chromiumFlags(it.chromiumFlags.value_or(""), level);
+    Process::setEnvironment("QTWEBENGINE_CHROMIUM_FLAGS",
+                            flags.empty() && !it.chromiumFlags ? std::nullopt : std::optional(flags));
+    Process::setEnvironment("QT_QUICK_BACKEND",
+                            GraphicsLadder::softwareQuick(level) ? std::optional<std::string>("software")
+                                                                 : it.quickBackend);
+    Process::setEnvironment("FENESTRA_GRAPHICS_LEVEL", std::to_string(level));
 }
 
 int nothingToStart(const std::string &root)
@@ -97,11 +134,26 @@ int main(int argc, char **argv)
     if (start.version.empty())
         return nothingToStart(root);
 
-    std::vector<std::string> tried;
+    std::string problem;
+    const int pinned = GraphicsLadder::pinnedLevel(Installation::policyText(root), &problem);
+    if (!problem.empty())
+        Installation::log(root, std::string(InstallLayout::policyFile) + ": " + problem);
+    const Environment it;
+    StartPlan::Past past;
     for (;;) {
-        if (ownsInstallation)
+        std::vector<std::string> graphics;
+        if (StartPlan::chooseGraphics(state, start, Installation::qtRuntime(root, start.version), pinned,
+                                      graphics)
+            && writesState)
+            save(root, state);
+        logAll(root, graphics);
+        passGraphicsLevel(it, start.graphicsLevel);
+        // Only the launcher that holds the lock runs the shell these marks are about.
+        if (ownsInstallation) {
             Installation::clearFirstFrame(root);
-        StartPlan::Outcome outcome = runShell(root, start.version, arguments);
+            Installation::clearCrashSummary(root);
+        }
+        StartPlan::Outcome outcome = runShell(root, start.version, arguments, ownsInstallation);
         outcome.firstFrame = ownsInstallation && Installation::showedFirstFrame(root, start.version);
         // Read again: the shell may have reported itself healthy, or an
         // installer may have run meanwhile.
@@ -109,10 +161,14 @@ int main(int argc, char **argv)
             Installation::log(root, "cannot read " + statePath + " (" + why + "), left as it is");
             writesState = false;
         }
-        const StartPlan::After after = StartPlan::afterExit(state, start, outcome, complete, tried);
+        const StartPlan::After after = StartPlan::afterExit(state, start, outcome, complete, past);
         logAll(root, after.log);
         if (writesState && after.stateChanged)
             save(root, state);
+        if (after.crashLoop) {
+            Notice::keepsCrashing();
+            return 1;
+        }
         if (after.gaveUp)
             return nothingToStart(root);
         if (after.next.version.empty())

@@ -1,10 +1,12 @@
 #include "process.h"
 
 #ifdef _WIN32
+#include <cstdio>
 #include <windows.h>
 #else
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <limits.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -102,7 +104,29 @@ bool run(const std::string &program, const Arguments &arguments, const std::stri
     exit.notLoaded = code == 0xC0000135u || code == 0xC0000139u || code == 0xC000007Bu || code == 0xC0000142u;
     // An unhandled exception ends a process with its NTSTATUS, an error status.
     exit.crashed = !exit.notLoaded && (code & 0xC0000000u) == 0xC0000000u;
+    if (exit.crashed) {
+        char cause[32];
+        std::snprintf(cause, sizeof cause, "exception 0x%08lX", static_cast<unsigned long>(code));
+        exit.cause = cause;
+    }
     return true;
+}
+
+std::optional<std::string> environment(const std::string &name)
+{
+    const std::wstring wideName = wide(name);
+    const DWORD size = GetEnvironmentVariableW(wideName.c_str(), nullptr, 0);
+    if (size == 0)
+        return GetLastError() == ERROR_ENVVAR_NOT_FOUND ? std::nullopt : std::optional<std::string>("");
+    std::wstring value(size, L'\0');
+    const DWORD length = GetEnvironmentVariableW(wideName.c_str(), value.data(), size);
+    value.resize(length < size ? length : 0);
+    return utf8(value);
+}
+
+void setEnvironment(const std::string &name, const std::optional<std::string> &value)
+{
+    SetEnvironmentVariableW(wide(name).c_str(), value ? wide(*value).c_str() : nullptr);
 }
 
 #else
@@ -143,10 +167,26 @@ bool run(const std::string &program, const Arguments &arguments, const std::stri
     }
     exit.crashed = WIFSIGNALED(status);
     exit.code = exit.crashed ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+    if (exit.crashed)
+        exit.cause = "signal " + std::to_string(WTERMSIG(status));
     // What the dynamic linker ends with when a library is missing; the shell
     // itself never uses it.
     exit.notLoaded = !exit.crashed && exit.code == 127;
     return true;
+}
+
+std::optional<std::string> environment(const std::string &name)
+{
+    const char *value = std::getenv(name.c_str());
+    return value ? std::optional<std::string>(value) : std::nullopt;
+}
+
+void setEnvironment(const std::string &name, const std::optional<std::string> &value)
+{
+    if (value)
+        setenv(name.c_str(), value->c_str(), 1);
+    else
+        unsetenv(name.c_str());
 }
 
 #endif

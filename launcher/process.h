@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,8 @@ struct Exit
     // The system could not load the program: a library missing or broken
     // (Windows' loader statuses, the dynamic linker's 127 elsewhere).
     bool notLoaded = false;
+    // How a crash ended it, for the log: "signal 11", "exception 0xC0000005".
+    std::string cause;
     bool abnormal() const { return crashed || code != 0; }
 };
 
@@ -34,6 +37,11 @@ Arguments ownArguments(int argc, char **argv);
 
 // Starts `program` in `workingDir` and waits until it ends. False if it could not start.
 bool run(const std::string &program, const Arguments &arguments, const std::string &workingDir, Exit &exit);
+
+// A variable of the launcher's environment, which the programs it starts
+// inherit, UTF-8; none when it is not set. Setting none removes it.
+std::optional<std::string> environment(const std::string &name);
+void setEnvironment(const std::string &name, const std::optional<std::string> &value);
 
 // A Windows command line without its first argument (the program's name), which
 // is parsed by other rules than the rest: quoted up to the next quote, or up to

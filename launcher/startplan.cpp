@@ -1,5 +1,7 @@
 #include "startplan.h"
 
+#include "launcher/graphicsladder.h"
+
 #include <algorithm>
 
 namespace StartPlan {
@@ -84,13 +86,73 @@ std::string describe(const Outcome &outcome, Verdict verdict)
         return "ended abnormally (exit code " + std::to_string(outcome.exitCode) + ")";
     case Verdict::Unproven:
         return "ended before its window showed";
+    case Verdict::GraphicsCrash:
+        return "crashed in a graphics driver";
     case Verdict::Clean:
         break;
     }
     return "ended normally";
 }
 
+// The same start again, a step down the ladder while there is one.
+void survive(InstallState::State &state, const Start &started, const Outcome &outcome, bool stillOnTrial,
+             Past &past, After &after)
+{
+    after.next.version = started.version;
+    after.next.trial = stillOnTrial;
+    after.next.graphicsLevel = started.graphicsLevel;
+    after.next.graphicsPinned = started.graphicsPinned;
+    const std::string what = started.version + " crashed in a graphics driver";
+    if (!started.graphicsPinned && started.graphicsLevel < GraphicsLadder::MaxLevel) {
+        after.next.graphicsLevel = started.graphicsLevel + 1;
+        state.graphicsLevel = std::max(state.graphicsLevel, after.next.graphicsLevel);
+        after.stateChanged = true;
+        after.log.push_back(what + ", not held against it: graphics level "
+                            + std::to_string(after.next.graphicsLevel) + ", started again");
+        return;
+    }
+    std::vector<long long> &crashes = past.lastLevelCrashes;
+    crashes.push_back(outcome.endedAtSeconds);
+    crashes.erase(
+            std::remove_if(crashes.begin(), crashes.end(),
+                           [&](long long at) { return at <= outcome.endedAtSeconds - CrashLoopSeconds; }),
+            crashes.end());
+    const std::string level = "graphics level " + std::to_string(started.graphicsLevel)
+            + (started.graphicsPinned ? " (pinned by IT)" : "");
+    if (int(crashes.size()) >= CrashLoopCrashes) {
+        after.next = Start();
+        after.crashLoop = true;
+        after.log.push_back(what + " " + std::to_string(crashes.size()) + " times within a minute at " + level
+                            + ": stopped, told the user");
+        return;
+    }
+    after.log.push_back(what + " at " + level + ", the last there is: started again");
+}
+
 } // namespace
+
+bool chooseGraphics(InstallState::State &state, Start &start, const std::string &runtime, int pinned,
+                    std::vector<std::string> &log)
+{
+    bool changed = false;
+    if (!runtime.empty() && state.graphicsRuntime != runtime) {
+        if (state.graphicsLevel != 0)
+            log.push_back("graphics level " + std::to_string(state.graphicsLevel)
+                          + " was learnt on Qt runtime "
+                          + (state.graphicsRuntime.empty() ? "(unknown)" : state.graphicsRuntime) + ", "
+                          + start.version + " ships " + runtime + ": back to level 0");
+        state.graphicsLevel = 0;
+        state.graphicsRuntime = runtime;
+        changed = true;
+    }
+    start.graphicsPinned = pinned >= 0 && pinned <= GraphicsLadder::MaxLevel;
+    start.graphicsLevel = start.graphicsPinned ? pinned : state.graphicsLevel;
+    if (start.graphicsPinned)
+        log.push_back("graphics level " + std::to_string(pinned) + ", pinned by IT");
+    else if (start.graphicsLevel != 0)
+        log.push_back("graphics level " + std::to_string(start.graphicsLevel));
+    return changed;
+}
 
 Start beforeStart(InstallState::State &state, const std::vector<std::string> &complete)
 {
@@ -179,6 +241,8 @@ Verdict judge(const Outcome &outcome)
 {
     if (!outcome.started || outcome.notLoaded)
         return Verdict::CannotStart;
+    if (outcome.crashed && outcome.crashKind == CrashKind::Kind::Graphics)
+        return Verdict::GraphicsCrash;
     const bool abnormal = outcome.crashed || outcome.exitCode != 0;
     if (abnormal)
         return outcome.firstFrame ? Verdict::Failed : Verdict::FailedEarly;
@@ -186,13 +250,19 @@ Verdict judge(const Outcome &outcome)
 }
 
 After afterExit(InstallState::State &state, const Start &started, const Outcome &outcome,
-                const std::vector<std::string> &complete, std::vector<std::string> &tried)
+                const std::vector<std::string> &complete, Past &past)
 {
     After after;
+    std::vector<std::string> &tried = past.tried;
     if (!contains(tried, started.version))
         tried.push_back(started.version);
     const Verdict verdict = judge(outcome);
     const bool stillOnTrial = started.trial && state.trial == started.version;
+    // One started alongside only handed over: its crash is the other launcher's to survive.
+    if (verdict == Verdict::GraphicsCrash && !started.alongside) {
+        survive(state, started, outcome, stillOnTrial, past, after);
+        return after;
+    }
     if (stillOnTrial && verdict == Verdict::Clean) {
         // Opened and closed again: the start proves nothing either way.
         if (state.trialStarts > 0) {

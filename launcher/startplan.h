@@ -1,5 +1,6 @@
 #pragma once
 
+#include "launcher/crashkind.h"
 #include "launcher/installstate.h"
 
 #include <string>
@@ -16,6 +17,9 @@ struct Start
     // Started while another launcher runs a shell: this one only hands over to
     // it, so how it ends says nothing about its version.
     bool alongside = false;
+    // The step of the graphics ladder it runs at, and whether IT pinned it.
+    int graphicsLevel = 0;
+    bool graphicsPinned = false;
     bool stateChanged = false;
     std::vector<std::string> log;
 };
@@ -34,6 +38,14 @@ Start alongside(const InstallState::State &state, const std::vector<std::string>
 // copy the last write left, or nothing), never a trial; the state stays as it is.
 Start withoutState(const InstallState::State &lastKnown, const std::vector<std::string> &complete);
 
+// Before each start: the graphics level `start` runs at. A level learnt on
+// another Qt runtime is forgotten, as another Qt may draw well on this
+// desktop's driver (an empty `runtime`, one that cannot be told, keeps it);
+// IT's pin, `pinned` 0 to 3 (-1: none), wins without changing the state.
+// True when `state` changed; what is worth saying goes to `log`.
+bool chooseGraphics(InstallState::State &state, Start &start, const std::string &runtime, int pinned,
+                    std::vector<std::string> &log);
+
 // How a start of the shell ended, as the launcher saw it.
 struct Outcome
 {
@@ -42,6 +54,9 @@ struct Outcome
     bool crashed = false;
     int exitCode = 0;
     bool firstFrame = false; // its window showed its first frame
+    // Where a crash happened, from the summary the shell left.
+    CrashKind::Kind crashKind = CrashKind::Kind::Unknown;
+    long long endedAtSeconds = 0; // on a clock that only goes forward
 };
 
 enum class Verdict {
@@ -50,6 +65,7 @@ enum class Verdict {
     Failed, // ended abnormally after its window showed
     FailedEarly, // ended abnormally before its window showed
     CannotStart, // never ran: its program or a library is missing
+    GraphicsCrash, // crashed in a graphics driver: nothing against the version
 };
 
 // What a start that ended says about its version. Kept apart from what follows
@@ -62,19 +78,33 @@ struct After
     Start next; // what to start at once; version empty: nothing
     bool stateChanged = false;
     bool gaveUp = false; // another version was needed, and none was left to start
+    bool crashLoop = false; // it kept crashing at the last graphics level: stop
     std::vector<std::string> log;
+};
+
+// What this launcher has seen before: the versions it started, and when the
+// starts at the last graphics level (or IT's) crashed in the driver.
+struct Past
+{
+    std::vector<std::string> tried;
+    std::vector<long long> lastLevelCrashes;
 };
 
 // `state` is read again after the shell ended: a trial that became healthy in
 // the meantime is no longer the trial. A trial that failed is marked bad; a
 // trial start that ended normally after its window showed does not count; a
 // version that could not start or failed before its window showed gives way
-// at once to `previous`, else the highest other startable version. `tried`
-// holds the versions this launcher started before; `started` joins it.
+// at once to `previous`, else the highest other startable version. A crash in
+// a graphics driver never counts against a version: the same start follows
+// at once, a step down the graphics ladder, and at its last step again until
+// it crashed CrashLoopCrashes times within CrashLoopSeconds. `started` joins
+// `past.tried`.
 After afterExit(InstallState::State &state, const Start &started, const Outcome &outcome,
-                const std::vector<std::string> &complete, std::vector<std::string> &tried);
+                const std::vector<std::string> &complete, Past &past);
 
 // Trial starts after which a version that never became healthy is given up.
 constexpr int MaxTrialStarts = 2;
+constexpr int CrashLoopCrashes = 3;
+constexpr long long CrashLoopSeconds = 60;
 
 } // namespace StartPlan

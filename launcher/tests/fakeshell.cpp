@@ -1,10 +1,16 @@
 // Plays a shell in a test installation: versions/<v>/fenestra.exe on Windows,
 // versions/<v>/bin/fenestra elsewhere. It notes in `started.txt` of its working
 // folder (the launcher starts it in the installation's root) its version and its
-// arguments, then does what the file `behaviour` beside it says:
+// arguments, in `graphics.txt` beside itself (never among an installation's
+// files the installer's tests check) the graphics level, web engine flags and
+// Qt Quick backend the launcher passed it, then does what the file `behaviour` beside it says:
 //   exit0, exit3   exit with that code before its window would show
 //   crash          end so before its window would show, as a crash ends (a
 //                  signal, or an access violation's status)
+//   crash-graphics leave a crash summary naming a graphics driver, then crash
+//   crash-graphics-once
+//                  so at graphics level 0, else as healthy
+//   crash-own      leave a crash summary naming its own program, then crash
 //   shown          leave the first-frame mark as the shell's window does, exit 0
 //   shown-exit3    leave the mark, then exit with 3
 //   healthy        leave the mark, report itself healthy in the state file as
@@ -17,6 +23,7 @@
 #include "launcher/process.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -44,6 +51,16 @@ int main(int argc, char **argv)
 
     std::string behaviour;
     std::ifstream(folder / "behaviour") >> behaviour;
+    const auto variable = [](const char *name) {
+        const char *value = std::getenv(name);
+        return std::string(value ? value : "");
+    };
+    const std::string level = variable("FENESTRA_GRAPHICS_LEVEL");
+    std::ofstream(folder / "graphics.txt", std::ios::app | std::ios::binary)
+            << level << '|' << variable("QTWEBENGINE_CHROMIUM_FLAGS") << '|' << variable("QT_QUICK_BACKEND")
+            << '\n';
+    if (behaviour == "crash-graphics-once")
+        behaviour = level.empty() || level == "0" ? "crash-graphics" : "healthy";
 
     std::string arguments;
 #ifdef _WIN32
@@ -84,6 +101,20 @@ int main(int argc, char **argv)
                 return 97;
         }
         return 0;
+    }
+    if (behaviour == "crash-graphics" || behaviour == "crash-own") {
+#ifdef _WIN32
+        const std::string driver =
+                "C:\\Windows\\System32\\DriverStore\\FileRepository\\iigd_dch.inf_amd64\\igd10iumd64.dll";
+#else
+        const std::string driver = "/usr/lib/x86_64-linux-gnu/libnvidia-glcore.so.535.183.01";
+#endif
+        const fs::path own = versionFolder / fs::u8path(InstallLayout::shellInVersion);
+        const fs::path summary = root / fs::u8path(InstallLayout::crashSummaryFile);
+        fs::create_directories(summary.parent_path());
+        std::ofstream(summary, std::ios::binary)
+                << "module=" << (behaviour == "crash-own" ? own.u8string() : driver) << " offset=0x4242\n";
+        behaviour = "crash";
     }
     if (behaviour == "crash") {
 #ifdef _WIN32

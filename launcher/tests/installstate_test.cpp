@@ -39,6 +39,8 @@ void readsWhatTheFileHolds()
     full.timeFloor = 1765000000;
     full.revokedKeys = { "0123456789ABCDEF", "FEDCBA9876543210" };
     full.rejectedSha256 = std::string(64, 'b');
+    full.graphicsLevel = 2;
+    full.graphicsRuntime = "Qt6Core.dll:7341056";
     InstallState::State onlyCurrent;
     onlyCurrent.current = "1.0.0";
     InstallState::State windowsLines;
@@ -56,7 +58,7 @@ void readsWhatTheFileHolds()
                   + "\nserial_key=D787242DAFB918C4\n"
                     "time_floor=1765000000\nrevoked_keys=0123456789ABCDEF,FEDCBA9876543210,0123456789ABCDEF\n"
                     "rejected_sha256="
-                  + std::string(64, 'b') + "\n",
+                  + std::string(64, 'b') + "\ngraphics_level=2\ngraphics_runtime=Qt6Core.dll:7341056\n",
           true, full },
         { "the last line of a key wins, as the installer appends", "current=0.9\ncurrent=1.0.0\n", true,
           onlyCurrent },
@@ -76,6 +78,9 @@ void readsWhatTheFileHolds()
         { "bad entries: invalid and repeated dropped", "bad=1.0,,../x,2.0,1.0\n", true, goodBadOnly },
         { "numbers out of range", "serial=18446744073709551616\ntrial_starts=-1\ncurrent=1.0.0\n", true,
           onlyCurrent },
+        { "a graphics level beyond the ladder, a runtime that is no name",
+          "graphics_level=4\ngraphics_runtime=Qt6Core.dll:1\r:2 x\ncurrent=1.0.0\n", true, onlyCurrent },
+        { "a negative graphics level", "graphics_level=-1\ncurrent=1.0.0\n", true, onlyCurrent },
         { "id not 32 hex", "installation_id=xyz\ncurrent=1.0.0\n", true, onlyCurrent },
         { "larger than a state file", "current=1.0.0\n" + std::string(70000, '#') + "\n", false,
           InstallState::State() },
@@ -99,6 +104,7 @@ void readsWhatTheFileHolds()
         CHECK(row.name, got.manifestSha256 == e.manifestSha256 && got.serialKey == e.serialKey);
         CHECK(row.name, got.timeFloor == e.timeFloor && got.revokedKeys == e.revokedKeys);
         CHECK(row.name, got.rejectedSha256 == e.rejectedSha256);
+        CHECK(row.name, got.graphicsLevel == e.graphicsLevel && got.graphicsRuntime == e.graphicsRuntime);
     }
 }
 
@@ -166,6 +172,8 @@ void writesAtomically()
     s.current = "1.0.0";
     s.bad = { "0.9" };
     s.serial = 7;
+    s.graphicsLevel = 3;
+    s.graphicsRuntime = "libQt6Core.so.6.4.2:6543210";
     // A write killed before its rename left its temporary file behind.
     writeFile(folder / "state.ini.fenestra-tmp", "current=9.9.9\ngarbage\xff");
     CHECK("write over a leftover", InstallState::write(file, s));
@@ -173,6 +181,8 @@ void writesAtomically()
     CHECK("read back",
           readState(file, got) && got.current == "1.0.0" && got.serial == 7 && got.bad == s.bad
                   && got.installationId == s.installationId);
+    CHECK("read back: the graphics level",
+          got.graphicsLevel == 3 && got.graphicsRuntime == "libQt6Core.so.6.4.2:6543210");
     CHECK("no temporary left", !fs::exists(folder / "state.ini.fenestra-tmp"));
     CHECK("the last copy",
           InstallState::readLastCopy(file, got) && got.current == "1.0.0" && got.serial == 7);
@@ -199,6 +209,12 @@ void writesAtomically()
         InstallState::State id = s;
         id.installationId = "short";
         rows.push_back({ "an id not 32 hex", id });
+        InstallState::State level = s;
+        level.graphicsLevel = 4;
+        rows.push_back({ "a graphics level beyond the ladder", level });
+        InstallState::State runtime = s;
+        runtime.graphicsRuntime = "Qt6Core.dll:1\ncurrent=6.6";
+        rows.push_back({ "a line break in a runtime", runtime });
         return rows;
     }();
     for (const auto &row : refused) {

@@ -1,4 +1,5 @@
 #include "check.h"
+#include "launcher/crashkind.h"
 #include "launcher/installlayout.h"
 #include "launcher/installstate.h"
 #include "launcher/process.h"
@@ -6,6 +7,7 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <tuple>
 
 #ifdef _WIN32
@@ -323,15 +325,219 @@ void decidesAfterTheShellEnded()
         started.version = row.started;
         started.trial = row.trial;
         InstallState::State s = row.reread;
-        std::vector<std::string> tried = row.triedBefore;
-        const StartPlan::After after = StartPlan::afterExit(s, started, row.outcome, three, tried);
+        StartPlan::Past past { row.triedBefore, {} };
+        const StartPlan::After after = StartPlan::afterExit(s, started, row.outcome, three, past);
         CHECK(row.name, after.next.version == row.next && !after.next.trial);
         CHECK(row.name, after.gaveUp == row.gaveUp);
         CHECK(row.name, s.current == row.after.current && s.trial == row.after.trial);
         CHECK(row.name, s.trialStarts == row.after.trialStarts && s.bad == row.after.bad);
         CHECK(row.name,
               after.stateChanged == (s.bad != row.reread.bad || s.trialStarts != row.reread.trialStarts));
-        CHECK(row.name, std::find(tried.begin(), tried.end(), row.started) != tried.end());
+        CHECK(row.name, std::find(past.tried.begin(), past.tried.end(), row.started) != past.tried.end());
+    }
+}
+
+StartPlan::Outcome crashedIn(CrashKind::Kind kind, bool firstFrame, long long at = 0)
+{
+    StartPlan::Outcome outcome = ended(139, firstFrame, true);
+    outcome.crashKind = kind;
+    outcome.endedAtSeconds = at;
+    return outcome;
+}
+
+// A crash in the graphics driver is survived a step down the ladder and never
+// held against the version; one in our own code is, as any failure is.
+void survivesGraphicsCrashes()
+{
+    using CrashKind::Kind;
+    struct Row
+    {
+        const char *name;
+        bool trial;
+        int level;
+        bool pinned;
+        StartPlan::Outcome outcome;
+        std::vector<long long> crashesBefore; // at the last level
+        std::string next;
+        bool nextTrial;
+        int nextLevel, stateLevel;
+        std::vector<std::string> bad;
+        bool crashLoop;
+    };
+    const std::vector<Row> rows = {
+        { "trial, in the driver before its window: one step down, same trial",
+          true,
+          0,
+          false,
+          crashedIn(Kind::Graphics, false),
+          {},
+          "1.1.0",
+          true,
+          1,
+          1,
+          {},
+          false },
+        { "current, in the driver after its window",
+          false,
+          1,
+          false,
+          crashedIn(Kind::Graphics, true),
+          {},
+          "1.0.0",
+          false,
+          2,
+          2,
+          {},
+          false },
+        { "trial, in our own code: rolled back",
+          true,
+          0,
+          false,
+          crashedIn(Kind::Own, true),
+          {},
+          "1.0.0",
+          false,
+          0,
+          0,
+          { "1.1.0" },
+          false },
+        { "trial, somewhere unknown: rolled back as today",
+          true,
+          2,
+          false,
+          crashedIn(Kind::Unknown, false),
+          {},
+          "1.0.0",
+          false,
+          0,
+          0,
+          { "1.1.0" },
+          false },
+        { "an error exit is no crash, whatever the summary",
+          true,
+          0,
+          false,
+          [] {
+              StartPlan::Outcome o = ended(3, true);
+              o.crashKind = Kind::Graphics;
+              return o;
+          }(),
+          {},
+          "1.0.0",
+          false,
+          0,
+          0,
+          { "1.1.0" },
+          false },
+        { "the last level: again",
+          false,
+          3,
+          false,
+          crashedIn(Kind::Graphics, true, 100),
+          { 41 },
+          "1.0.0",
+          false,
+          3,
+          0,
+          {},
+          false },
+        { "the last level, third crash within a minute: stop",
+          true,
+          3,
+          false,
+          crashedIn(Kind::Graphics, true, 100),
+          { 41, 60 },
+          "",
+          false,
+          0,
+          0,
+          {},
+          true },
+        { "pinned by IT: never climbs, the loop still stops",
+          false,
+          1,
+          true,
+          crashedIn(Kind::Graphics, false, 100),
+          { 50, 99 },
+          "",
+          false,
+          0,
+          0,
+          {},
+          true },
+        { "pinned by IT: again",
+          true,
+          0,
+          true,
+          crashedIn(Kind::Graphics, false, 100),
+          {},
+          "1.1.0",
+          true,
+          0,
+          0,
+          {},
+          false },
+    };
+    const std::vector<std::string> both = { "1.0.0", "1.1.0" };
+    for (const Row &row : rows) {
+        StartPlan::Start started;
+        started.version = row.trial ? "1.1.0" : "1.0.0";
+        started.trial = row.trial;
+        started.graphicsLevel = row.level;
+        started.graphicsPinned = row.pinned;
+        InstallState::State s = row.trial ? state("1.0.0", "", "1.1.0", 1) : state("1.0.0", "", "", 0);
+        StartPlan::Past past { {}, row.crashesBefore };
+        const StartPlan::After after = StartPlan::afterExit(s, started, row.outcome, both, past);
+        CHECK(row.name, after.next.version == row.next && after.next.trial == row.nextTrial);
+        CHECK(row.name, after.next.graphicsLevel == row.nextLevel && s.graphicsLevel == row.stateLevel);
+        CHECK(row.name, s.bad == row.bad && after.crashLoop == row.crashLoop && !after.gaveUp);
+        CHECK(row.name, s.trial == (row.trial && row.bad.empty() ? "1.1.0" : ""));
+    }
+}
+
+// The level a start runs at: kept with the Qt runtime it was learnt on, IT's pin first.
+void choosesTheGraphicsLevel()
+{
+    struct Row
+    {
+        const char *name;
+        int level;
+        std::string runtime, now;
+        int pinned;
+        int startLevel;
+        bool pinnedStart;
+        int stateLevel;
+        std::string stateRuntime;
+        bool changed;
+        std::string logged;
+    };
+    const std::string qt64 = "libQt6Core.so.6.4.2:6543210", qt68 = "libQt6Core.so.6.8.2:7001234";
+    const std::vector<Row> rows = {
+        { "a fresh state learns its runtime", 0, "", qt64, -1, 0, false, 0, qt64, true, "" },
+        { "the same runtime keeps the level", 2, qt64, qt64, -1, 2, false, 2, qt64, false,
+          "graphics level 2" },
+        { "another runtime tries the default again", 3, qt64, qt68, -1, 0, false, 0, qt68, true,
+          "back to level 0" },
+        { "a runtime that cannot be told keeps it", 1, qt64, "", -1, 1, false, 1, qt64, false,
+          "graphics level 1" },
+        { "IT's pin wins and leaves the state", 1, qt64, qt64, 3, 3, true, 1, qt64, false, "pinned by IT" },
+        { "IT pins the default", 2, qt64, qt64, 0, 0, true, 2, qt64, false,
+          "graphics level 0, pinned by IT" },
+    };
+    for (const Row &row : rows) {
+        InstallState::State s;
+        s.graphicsLevel = row.level;
+        s.graphicsRuntime = row.runtime;
+        StartPlan::Start start;
+        start.version = "1.0.0";
+        std::vector<std::string> log;
+        const bool changed = StartPlan::chooseGraphics(s, start, row.now, row.pinned, log);
+        CHECK(row.name, changed == row.changed);
+        CHECK(row.name, start.graphicsLevel == row.startLevel && start.graphicsPinned == row.pinnedStart);
+        CHECK(row.name, s.graphicsLevel == row.stateLevel && s.graphicsRuntime == row.stateRuntime);
+        CHECK(row.name,
+              row.logged.empty() ? log.empty()
+                                 : log.size() == 1 && log[0].find(row.logged) != std::string::npos);
     }
 }
 
@@ -494,7 +700,8 @@ void startsAndRollsBack()
         int lastExitCode;
         InstallState::State after;
         std::string logged;
-        bool tellsUser = false;
+        const wchar_t *notice = L""; // what the launcher's own message says, if it shows one
+        int graphicsLevel = 0;
     };
     const std::vector<Row> rows = {
         { "trial becomes healthy",
@@ -577,7 +784,35 @@ void startsAndRollsBack()
           1,
           state("1.0.0", "", "", 0),
           "nothing can be started",
-          true },
+          L"请联系IT部门重新安装" },
+        { "trial crashes in the graphics driver: a step down, the same trial, never bad",
+          { { "1.0.0", "exit0" }, { "1.1.0", "crash-graphics-once" } },
+          state("1.0.0", "1.1.0", "", 0),
+          1,
+          { "1.1.0", "1.1.0" },
+          0,
+          state("1.1.0", "", "", 0),
+          "1.1.0 crashed in a graphics driver, not held against it: graphics level 1, started again",
+          L"",
+          1 },
+        { "trial crashes in its own code: rolled back",
+          { { "1.0.0", "exit0" }, { "1.1.0", "crash-own" } },
+          state("1.0.0", "1.1.0", "", 0),
+          1,
+          { "1.1.0", "1.0.0" },
+          0,
+          state("1.0.0", "", "", 0, { "1.1.0" }),
+          " at 0x4242, own\n" },
+        { "crashes in the graphics driver at the last level: stops",
+          { { "1.0.0", "crash-graphics" } },
+          state("1.0.0", "", "", 0),
+          1,
+          { "1.0.0", "1.0.0", "1.0.0", "1.0.0", "1.0.0", "1.0.0" },
+          1,
+          state("1.0.0", "", "", 0),
+          "1.0.0 crashed in a graphics driver 3 times within a minute at graphics level 3: stopped",
+          L"显卡驱动",
+          3 },
     };
     for (const Row &row : rows) {
         TestInstallation installation;
@@ -596,12 +831,15 @@ void startsAndRollsBack()
         CHECK(row.name, after.installationId == before.installationId);
         CHECK(row.name, after.current == row.after.current && after.pending.empty());
         CHECK(row.name, after.trial == row.after.trial && after.bad == row.after.bad);
-        CHECK(row.name, after.trialStarts == row.after.trialStarts);
+        CHECK(row.name,
+              after.trialStarts == row.after.trialStarts && after.graphicsLevel == row.graphicsLevel);
         CHECK(row.name,
               readFile(installation.root() / "logs" / "launcher.log").find(row.logged) != std::string::npos);
+        CHECK(row.name, !fs::exists(installation.root() / fs::u8path(InstallLayout::crashSummaryFile)));
 #ifdef _WIN32
         CHECK(row.name,
-              (installation.notice().find(L"请联系IT部门重新安装") != std::wstring::npos) == row.tellsUser);
+              *row.notice ? installation.notice().find(row.notice) != std::wstring::npos
+                          : installation.notice().empty());
 #endif
     }
 }
@@ -662,6 +900,55 @@ void keepsAStateItCannotRead()
 #endif
 }
 
+// The level learnt is kept across starts of the launcher, until the version's
+// Qt runtime changes; IT's pin wins; IT's own web engine flags are kept.
+void keepsTheGraphicsLevel()
+{
+    TestInstallation installation;
+    installation.addVersion("1.0.0", "crash-graphics-once");
+    const fs::path folder = installation.root() / InstallLayout::versionsFolder / "1.0.0";
+    const fs::path qtCore = folder / fs::u8path(InstallLayout::qtCoreInVersion);
+    writeFile(qtCore, std::string(10, 'q'));
+    InstallState::State before = state("1.0.0", "", "", 0);
+    before.installationId = "00112233445566778899aabbccddeeff";
+    CHECK("graphics", InstallState::write(installation.statePath(), before));
+    const std::optional<std::string> flags = Process::environment("QTWEBENGINE_CHROMIUM_FLAGS");
+    const std::optional<std::string> backend = Process::environment("QT_QUICK_BACKEND");
+    Process::setEnvironment("QTWEBENGINE_CHROMIUM_FLAGS", std::string("--it-flag"));
+    Process::setEnvironment("QT_QUICK_BACKEND", std::nullopt);
+    const fs::path passed =
+            (folder / fs::u8path(InstallLayout::shellInVersion)).parent_path() / "graphics.txt";
+    const std::string level0 = "0|--it-flag|\n", level1 = "1|--it-flag --disable-gpu-compositing|\n";
+    InstallState::State after;
+
+    CHECK("crash: a step down", installation.start() == 0 && readFile(passed) == level0 + level1);
+    CHECK("crash: kept with its runtime",
+          readState(installation.statePath(), after) && after.graphicsLevel == 1
+                  && after.graphicsRuntime.size() > 3
+                  && after.graphicsRuntime.compare(after.graphicsRuntime.size() - 3, 3, ":10") == 0);
+
+    fs::remove(passed);
+    CHECK("started again: the level stays", installation.start() == 0 && readFile(passed) == level1);
+
+    fs::remove(passed);
+    writeFile(qtCore, std::string(20, 'q'));
+    CHECK("another Qt: the default again", installation.start() == 0 && readFile(passed) == level0 + level1);
+    CHECK("another Qt: logged",
+          readFile(installation.root() / "logs" / "launcher.log").find("back to level 0")
+                  != std::string::npos);
+
+    fs::remove(passed);
+    writeFile(installation.root() / InstallLayout::policyFile, "[update]\ngraphics=3\n");
+    CHECK("pinned by IT",
+          installation.start() == 0
+                  && readFile(passed) == "3|--it-flag --disable-gpu-compositing --disable-gpu|software\n");
+    CHECK("pinned by IT: the state keeps its own",
+          readState(installation.statePath(), after) && after.graphicsLevel == 1);
+
+    Process::setEnvironment("QTWEBENGINE_CHROMIUM_FLAGS", flags);
+    Process::setEnvironment("QT_QUICK_BACKEND", backend);
+}
+
 void startsAFreshInstallation()
 {
     TestInstallation installation;
@@ -696,10 +983,13 @@ int launcherTests()
     decidesWhatToStart();
     judgesHowAStartEnded();
     decidesAfterTheShellEnded();
+    survivesGraphicsCrashes();
+    choosesTheGraphicsLevel();
     startsAlongsideAnotherLauncher();
     splitsWindowsCommandLines();
     startsAndRollsBack();
     keepsAStateItCannotRead();
+    keepsTheGraphicsLevel();
     startsAFreshInstallation();
     return Check::failures();
 }

@@ -1,10 +1,14 @@
 #include "check.h"
 
+int crashKindTests();
+int graphicsLadderTests();
 int installStateTests();
 int launcherTests();
 
 int main()
 {
+    crashKindTests();
+    graphicsLadderTests();
     installStateTests();
     launcherTests();
     if (Check::failures() != 0) {

@@ -46,9 +46,16 @@ private Q_SLOTS:
         QVERIFY(signUpSite.listen(FENESTRA_TEST_SIGNUP_PORT));
 
         ShellProcess shell;
+        // As the launcher passes it after crashes in a graphics driver.
+        shell.setEnvironmentValue("FENESTRA_GRAPHICS_LEVEL", "2");
         shell.start();
         QTRY_COMPARE_WITH_TIMEOUT(signUpSite.requestsFor("/client-register/register-company").size(), 1,
                                   startTimeout);
+        // Once the window shows, the start tells IT how it draws.
+        QTRY_VERIFY_WITH_TIMEOUT(!shell.line(QStringLiteral("Qt ")).isEmpty(), startTimeout);
+        const QString report = shell.line(QStringLiteral("Qt "));
+        QVERIFY2(report.startsWith(QStringLiteral("Qt %1, Chromium ").arg(qVersion())), qPrintable(report));
+        QVERIFY2(report.contains(QStringLiteral(", graphics level 2, ")), qPrintable(report));
 
         const QByteArray config = shell.readFile("config.dll");
         QVERIFY(config.startsWith("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<hallinfo>"));
@@ -85,6 +92,11 @@ private Q_SLOTS:
         shell.setEnvironmentValue("QT_LOGGING_RULES", "fenestra.startup.debug=false");
         shell.start();
         QTRY_COMPARE_WITH_TIMEOUT(company.requestsFor("/erp/").size(), 1, startTimeout);
+        // The start-up's report is no debug line: it stays, and says no launcher passed a level.
+        QTRY_VERIFY_WITH_TIMEOUT(!shell.line(QStringLiteral("Qt ")).isEmpty(), startTimeout);
+        QVERIFY2(shell.line(QStringLiteral("Qt "))
+                         .contains(QStringLiteral("graphics level not set (started without the launcher)")),
+                 qPrintable(shell.log()));
         QVERIFY(shell.stop());
 
         const QString kept = QString::fromUtf8(shell.readFile("logs/fenestra.log"));
