@@ -15,6 +15,8 @@ struct Policy
     bool enabled = true;
     QString pin;
     QString ring;
+    // Whether the checks tell the channel what this desktop runs (report=0: no).
+    bool report = true;
     // What in the file was not understood, for a log line; empty when all was.
     QString problem;
 };
@@ -23,7 +25,8 @@ struct Policy
 // count at the top of the file or under [update]; `enabled` is off for 0,
 // false, off or no and on for 1, true, on or yes (any letter case), and an
 // `enabled` that is none of these turns updates off too, as IT wrote it to
-// change something.
+// change something; `report` takes the same words, and one not understood
+// sends no report.
 Policy readPolicy(const QString &file);
 
 // True when SHA-256 of the id and salt falls under `share` per cent, so that a

@@ -10,6 +10,7 @@
 #include "update/manifestcheck.h"
 #include "update/packagedownload.h"
 #include "update/packageformat.h"
+#include "update/updatereport.h"
 
 #include <QDir>
 #include <QFile>
@@ -211,7 +212,7 @@ void Updater::check()
         connect(fetch, &BoundedFetch::finished, this, &Updater::fetched);
         return fetch;
     };
-    m_manifestFetch = fetch(m_channel.manifest);
+    m_manifestFetch = fetch(UpdateReport::withReport(m_channel.manifest, now));
     m_signatureFetch = fetch(QUrl(m_channel.manifest.toString() + QStringLiteral(".minisig")));
 }
 

@@ -156,6 +156,9 @@ private Q_SLOTS:
             QTest::newRow(word) << QStringLiteral("enabled=%1").arg(QLatin1String(word)) << true << true;
         QTest::newRow("under [update]") << "[update]\nenabled=0" << false << true;
         QTest::newRow("not understood") << "enabled=nope" << false << false;
+        // The report takes the same words, on its own.
+        QTest::newRow("report off") << "report=off" << true << true;
+        QTest::newRow("report not understood") << "report=maybe" << true << false;
     }
 
     void policyWords()

@@ -7,7 +7,9 @@
 #include "update/updater.h"
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QSignalSpy>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -234,6 +236,54 @@ private Q_SLOTS:
 
     // IT turning updates off also drops a version staged before, without a
     // request to the channel.
+    // The manifest request tells the channel's log what this desktop runs, and
+    // nothing that names the user or the machine; IT can turn it off.
+    void checkReportsWhatTheDesktopRuns_data()
+    {
+        QTest::addColumn<QByteArray>("policy");
+        QTest::addColumn<QString>("report");
+        const QString full = QStringLiteral("id=00112233445566778899aabbccddeeff&v=1.1.0&prev=1.0.0&trial=1"
+                                            "&ring=pilot&bad=2&lastbad=1.0.5&os=")
+                + Updater::platform();
+        QTest::newRow("reported") << QByteArray("ring=pilot\n") << full;
+        QTest::newRow("a ring that is no name")
+                << QByteArray("ring=pilot&x=1\n") << QString(full).remove(QStringLiteral("&ring=pilot"));
+        QTest::newRow("report=0") << QByteArray("ring=pilot\nreport=0\n") << QString();
+        QTest::newRow("report not understood") << QByteArray("report=maybe\n") << QString();
+    }
+
+    void checkReportsWhatTheDesktopRuns()
+    {
+        QFETCH(QByteArray, policy);
+        QFETCH(QString, report);
+        InstallState::State s;
+        s.installationId = "00112233445566778899aabbccddeeff";
+        s.current = "1.0.0";
+        s.previous = "1.0.0";
+        s.trial = "1.1.0";
+        s.bad = { "0.9.0", "1.0.5" };
+        QVERIFY(InstallState::write(rootFile(QStringLiteral("update/state.ini")).toStdString(), s));
+        addVersion(QStringLiteral("1.0.0"));
+        QVERIFY(writeFile(rootFile(QStringLiteral("update-policy.ini")), policy));
+        check(QStringLiteral("1.1.0"));
+        const QList<TestHttpServer::Request> asked = server.requestsFor("/manifest.json");
+        QCOMPARE(asked.size(), 1);
+        const QByteArray target = asked.constFirst().target;
+        QCOMPARE(QUrl(QString::fromUtf8(target)).query(), report);
+        // The signature is fetched as it is.
+        QCOMPARE(server.requestsFor("/manifest.json.minisig").constFirst().target,
+                 QByteArray("/manifest.json.minisig"));
+        QByteArray sent = target;
+        for (const TestHttpServer::Request &request : server.requests())
+            for (const QByteArray &value : request.headers)
+                sent += '\n' + value;
+        for (const QString &personal : { qEnvironmentVariable("USER"), qEnvironmentVariable("USERNAME"),
+                                         QSysInfo::machineHostName(), QDir::homePath(), root.path() }) {
+            if (personal.size() >= 3)
+                QVERIFY2(!sent.contains(personal.toUtf8()), qPrintable(personal));
+        }
+    }
+
     // A busy channel says when to come back; a server cannot silence a desktop for days.
     void busyChannelIsHeardWithinBounds()
     {
