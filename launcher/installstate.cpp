@@ -417,15 +417,12 @@ bool readLastCopy(const std::string &path, State &out)
     return readAll(path + ".last", content, problem) == ReadResult::Read && parse(content, out);
 }
 
-bool write(const std::string &path, const State &s)
+bool replaceAtomically(const std::string &path, const std::string &content)
 {
-    if (!isWritable(s))
-        return false;
     const std::string temporary = path + ".fenestra-tmp";
     FILE *file = openForWriting(temporary);
     if (!file)
         return false;
-    const std::string content = serialize(s);
     bool ok = std::fwrite(content.data(), 1, content.size(), file) == content.size();
     ok = flushToDisk(file) && ok;
     ok = std::fclose(file) == 0 && ok;
@@ -433,6 +430,16 @@ bool write(const std::string &path, const State &s)
         removeFile(temporary);
         return false;
     }
+    return true;
+}
+
+bool write(const std::string &path, const State &s)
+{
+    if (!isWritable(s))
+        return false;
+    const std::string content = serialize(s);
+    if (!replaceAtomically(path, content))
+        return false;
     // A hint for when the file itself cannot be read, so it needs neither a
     // flush nor an atomic replace.
     if (FILE *copy = openForWriting(path + ".last")) {

@@ -53,6 +53,10 @@ ReadResult read(const std::string &path, State &out, std::string *why = nullptr)
 // leaving the old file as it was. Every write also leaves a copy in
 // `<path>.last`, which readLastCopy() reads when the file itself cannot be.
 bool write(const std::string &path, const State &s);
+// Replaces a file of the installation with `content` atomically through
+// `<path>.fenestra-tmp`, flushed to disk; false on failure, leaving the old
+// file as it was and no temporary file behind.
+bool replaceAtomically(const std::string &path, const std::string &content);
 // The copy the last write left; false when there is none to read.
 bool readLastCopy(const std::string &path, State &out);
 
