@@ -14,6 +14,9 @@ inline constexpr const char *completeMarker = ".fenestra-complete";
 inline constexpr const char *stagingSuffix = ".staging";
 // The update state shared by the launcher, the shell and the installer.
 inline constexpr const char *stateFile = "update/state.ini";
+// What IT's tools may read about this desktop's versions and starts, written
+// by the launcher.
+inline constexpr const char *statusFile = "update/status.json";
 // Held by the launcher that runs a shell, as long as it does.
 inline constexpr const char *lockFile = "update/launcher.lock";
 // Written by the shell when its window shows its first frame, naming its version.

@@ -223,8 +223,8 @@ std::string isoUtc(long long secondsSince1970)
     return text;
 }
 
-LastExit lastExit(const std::string &version, const StartPlan::Outcome &outcome, const std::string &crashCause,
-                  long long at)
+LastExit lastExit(const std::string &version, const StartPlan::Outcome &outcome,
+                  const std::string &crashCause, long long at)
 {
     LastExit exit;
     exit.version = version;
@@ -270,7 +270,8 @@ std::string json(const Facts &facts)
         field(out, "last_exit", quote(exitName(exit.kind)));
         field(out, "last_exit_version", versionOrNull(exit.version));
         field(out, "last_exit_at", exit.at.empty() ? "null" : quote(exit.at));
-        field(out, "last_exit_cause", exit.cause.empty() ? "null" : quote(exit.cause.substr(0, MaxCause)), true);
+        field(out, "last_exit_cause", exit.cause.empty() ? "null" : quote(exit.cause.substr(0, MaxCause)),
+              true);
     }
     return out + "}\n";
 }
@@ -295,7 +296,8 @@ LastExit readLastExit(const std::string &json)
     // Only the form isoUtc() writes.
     int year, month, day, hour, minute, second;
     if (stringField(json, "last_exit_at", at) && at.size() == 20 && at.back() == 'Z'
-        && std::sscanf(at.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d", &year, &month, &day, &hour, &minute, &second) == 6)
+        && std::sscanf(at.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d", &year, &month, &day, &hour, &minute, &second)
+                == 6)
         exit.at = at;
     return exit;
 }

@@ -36,8 +36,8 @@ struct Facts
 };
 
 // How a start ended; `crashCause` says where a crash happened, for the cause.
-LastExit lastExit(const std::string &version, const StartPlan::Outcome &outcome, const std::string &crashCause,
-                  long long at);
+LastExit lastExit(const std::string &version, const StartPlan::Outcome &outcome,
+                  const std::string &crashCause, long long at);
 
 std::string json(const Facts &facts);
 // The last exit an earlier launcher wrote into `json`, so that a new start

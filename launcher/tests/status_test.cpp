@@ -43,8 +43,9 @@ void writesValidJson()
         { "control characters", std::string("\x01\x1f\x7f\t\b\f", 6) + std::string(1, '\0') + "end",
           std::string("\x01\x1f\x7f\t\b\f", 6) + std::string(1, '\0') + "end" },
         { "Chinese user name", "C:\\Users\\张三\\AppData\\门窗.dll", "C:\\Users\\张三\\AppData\\门窗.dll" },
-        { "not UTF-8: a stray byte", "a\xff"
-                                     "b",
+        { "not UTF-8: a stray byte",
+          "a\xff"
+          "b",
           "a\xef\xbf\xbd"
           "b" },
         { "not UTF-8: cut in the middle", "\xe4\xb8", "\xef\xbf\xbd\xef\xbf\xbd" },
@@ -92,11 +93,12 @@ void readsOnlyItsOwnLastExit()
         { "an unknown kind", replaced("\"crashed\"", "\"exploded\""), Status::Exit::None, "", "" },
         { "cut off in a string", ours.substr(0, ours.find("\"crashed\"") + 4), Status::Exit::None, "", "" },
         { "a bad escape", replaced("\"crashed\"", "\"crash\\qed\""), Status::Exit::None, "", "" },
-        { "a path for a version", replaced("\"last_exit_version\": \"1.1.0\"", "\"last_exit_version\": \"../x\""),
+        { "a path for a version",
+          replaced("\"last_exit_version\": \"1.1.0\"", "\"last_exit_version\": \"../x\""),
           Status::Exit::Crashed, "", "2026-12-10T08:15:00Z" },
-        { "a time in another form", replaced("\"last_exit_at\": \"2026-12-10T08:15:00Z\"",
-                                                     "\"last_exit_at\": \"10.12.2026 08:15\""), Status::Exit::Crashed,
-          "1.1.0", "" },
+        { "a time in another form",
+          replaced("\"last_exit_at\": \"2026-12-10T08:15:00Z\"", "\"last_exit_at\": \"10.12.2026 08:15\""),
+          Status::Exit::Crashed, "1.1.0", "" },
         { "ours", ours, Status::Exit::Crashed, "1.1.0", "2026-12-10T08:15:00Z" },
     };
     for (const Row &row : rows) {
