@@ -31,6 +31,14 @@ inline constexpr const char *launcherOldLog = "logs/launcher.old.log";
 // which the launcher reads and removes.
 inline constexpr const char *crashSummaryFile = "logs/crashes/last-crash.txt";
 
+#ifdef _WIN32
+// The uninstall entry the installer makes below HKEY_CURRENT_USER, whose
+// DisplayVersion the launcher keeps current. The installer script spells it
+// too (UNINSTALL_KEY in packaging/windows/fenestra.nsi).
+inline constexpr const wchar_t *uninstallKey =
+        L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Fenestra";
+#endif
+
 // The shell inside a version folder.
 #ifdef _WIN32
 inline constexpr const char *shellInVersion = "fenestra.exe";

@@ -8,6 +8,9 @@
 #include "launcher/process.h"
 #include "launcher/startplan.h"
 #include "launcher/status.h"
+#ifdef _WIN32
+#include "launcher/uninstallentry.h"
+#endif
 
 #include <chrono>
 #include <filesystem>
@@ -35,12 +38,24 @@ long long secondsSince1970()
             .count();
 }
 
-// Tells IT's tools what the launcher did.
-void publish(const std::string &root, Status::Facts &facts, const InstallState::State &state)
+// Tells IT's tools what the launcher did: the status file always, and the
+// uninstall entry's version when the state, read well, names another current one.
+void publish(const std::string &root, Status::Facts &facts, const InstallState::State &state, bool stateRead)
 {
     facts.state = state;
     if (!InstallState::replaceAtomically(Installation::statusPath(root), Status::json(facts)))
         Installation::log(root, "cannot write " + Installation::statusPath(root));
+#ifdef _WIN32
+    if (!stateRead || state.current.empty())
+        return;
+    const UninstallEntry::Result shown = UninstallEntry::showVersion(state.current);
+    if (shown == UninstallEntry::Result::Updated)
+        Installation::log(root, "uninstall entry now shows version " + state.current);
+    else if (shown == UninstallEntry::Result::Failed)
+        Installation::log(root, "cannot set the uninstall entry's version to " + state.current);
+#else
+    (void)stateRead;
+#endif
 }
 
 // `ownShell`: this launcher holds the lock, so a crash summary is its shell's.
@@ -152,7 +167,7 @@ int main(int argc, char **argv)
         facts.lastExit = Status::readLastExit(Installation::statusText(root));
     if (start.version.empty()) {
         if (ownsInstallation)
-            publish(root, facts, state);
+            publish(root, facts, state, writesState);
         return nothingToStart(root);
     }
 
@@ -177,7 +192,7 @@ int main(int argc, char **argv)
             facts.started = start.version;
             facts.startedAt = secondsSince1970();
             facts.graphicsLevel = start.graphicsLevel;
-            publish(root, facts, state);
+            publish(root, facts, state, writesState);
         }
         std::string crashCause;
         StartPlan::Outcome outcome = runShell(root, start.version, arguments, ownsInstallation, crashCause);
@@ -194,7 +209,7 @@ int main(int argc, char **argv)
             save(root, state);
         if (ownsInstallation) {
             facts.lastExit = Status::lastExit(start.version, outcome, crashCause, secondsSince1970());
-            publish(root, facts, state);
+            publish(root, facts, state, writesState);
         }
         if (after.crashLoop) {
             Notice::keepsCrashing();

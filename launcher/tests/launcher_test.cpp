@@ -1084,6 +1084,113 @@ void writesTheStatus()
           !fs::exists(blocked.statusPath().string() + ".fenestra-tmp"));
 }
 
+#ifdef _WIN32
+// The uninstall entry's DisplayVersion read with the registry API; empty when
+// there is no entry or no value.
+std::wstring displayVersion()
+{
+    wchar_t value[128] = L"";
+    DWORD size = sizeof value;
+    if (RegGetValueW(HKEY_CURRENT_USER, InstallLayout::uninstallKey, L"DisplayVersion", RRF_RT_REG_SZ,
+                     nullptr, value, &size)
+        != ERROR_SUCCESS)
+        return std::wstring();
+    return value;
+}
+
+bool entryExists()
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, InstallLayout::uninstallKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+// Windows' program list shows the version the launcher made current; a copy
+// the installer never made an entry for leaves the registry alone.
+void keepsTheUninstallEntryCurrent()
+{
+    // On a developer's desktop with the program installed, its entry stays untouched.
+    if (entryExists()) {
+        std::printf("uninstall entry exists: its checks skipped\n");
+        return;
+    }
+    struct Row
+    {
+        const char *name;
+        std::map<std::string, std::string> versions; // version -> behaviour
+        InstallState::State before;
+        const wchar_t *shownBefore; // nullptr: no entry
+        const wchar_t *shownAfter;
+        bool logged;
+    };
+    const std::vector<Row> rows = {
+        { "the trial becomes current",
+          { { "1.0.0", "exit0" }, { "1.1.0", "healthy" } },
+          state("1.0.0", "1.1.0", "", 0),
+          L"1.0.0",
+          L"1.1.0",
+          true },
+        { "a rollback leaves the current one shown",
+          { { "1.0.0", "exit0" }, { "1.1.0", "crash" } },
+          state("1.0.0", "1.1.0", "", 0),
+          L"1.0.0",
+          L"1.0.0",
+          false },
+        { "the current version is gone: the previous one shown",
+          { { "1.0.0", "shown" } },
+          withPrevious(state("1.1.0", "", "", 0), "1.0.0"),
+          L"1.1.0",
+          L"1.0.0",
+          true },
+        { "an installed version taken over",
+          { { "1.0.0", "shown" }, { "2.0.0", "shown" } },
+          installed(state("1.0.0", "", "", 0), "2.0.0"),
+          L"1.0.0",
+          L"2.0.0",
+          true },
+        { "a portable copy: no entry, none made",
+          { { "1.0.0", "exit0" }, { "1.1.0", "healthy" } },
+          state("1.0.0", "1.1.0", "", 0),
+          nullptr,
+          nullptr,
+          false },
+    };
+    for (const Row &row : rows) {
+        TestInstallation installation;
+        for (const auto &version : row.versions)
+            installation.addVersion(version.first, version.second);
+        InstallState::State before = row.before;
+        before.installationId = "00112233445566778899aabbccddeeff";
+        CHECK(row.name, InstallState::write(installation.statePath(), before));
+        if (row.shownBefore) {
+            // As the installer leaves it.
+            HKEY key = nullptr;
+            CHECK(row.name,
+                  RegCreateKeyExW(HKEY_CURRENT_USER, InstallLayout::uninstallKey, 0, nullptr, 0,
+                                  KEY_SET_VALUE, nullptr, &key, nullptr)
+                          == ERROR_SUCCESS);
+            CHECK(row.name,
+                  RegSetValueExW(key, L"DisplayVersion", 0, REG_SZ,
+                                 reinterpret_cast<const BYTE *>(row.shownBefore),
+                                 DWORD((wcslen(row.shownBefore) + 1) * sizeof(wchar_t)))
+                          == ERROR_SUCCESS);
+            RegCloseKey(key);
+        }
+        installation.start();
+        CHECK(row.name, entryExists() == (row.shownAfter != nullptr));
+        CHECK(row.name, displayVersion() == (row.shownAfter ? row.shownAfter : L""));
+        CHECK(row.name,
+              (readFile(installation.root() / "logs" / "launcher.log")
+                       .find("uninstall entry now shows version")
+               != std::string::npos)
+                      == row.logged);
+        RegDeleteKeyW(HKEY_CURRENT_USER, InstallLayout::uninstallKey);
+    }
+}
+#endif
+
 } // namespace
 
 int launcherTests()
@@ -1100,5 +1207,8 @@ int launcherTests()
     keepsTheGraphicsLevel();
     startsAFreshInstallation();
     writesTheStatus();
+#ifdef _WIN32
+    keepsTheUninstallEntryCurrent();
+#endif
     return Check::failures();
 }
