@@ -43,7 +43,10 @@ long long secondsSince1970()
 void publish(const std::string &root, Status::Facts &facts, const InstallState::State &state, bool stateRead)
 {
     facts.state = state;
-    if (!InstallState::replaceAtomically(Installation::statusPath(root), Status::json(facts)))
+    // Not flushed: it is written before each start, and what a power cut loses
+    // of it the next start writes again.
+    if (!InstallState::replaceAtomically(Installation::statusPath(root), Status::json(facts),
+                                         InstallState::Durability::Cached))
         Installation::log(root, "cannot write " + Installation::statusPath(root));
 #ifdef _WIN32
     if (!stateRead || state.current.empty())
