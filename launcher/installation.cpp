@@ -45,6 +45,16 @@ std::string statePath(const std::string &root)
     return utf8(path(root) / fs::u8path(InstallLayout::stateFile));
 }
 
+std::string statusPath(const std::string &root)
+{
+    return utf8(path(root) / fs::u8path(InstallLayout::statusFile));
+}
+
+std::string statusText(const std::string &root)
+{
+    return readBounded(path(statusPath(root)), 16 * 1024);
+}
+
 std::string lockPath(const std::string &root)
 {
     return utf8(path(root) / fs::u8path(InstallLayout::lockFile));

@@ -9,6 +9,9 @@
 namespace Installation {
 
 std::string statePath(const std::string &root);
+std::string statusPath(const std::string &root);
+// The status file as text, bounded; empty when missing or larger than it ever is.
+std::string statusText(const std::string &root);
 // Held by the launcher that runs a shell of this installation, as long as it does.
 std::string lockPath(const std::string &root);
 // The shell writes its version there when its window shows its first frame.

@@ -14,6 +14,9 @@ inline constexpr const char *completeMarker = ".fenestra-complete";
 inline constexpr const char *stagingSuffix = ".staging";
 // The update state shared by the launcher, the shell and the installer.
 inline constexpr const char *stateFile = "update/state.ini";
+// What IT's tools may read about this desktop's versions and starts, written
+// by the launcher.
+inline constexpr const char *statusFile = "update/status.json";
 // Held by the launcher that runs a shell, as long as it does.
 inline constexpr const char *lockFile = "update/launcher.lock";
 // Written by the shell when its window shows its first frame, naming its version.
@@ -27,6 +30,14 @@ inline constexpr const char *launcherOldLog = "logs/launcher.old.log";
 // What the shell may leave about its crash, one line `module=<name> offset=0x<hex>`,
 // which the launcher reads and removes.
 inline constexpr const char *crashSummaryFile = "logs/crashes/last-crash.txt";
+
+#ifdef _WIN32
+// The uninstall entry the installer makes below HKEY_CURRENT_USER, whose
+// DisplayVersion the launcher keeps current. The installer script spells it
+// too (UNINSTALL_KEY in packaging/windows/fenestra.nsi).
+inline constexpr const wchar_t *uninstallKey =
+        L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Fenestra";
+#endif
 
 // The shell inside a version folder.
 #ifdef _WIN32

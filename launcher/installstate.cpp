@@ -145,14 +145,15 @@ bool flushToDisk(FILE *file)
 #endif
 }
 
-bool replaceFile(const std::string &from, const std::string &to)
+bool replaceFile(const std::string &from, const std::string &to, Durability durability)
 {
 #ifdef _WIN32
     // A reader of the old file (the other program, a virus scanner) holds it for a
     // moment and makes the replace fail meanwhile.
     for (int attempt = 0; attempt < 20; ++attempt) {
         if (MoveFileExW(widePath(from).c_str(), widePath(to).c_str(),
-                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+                        MOVEFILE_REPLACE_EXISTING
+                                | (durability == Durability::Flushed ? MOVEFILE_WRITE_THROUGH : 0)))
             return true;
         const DWORD error = GetLastError();
         if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION)
@@ -161,6 +162,7 @@ bool replaceFile(const std::string &from, const std::string &to)
     }
     return false;
 #else
+    (void)durability;
     return std::rename(from.c_str(), to.c_str()) == 0;
 #endif
 }
@@ -417,22 +419,29 @@ bool readLastCopy(const std::string &path, State &out)
     return readAll(path + ".last", content, problem) == ReadResult::Read && parse(content, out);
 }
 
-bool write(const std::string &path, const State &s)
+bool replaceAtomically(const std::string &path, const std::string &content, Durability durability)
 {
-    if (!isWritable(s))
-        return false;
     const std::string temporary = path + ".fenestra-tmp";
     FILE *file = openForWriting(temporary);
     if (!file)
         return false;
-    const std::string content = serialize(s);
     bool ok = std::fwrite(content.data(), 1, content.size(), file) == content.size();
-    ok = flushToDisk(file) && ok;
+    ok = (durability == Durability::Cached || flushToDisk(file)) && ok;
     ok = std::fclose(file) == 0 && ok;
-    if (!ok || !replaceFile(temporary, path)) {
+    if (!ok || !replaceFile(temporary, path, durability)) {
         removeFile(temporary);
         return false;
     }
+    return true;
+}
+
+bool write(const std::string &path, const State &s)
+{
+    if (!isWritable(s))
+        return false;
+    const std::string content = serialize(s);
+    if (!replaceAtomically(path, content))
+        return false;
     // A hint for when the file itself cannot be read, so it needs neither a
     // flush nor an atomic replace.
     if (FILE *copy = openForWriting(path + ".last")) {

@@ -53,6 +53,14 @@ ReadResult read(const std::string &path, State &out, std::string *why = nullptr)
 // leaving the old file as it was. Every write also leaves a copy in
 // `<path>.last`, which readLastCopy() reads when the file itself cannot be.
 bool write(const std::string &path, const State &s);
+// Whether a replaced file must survive a power cut, at the cost of waiting
+// for the disk (milliseconds on a busy desktop).
+enum class Durability { Flushed, Cached };
+// Replaces a file of the installation with `content` atomically through
+// `<path>.fenestra-tmp`: readers see the old file or the new one, never a
+// part. False on failure, leaving the old file as it was and no temporary file behind.
+bool replaceAtomically(const std::string &path, const std::string &content,
+                       Durability durability = Durability::Flushed);
 // The copy the last write left; false when there is none to read.
 bool readLastCopy(const std::string &path, State &out);
 

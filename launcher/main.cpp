@@ -7,6 +7,10 @@
 #include "launcher/notice.h"
 #include "launcher/process.h"
 #include "launcher/startplan.h"
+#include "launcher/status.h"
+#ifdef _WIN32
+#include "launcher/uninstallentry.h"
+#endif
 
 #include <chrono>
 #include <filesystem>
@@ -27,9 +31,40 @@ void save(const std::string &root, const InstallState::State &state)
         Installation::log(root, "cannot write " + Installation::statePath(root));
 }
 
+long long secondsSince1970()
+{
+    return std::chrono::duration_cast<std::chrono::seconds>(
+                   std::chrono::system_clock::now().time_since_epoch())
+            .count();
+}
+
+// Tells IT's tools what the launcher did: the status file always, and the
+// uninstall entry's version when the state, read well, names another current one.
+void publish(const std::string &root, Status::Facts &facts, const InstallState::State &state, bool stateRead)
+{
+    facts.state = state;
+    // Not flushed: it is written before each start, and what a power cut loses
+    // of it the next start writes again.
+    if (!InstallState::replaceAtomically(Installation::statusPath(root), Status::json(facts),
+                                         InstallState::Durability::Cached))
+        Installation::log(root, "cannot write " + Installation::statusPath(root));
+#ifdef _WIN32
+    if (!stateRead || state.current.empty())
+        return;
+    const UninstallEntry::Result shown = UninstallEntry::showVersion(state.current);
+    if (shown == UninstallEntry::Result::Updated)
+        Installation::log(root, "uninstall entry now shows version " + state.current);
+    else if (shown == UninstallEntry::Result::Failed)
+        Installation::log(root, "cannot set the uninstall entry's version to " + state.current);
+#else
+    (void)stateRead;
+#endif
+}
+
 // `ownShell`: this launcher holds the lock, so a crash summary is its shell's.
+// `crashCause` says where a crash happened.
 StartPlan::Outcome runShell(const std::string &root, const std::string &version,
-                            const Process::Arguments &arguments, bool ownShell)
+                            const Process::Arguments &arguments, bool ownShell, std::string &crashCause)
 {
     StartPlan::Outcome outcome;
     Process::Exit exit;
@@ -48,11 +83,10 @@ StartPlan::Outcome runShell(const std::string &root, const std::string &version,
     if (exit.crashed && ownShell) {
         const CrashKind::Summary summary = CrashKind::parseSummary(Installation::takeCrashSummary(root));
         outcome.crashKind = CrashKind::classify(summary.module);
-        Installation::log(root,
-                          "crash of " + version + ": " + exit.cause + " in "
-                                  + (summary.module.empty() ? "an unknown module" : summary.module)
-                                  + (summary.offset.empty() ? "" : " at " + summary.offset) + ", "
-                                  + CrashKind::name(outcome.crashKind));
+        crashCause = exit.cause + " in " + (summary.module.empty() ? "an unknown module" : summary.module)
+                + (summary.offset.empty() ? "" : " at " + summary.offset) + ", "
+                + CrashKind::name(outcome.crashKind);
+        Installation::log(root, "crash of " + version + ": " + crashCause);
     }
     return outcome;
 }
@@ -131,8 +165,14 @@ int main(int argc, char **argv)
             save(root, state);
     }
     logAll(root, start.log);
-    if (start.version.empty())
+    Status::Facts facts;
+    if (ownsInstallation)
+        facts.lastExit = Status::readLastExit(Installation::statusText(root));
+    if (start.version.empty()) {
+        if (ownsInstallation)
+            publish(root, facts, state, writesState);
         return nothingToStart(root);
+    }
 
     std::string problem;
     const int pinned = GraphicsLadder::pinnedLevel(Installation::policyText(root), &problem);
@@ -152,8 +192,13 @@ int main(int argc, char **argv)
         if (ownsInstallation) {
             Installation::clearFirstFrame(root);
             Installation::clearCrashSummary(root);
+            facts.started = start.version;
+            facts.startedAt = secondsSince1970();
+            facts.graphicsLevel = start.graphicsLevel;
+            publish(root, facts, state, writesState);
         }
-        StartPlan::Outcome outcome = runShell(root, start.version, arguments, ownsInstallation);
+        std::string crashCause;
+        StartPlan::Outcome outcome = runShell(root, start.version, arguments, ownsInstallation, crashCause);
         outcome.firstFrame = ownsInstallation && Installation::showedFirstFrame(root, start.version);
         // Read again: the shell may have reported itself healthy, or an
         // installer may have run meanwhile.
@@ -165,6 +210,10 @@ int main(int argc, char **argv)
         logAll(root, after.log);
         if (writesState && after.stateChanged)
             save(root, state);
+        if (ownsInstallation) {
+            facts.lastExit = Status::lastExit(start.version, outcome, crashCause, secondsSince1970());
+            publish(root, facts, state, writesState);
+        }
         if (after.crashLoop) {
             Notice::keepsCrashing();
             return 1;

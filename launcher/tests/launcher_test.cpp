@@ -662,6 +662,10 @@ public:
     {
         return m_root;
     }
+    fs::path statusPath() const
+    {
+        return m_root / fs::u8path(InstallLayout::statusFile);
+    }
     std::string statePath() const
     {
         return utf8(m_root / "update" / "state.ini");
@@ -976,6 +980,217 @@ void startsAFreshInstallation()
           readFile(installation.root() / "started.txt") == "1.10.0 exit0 " + arguments + "\n");
 }
 
+// What IT's tools read after the launcher's starts: the status file, replaced
+// whole each time, which keeps the last exit across starts of the launcher.
+void writesTheStatus()
+{
+    using Members = std::map<std::string, std::string>;
+    struct Row
+    {
+        const char *name;
+        std::map<std::string, std::string> versions; // version -> behaviour
+        InstallState::State before;
+        Members expected;
+        std::string cause; // found in last_exit_cause
+    };
+    const std::vector<Row> rows = {
+        { "a normal start: the trial becomes current",
+          { { "1.0.0", "exit0" }, { "1.1.0", "healthy" } },
+          state("1.0.0", "1.1.0", "", 0),
+          { { "current", "1.1.0" },
+            { "previous", "1.0.0" },
+            { "trial", "null" },
+            { "pending", "null" },
+            { "started", "1.1.0" },
+            { "bad_versions", "0" },
+            { "last_bad", "null" },
+            { "last_exit", "clean" },
+            { "last_exit_version", "1.1.0" },
+            { "last_exit_cause", "null" },
+            { "graphics_level", "0" } },
+          "" },
+        { "a rollback",
+          { { "1.0.0", "exit0" }, { "1.1.0", "exit3" } },
+          state("1.0.0", "1.1.0", "", 0, { "0.9.0" }),
+          { { "current", "1.0.0" },
+            { "trial", "null" },
+            { "started", "1.0.0" },
+            { "bad_versions", "2" },
+            { "last_bad", "1.1.0" },
+            { "last_exit", "clean" },
+            { "last_exit_version", "1.0.0" } },
+          "" },
+        { "a crash in its own code",
+          { { "1.0.0", "crash-own" } },
+          state("1.0.0", "", "", 0),
+          { { "current", "1.0.0" },
+            { "started", "1.0.0" },
+            { "last_exit", "crashed" },
+            { "last_exit_version", "1.0.0" } },
+          " at 0x4242, own" },
+        { "a crash in the graphics driver, then a start a step down",
+          { { "1.0.0", "crash-graphics-once" } },
+          state("1.0.0", "", "", 0),
+          { { "started", "1.0.0" }, { "graphics_level", "1" }, { "last_exit", "clean" } },
+          "" },
+        { "a program that cannot start",
+          { { "1.0.0", "missing" } },
+          state("1.0.0", "", "", 0),
+          { { "current", "1.0.0" }, { "last_exit", "could-not-start" } },
+          "missing" },
+    };
+    for (const Row &row : rows) {
+        TestInstallation installation;
+        for (const auto &version : row.versions)
+            installation.addVersion(version.first, version.second);
+        InstallState::State before = row.before;
+        before.installationId = "00112233445566778899aabbccddeeff";
+        CHECK(row.name, InstallState::write(installation.statePath(), before));
+        // An older file is replaced whole.
+        writeFile(installation.statusPath(), std::string(20000, '{'));
+        installation.start();
+        Members status;
+        CHECK(row.name, Check::Json::object(readFile(installation.statusPath()), status));
+        CHECK(row.name, status["installation_id"] == before.installationId);
+        for (const auto &member : row.expected)
+            CHECK(row.name + std::string(": ") + member.first, status[member.first] == member.second);
+        CHECK(row.name, status["last_exit_cause"].find(row.cause) != std::string::npos);
+        CHECK(row.name, status["last_exit_at"].size() == 20 && status["last_exit_at"].back() == 'Z');
+        for (const auto &entry : fs::directory_iterator(installation.statusPath().parent_path()))
+            CHECK(row.name, entry.path().extension() != ".fenestra-tmp");
+    }
+
+    // A start that starts nothing keeps what the one before learnt.
+    TestInstallation installation;
+    installation.addVersion("1.0.0", "crash-own");
+    installation.start();
+    fs::remove(installation.root() / InstallLayout::versionsFolder / "1.0.0" / InstallLayout::completeMarker);
+    CHECK("nothing to start", installation.start() == 1);
+    Members status;
+    CHECK("nothing to start", Check::Json::object(readFile(installation.statusPath()), status));
+    CHECK("nothing to start: the crash is kept",
+          status["last_exit"] == "crashed" && status["last_exit_version"] == "1.0.0"
+                  && status["last_exit_cause"].find(" at 0x4242, own") != std::string::npos);
+    CHECK("nothing to start: nothing started", status["started"] == "null" && status["current"] == "null");
+
+    // A status that cannot be written never stops a start.
+    TestInstallation blocked;
+    blocked.addVersion("1.0.0", "shown");
+    fs::create_directories(blocked.statusPath() / "inside");
+    CHECK("cannot write", blocked.start() == 0 && blocked.started() == std::vector<std::string> { "1.0.0" });
+    CHECK("cannot write: logged",
+          readFile(blocked.root() / "logs" / "launcher.log").find("cannot write") != std::string::npos);
+    CHECK("cannot write: no temporary file left",
+          !fs::exists(blocked.statusPath().string() + ".fenestra-tmp"));
+}
+
+#ifdef _WIN32
+// The uninstall entry's DisplayVersion read with the registry API; empty when
+// there is no entry or no value.
+std::wstring displayVersion()
+{
+    wchar_t value[128] = L"";
+    DWORD size = sizeof value;
+    if (RegGetValueW(HKEY_CURRENT_USER, InstallLayout::uninstallKey, L"DisplayVersion", RRF_RT_REG_SZ,
+                     nullptr, value, &size)
+        != ERROR_SUCCESS)
+        return std::wstring();
+    return value;
+}
+
+bool entryExists()
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, InstallLayout::uninstallKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+// Windows' program list shows the version the launcher made current; a copy
+// the installer never made an entry for leaves the registry alone.
+void keepsTheUninstallEntryCurrent()
+{
+    // On a developer's desktop with the program installed, its entry stays untouched.
+    if (entryExists()) {
+        std::printf("uninstall entry exists: its checks skipped\n");
+        return;
+    }
+    struct Row
+    {
+        const char *name;
+        std::map<std::string, std::string> versions; // version -> behaviour
+        InstallState::State before;
+        const wchar_t *shownBefore; // nullptr: no entry
+        const wchar_t *shownAfter;
+        bool logged;
+    };
+    const std::vector<Row> rows = {
+        { "the trial becomes current",
+          { { "1.0.0", "exit0" }, { "1.1.0", "healthy" } },
+          state("1.0.0", "1.1.0", "", 0),
+          L"1.0.0",
+          L"1.1.0",
+          true },
+        { "a rollback leaves the current one shown",
+          { { "1.0.0", "exit0" }, { "1.1.0", "crash" } },
+          state("1.0.0", "1.1.0", "", 0),
+          L"1.0.0",
+          L"1.0.0",
+          false },
+        { "the current version is gone: the previous one shown",
+          { { "1.0.0", "shown" } },
+          withPrevious(state("1.1.0", "", "", 0), "1.0.0"),
+          L"1.1.0",
+          L"1.0.0",
+          true },
+        { "an installed version taken over",
+          { { "1.0.0", "shown" }, { "2.0.0", "shown" } },
+          installed(state("1.0.0", "", "", 0), "2.0.0"),
+          L"1.0.0",
+          L"2.0.0",
+          true },
+        { "a portable copy: no entry, none made",
+          { { "1.0.0", "exit0" }, { "1.1.0", "healthy" } },
+          state("1.0.0", "1.1.0", "", 0),
+          nullptr,
+          nullptr,
+          false },
+    };
+    for (const Row &row : rows) {
+        TestInstallation installation;
+        for (const auto &version : row.versions)
+            installation.addVersion(version.first, version.second);
+        InstallState::State before = row.before;
+        before.installationId = "00112233445566778899aabbccddeeff";
+        CHECK(row.name, InstallState::write(installation.statePath(), before));
+        if (row.shownBefore) {
+            // As the installer leaves it.
+            HKEY key = nullptr;
+            CHECK(row.name,
+                  RegCreateKeyExW(HKEY_CURRENT_USER, InstallLayout::uninstallKey, 0, nullptr, 0,
+                                  KEY_SET_VALUE, nullptr, &key, nullptr)
+                          == ERROR_SUCCESS);
+            CHECK(row.name,
+                  RegSetValueExW(key, L"DisplayVersion", 0, REG_SZ,
+                                 reinterpret_cast<const BYTE *>(row.shownBefore),
+                                 DWORD((wcslen(row.shownBefore) + 1) * sizeof(wchar_t)))
+                          == ERROR_SUCCESS);
+            RegCloseKey(key);
+        }
+        installation.start();
+        CHECK(row.name, entryExists() == (row.shownAfter != nullptr));
+        CHECK(row.name, displayVersion() == (row.shownAfter ? row.shownAfter : L""));
+        CHECK(row.name,
+              (readFile(installation.root() / "logs" / "launcher.log")
+                       .find("uninstall entry now shows version")
+               != std::string::npos)
+                      == row.logged);
+        RegDeleteKeyW(HKEY_CURRENT_USER, InstallLayout::uninstallKey);
+    }
+}
+#endif
+
 } // namespace
 
 int launcherTests()
@@ -991,5 +1206,9 @@ int launcherTests()
     keepsAStateItCannotRead();
     keepsTheGraphicsLevel();
     startsAFreshInstallation();
+    writesTheStatus();
+#ifdef _WIN32
+    keepsTheUninstallEntryCurrent();
+#endif
     return Check::failures();
 }

@@ -4,6 +4,7 @@ int crashKindTests();
 int graphicsLadderTests();
 int installStateTests();
 int launcherTests();
+int statusTests();
 
 int main()
 {
@@ -11,6 +12,7 @@ int main()
     graphicsLadderTests();
     installStateTests();
     launcherTests();
+    statusTests();
     if (Check::failures() != 0) {
         std::fprintf(stderr, "%d check(s) failed\n", Check::failures());
         return 1;

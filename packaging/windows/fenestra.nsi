@@ -56,6 +56,7 @@ RequestExecutionLevel user
 
 !define APP_NAME "门窗软件管理"
 !define APP_EXE "fenestra.exe"
+; The launcher spells it too (uninstallKey in launcher/installlayout.h): it keeps DisplayVersion current.
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Fenestra"
 !define MANIFEST "uninstall.lst"
 
