@@ -4,6 +4,7 @@
 #include "app/terminationsignals.h"
 #include "config/appdir.h"
 #include "config/logging.h"
+#include "desktop/crashwriter.h"
 #include "desktop/logfile.h"
 #include "desktop/singleinstance.h"
 #include "desktop/startupsplash.h"
@@ -36,6 +37,8 @@ int main(int argc, char *argv[])
     SingleInstance instance(AppDir::path());
     if (!instance.isFirst())
         return 0;
+    // For the launcher, which tells a graphics driver's crash from one of ours.
+    CrashWriter::install(AppDir::path());
     useChineseLanguage();
     LogFile log(AppDir::filePath(QStringLiteral("logs/fenestra.log")));
     quitOnTerminationSignals();

@@ -17,6 +17,8 @@ QVariant TabModel::data(const QModelIndex &index, int role) const
         return tab.title;
     case UrlRole:
         return tab.url;
+    case AddressRole:
+        return tab.address;
     default:
         return QVariant();
     }
@@ -24,13 +26,13 @@ QVariant TabModel::data(const QModelIndex &index, int role) const
 
 QHash<int, QByteArray> TabModel::roleNames() const
 {
-    return { { TitleRole, "title" }, { UrlRole, "url" } };
+    return { { TitleRole, "title" }, { UrlRole, "url" }, { AddressRole, "address" } };
 }
 
 void TabModel::append(const QString &title, const QString &url)
 {
     beginInsertRows(QModelIndex(), count(), count());
-    m_tabs.append({ title, url });
+    m_tabs.append({ title, url, QString() });
     endInsertRows();
     Q_EMIT countChanged();
 }
@@ -52,4 +54,13 @@ void TabModel::setTitle(int row, const QString &title)
     m_tabs[row].title = title;
     const QModelIndex changed = index(row);
     Q_EMIT dataChanged(changed, changed, { TitleRole });
+}
+
+void TabModel::setAddress(int row, const QString &address)
+{
+    if (row < 0 || row >= count() || m_tabs.at(row).address == address)
+        return;
+    m_tabs[row].address = address;
+    const QModelIndex changed = index(row);
+    Q_EMIT dataChanged(changed, changed, { AddressRole });
 }

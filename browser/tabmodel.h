@@ -20,6 +20,7 @@ public:
     enum Role {
         TitleRole = Qt::UserRole + 1,
         UrlRole,
+        AddressRole, // what the view shows now, after navigation; empty before its first
     };
 
     explicit TabModel(QObject *parent = nullptr);
@@ -35,6 +36,7 @@ public:
     // Rows out of range are left alone.
     Q_INVOKABLE void remove(int row);
     Q_INVOKABLE void setTitle(int row, const QString &title);
+    Q_INVOKABLE void setAddress(int row, const QString &address);
 
 Q_SIGNALS:
     void countChanged();
@@ -44,6 +46,7 @@ private:
     {
         QString title;
         QString url;
+        QString address;
     };
 
     QList<Tab> m_tabs;

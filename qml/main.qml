@@ -15,6 +15,9 @@ ApplicationWindow {
 
     // Read again whenever views come or go: closing the selected first tab
     // leaves the index at 0 while the view behind it changes.
+    // Whether the tabs of an abnormally ended session have come back.
+    property bool tabsRestored: false
+
     property WebEngineView currentView: webEngineViewRepeater.count > navBar.currentIndex
                                         ? webEngineViewRepeater.itemAt(navBar.currentIndex) as WebEngineView : null
 
@@ -40,6 +43,20 @@ ApplicationWindow {
 
     TabModel {
         id: tabModel
+    }
+
+    // After an abnormal end the other tabs come back, once the first page is there.
+    TabSession {
+        id: tabSession
+        tabs: tabModel
+    }
+
+    // The tab the user is on stays selected.
+    function restoreTabs() {
+        const selected = navBar.currentIndex
+        for (const address of tabSession.leftOver)
+            addTab(qsTr("加载中..."), address)
+        navBar.currentIndex = selected
     }
 
     // Menus, dialogs and panels come into being when first used; named by
@@ -260,6 +277,13 @@ ApplicationWindow {
                 permissionDialog: permissionQuestion
                 permissions: permissionStore
                 onTabTitleChanged: tabModel.setTitle(index, tabTitle)
+                onUrlChanged: tabModel.setAddress(index, url)
+                onLoadingChanged: function(loadingInfo) {
+                    if (index === 0 && !window.tabsRestored && loadingInfo.status !== WebEngineView.LoadStartedStatus) {
+                        window.tabsRestored = true
+                        Qt.callLater(window.restoreTabs)
+                    }
+                }
                 onPopupRequested: function(request) {
                     if (adoptsNewWindows) // qmllint disable unqualified
                         window.addTab(qsTr("加载中..."), "", request)

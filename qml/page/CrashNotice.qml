@@ -2,12 +2,16 @@ import QtQuick
 import QtQuick.Controls
 import QtWebEngine
 
-// Stands in for a page whose renderer process has ended, until it is loaded again.
+// Stands in for a page whose renderer process has ended, until it is loaded
+// again. The first crash brings the page back by itself; one that follows
+// within a minute shows the notice.
 Rectangle {
     id: notice
 
     property WebEngineView view
     property bool crashed: false
+    // When the page last came back by itself (milliseconds since 1970; 0: never).
+    property double reloadedByItself: 0
 
     objectName: "crashNotice"
     anchors.fill: parent
@@ -18,8 +22,16 @@ Rectangle {
     Connections {
         target: notice.view
         function onRenderProcessTerminated(terminationStatus, exitCode) {
-            if (terminationStatus !== WebEngineView.NormalTerminationStatus)
+            if (terminationStatus === WebEngineView.NormalTerminationStatus)
+                return
+            const now = Date.now()
+            if (now - notice.reloadedByItself < 60000) {
                 notice.crashed = true
+                return
+            }
+            notice.reloadedByItself = now
+            // Not from within the engine's own signal.
+            Qt.callLater(() => notice.view.reload())
         }
         function onLoadingChanged(loadingInfo) {
             if (loadingInfo.status !== WebEngineView.LoadStartedStatus)
