@@ -106,6 +106,9 @@ void TestFleet::lines_data()
     QTest::newRow("too long, then a report")
             << combinedLine(manifest + '?' + report + "&x=" + QByteArray(9000, 'a')) + check(report) << 1 << 0
             << 0 << 1;
+    QTest::newRow("longer than a read, then a report")
+            << QByteArray(600 * 1024, 'a') + '\n' + check(report) << 1 << 0 << 0 << 1;
+    QTest::newRow("ends in a long line") << check(report) + QByteArray(600 * 1024, 'a') << 1 << 0 << 0 << 1;
     QTest::newRow("no newline at the end") << check(report).chopped(1) << 1 << 0 << 0 << 0;
 
     QTest::newRow("IIS report") << iisFields + iisLine(manifest, report) << 1 << 0 << 0 << 0;

@@ -87,19 +87,8 @@ bool Fleet::read(QIODevice &log)
         return false;
     AccessLog parser;
     AccessLog::Request request;
-    QByteArray line;
-    while (!log.atEnd()) {
-        line = log.readLine(AccessLog::maxLineLength + 3);
-        if (line.isEmpty() && !log.atEnd())
-            return false;
+    const auto take = [&](QByteArrayView line) {
         ++m_counts.lines;
-        if (!line.endsWith('\n') && !log.atEnd()) {
-            // Too long for a web server's line: skip to its end.
-            ++m_counts.skipped;
-            char c = 0;
-            while (log.getChar(&c) && c != '\n') { }
-            continue;
-        }
         switch (parser.parse(line, request)) {
         case AccessLog::Line::Directive:
             break;
@@ -110,7 +99,37 @@ bool Fleet::read(QIODevice &log)
             add(request);
             break;
         }
+    };
+    // Read in blocks: a line at a time costs more than the parsing.
+    QByteArray buffer;
+    bool tooLong = false; // inside a line longer than any web server's
+    for (;;) {
+        const QByteArray block = log.read(256 * 1024);
+        if (block.isEmpty() && !log.atEnd())
+            return false;
+        buffer += block;
+        qsizetype start = 0;
+        for (qsizetype end; (end = buffer.indexOf('\n', start)) >= 0; start = end + 1) {
+            if (tooLong) {
+                tooLong = false;
+                continue;
+            }
+            take(QByteArrayView(buffer).sliced(start, end + 1 - start));
+        }
+        buffer.remove(0, start);
+        if (block.isEmpty())
+            break;
+        if (buffer.size() > AccessLog::maxLineLength + 2) {
+            if (!tooLong) {
+                ++m_counts.lines;
+                ++m_counts.skipped;
+            }
+            tooLong = true;
+            buffer.clear();
+        }
     }
+    if (!buffer.isEmpty() && !tooLong)
+        take(buffer);
     return true;
 }
 
