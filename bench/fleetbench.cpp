@@ -28,7 +28,8 @@ int main(int argc, char *argv[])
         fleet.read(buffer);
         const qint64 read = timer.nsecsElapsed();
         const QDateTime now = fleet.counts().latest;
-        const qsizetype written = FleetPage::write(fleet, now, 7).size() + FleetCsv::write(fleet, now, 7).size();
+        const qsizetype written =
+                FleetPage::write(fleet, now, 7).size() + FleetCsv::write(fleet, now, 7).size();
         const qint64 all = timer.nsecsElapsed();
         out << shape.lines << " lines (" << log.size() / 1024 << " KiB), " << fleet.desktops().size()
             << " desktops: read " << read / 1000000 << " ms, read and written (" << written / 1024 << " KiB) "
