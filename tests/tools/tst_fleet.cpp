@@ -1,3 +1,4 @@
+#include "demoserver.h"
 #include "fleet.h"
 #include "fleetcsv.h"
 #include "fleetlog.h"
@@ -5,6 +6,8 @@
 
 #include <QBuffer>
 #include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -71,6 +74,7 @@ private slots:
     void csvField();
     void hostileValuesNeverReachThePage();
     void realProgram();
+    void demoServersLog();
     void programRefuses_data();
     void programRefuses();
 };
@@ -390,6 +394,48 @@ void TestFleet::realProgram()
     QVERIFY(!html.contains("<script"));
     QVERIFY(!html.contains("http:") && !html.contains("https:"));
     QCOMPARE(html.count("<td>是</td></tr>"), 1);
+}
+
+void TestFleet::demoServersLog()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QFile manifest(dir.filePath(QStringLiteral("manifest.json")));
+    QVERIFY(manifest.open(QIODevice::WriteOnly));
+    manifest.write("{}");
+    manifest.close();
+    // The demo server does not tell which port 0 chose: take a free one first.
+    QTcpServer probe;
+    QVERIFY(probe.listen(QHostAddress::LocalHost));
+    const quint16 port = probe.serverPort();
+    probe.close();
+    DemoServer server;
+    server.setReleaseChannel(dir.path());
+    server.setAccessLog(dir.filePath(QStringLiteral("access.log")));
+    QVERIFY(server.listen(port));
+    // A quote in the target, and a backslash and a control byte in the agent, must not break the line's
+    // fields.
+    for (const QByteArray &target : { "/appindex/fenestra/manifest.json?" + report + "&note=a\"b",
+                                      QByteArray("/appindex/fenestra/manifest.json"),
+                                      QByteArray("/appindex/fenestra/manifest.json.minisig") }) {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        QVERIFY(socket.waitForConnected(5000));
+        socket.write(
+                "GET " + target
+                + " HTTP/1.1\r\nHost: 127.0.0.1\r\nUser-Agent: a\"b\\c\x01\r\nConnection: close\r\n\r\n");
+        QByteArray answer;
+        QTRY_VERIFY((answer += socket.readAll()).contains("\r\n\r\n"));
+        QVERIFY2(answer.startsWith("HTTP/1.1 "), answer.constData());
+    }
+    QFile log(dir.filePath(QStringLiteral("access.log")));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    Fleet fleet;
+    QVERIFY(fleet.read(log));
+    QCOMPARE(fleet.counts().lines, 3);
+    QCOMPARE(fleet.counts().reports, 1);
+    QCOMPARE(fleet.counts().withoutReport, 1);
+    QCOMPARE(fleet.counts().skipped, 1); // the signature, 404 here
 }
 
 void TestFleet::programRefuses_data()
