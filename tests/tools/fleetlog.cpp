@@ -1,6 +1,7 @@
 #include "fleetlog.h"
 
 #include <QLocale>
+#include <QTimeZone>
 
 namespace FleetLog {
 
@@ -24,7 +25,7 @@ QByteArray combined(const Shape &shape)
 {
     QByteArray log;
     log.reserve(qsizetype(shape.lines) * 260);
-    const QDateTime start(shape.last.addDays(1 - shape.days), QTime(0, 0), Qt::UTC);
+    const QDateTime start(shape.last.addDays(1 - shape.days), QTime(0, 0), QTimeZone::utc());
     const qint64 span = qint64(shape.days) * 24 * 3600;
     for (int i = 0; i < shape.lines; ++i) {
         const QDateTime time = start.addSecs(span * i / shape.lines);

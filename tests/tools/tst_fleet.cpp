@@ -9,6 +9,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QTimeZone>
 #include <QtTest>
 
 namespace {
@@ -186,7 +187,7 @@ void TestFleet::reportValues()
     QCOMPARE(r.ring, QStringLiteral("hall_2"));
     QCOMPARE(r.bad, 12);
     QCOMPARE(r.os, QStringLiteral("linux-x86_64"));
-    QCOMPARE(r.time, QDateTime(QDate(2026, 12, 10), QTime(4, 30), Qt::UTC));
+    QCOMPARE(r.time, QDateTime(QDate(2026, 12, 10), QTime(4, 30), QTimeZone::utc()));
 }
 
 void TestFleet::lastReportWins()
@@ -196,7 +197,7 @@ void TestFleet::lastReportWins()
     const Fleet fleet = fleetOf({ reportAt("10/Dec/2026:08:00:00 +0000", id, "1.1.0&prev=1.0.0"),
                                   reportAt("09/Dec/2026:08:00:00 +0000", id, "1.0.0") });
     QCOMPARE(fleet.desktops().value(QString::fromLatin1(id)).last.version, QStringLiteral("1.1.0"));
-    QCOMPARE(fleet.counts().latest, QDateTime(QDate(2026, 12, 10), QTime(8, 0), Qt::UTC));
+    QCOMPARE(fleet.counts().latest, QDateTime(QDate(2026, 12, 10), QTime(8, 0), QTimeZone::utc()));
 }
 
 void TestFleet::versionCounts()
@@ -229,7 +230,8 @@ void TestFleet::versionCounts()
     QCOMPARE(counts(1), (QList<int> { 2, 0, 1 })); // 1.9: b and d, c rolled it back
     QCOMPARE(counts(2), (QList<int> { 0, 0, 1 })); // 1.8: c rolled it back
 
-    const QByteArray page = FleetPage::write(fleet, QDateTime(QDate(2026, 12, 10), QTime(9, 0), Qt::UTC), 7);
+    const QByteArray page =
+            FleetPage::write(fleet, QDateTime(QDate(2026, 12, 10), QTime(9, 0), QTimeZone::utc()), 7);
     QVERIFY(page.contains("<tr><td>1.10</td><td>2</td><td>1</td><td>1</td></tr>"));
     QVERIFY(page.contains("<tr><td>1.8</td><td>0</td><td>0</td><td>1</td></tr>"));
 }
@@ -239,7 +241,7 @@ void TestFleet::silence_data()
     QTest::addColumn<QDateTime>("now");
     QTest::addColumn<int>("silentDays");
     QTest::addColumn<bool>("silent");
-    const QDateTime last(QDate(2026, 12, 1), QTime(8, 0), Qt::UTC);
+    const QDateTime last(QDate(2026, 12, 1), QTime(8, 0), QTimeZone::utc());
     QTest::newRow("just reported") << last << 7 << false;
     QTest::newRow("exactly 7 days") << last.addDays(7) << 7 << false;
     QTest::newRow("7 days and a second") << last.addDays(7).addSecs(1) << 7 << true;
@@ -280,7 +282,8 @@ void TestFleet::history()
     QCOMPARE(days[1].desktops, (QMap<QString, int> { { "1.1", 1 }, { "1.0", 1 } }));
     QCOMPARE(days[2].desktops, (QMap<QString, int> { { "1.1", 1 }, { "1.0", 1 } }));
     // Outside the window: the report of the 1st is not drawn.
-    const QByteArray page = FleetPage::write(fleet, QDateTime(QDate(2026, 12, 10), QTime(9, 0), Qt::UTC), 7);
+    const QByteArray page =
+            FleetPage::write(fleet, QDateTime(QDate(2026, 12, 10), QTime(9, 0), QTimeZone::utc()), 7);
     QVERIFY(page.contains("<title>12-09 1.1：1</title>"));
     QVERIFY(!page.contains("0.9："));
 }
@@ -322,7 +325,7 @@ void TestFleet::hostileValuesNeverReachThePage()
             check("id=" + id + "&v=-1&ring=-cmd"),
     });
     QCOMPARE(fleet.counts().refused, 4);
-    const QDateTime now(QDate(2026, 12, 10), QTime(9, 0), Qt::UTC);
+    const QDateTime now(QDate(2026, 12, 10), QTime(9, 0), QTimeZone::utc());
     const QByteArray page = FleetPage::write(fleet, now, 7);
     const QByteArray csv = FleetCsv::write(fleet, now, 7);
     for (const QByteArray &text : { page, csv }) {

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QSaveFile>
 #include <QTextStream>
+#include <QTimeZone>
 
 namespace {
 
@@ -72,7 +73,7 @@ int main(int argc, char *argv[])
         if (!reference.isValid())
             return refuse(QStringLiteral("--now wants a time such as 2026-12-10T08:00:00Z"));
         if (reference.timeSpec() == Qt::LocalTime)
-            reference.setTimeSpec(Qt::UTC); // the logs' times are UTC, so is a time without a zone
+            reference.setTimeZone(QTimeZone::utc()); // the logs' times are UTC, so is a time without a zone
     }
 
     Fleet fleet;
