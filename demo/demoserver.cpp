@@ -1,11 +1,13 @@
 #include "demoserver.h"
 
 #include <QBuffer>
+#include <QDateTime>
 #include <QFile>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocale>
 #include <QPainter>
 #include <QUrlQuery>
 
@@ -17,6 +19,21 @@ QByteArray resource(const QString &name)
 {
     QFile file(QStringLiteral(":/demo/pages/") + name);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// As nginx writes what a client sent: quotes, backslashes and bytes that are
+// not printable ASCII as \xHH, so that a line stays one line of fields.
+QByteArray logText(const QByteArray &text)
+{
+    QByteArray out;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte >= 0x7f || c == '"' || c == '\\')
+            out += "\\x" + QByteArray::number(byte, 16).rightJustified(2, '0').toUpper();
+        else
+            out += c;
+    }
+    return out;
 }
 
 // A window frame with four panes: what the company's drawings look like.
@@ -101,6 +118,29 @@ TestHttpServer::Response DemoServer::indexService(const QUrlQuery &query) const
                                           "application/json");
 }
 
+TestHttpServer::Response DemoServer::channelFile(const TestHttpServer::Request &request) const
+{
+    using Response = TestHttpServer::Response;
+    // Only the folder's own files, by plain name.
+    const QString name = QString::fromUtf8(request.path().mid(19));
+    QFile file(m_channel + QLatin1Char('/') + name);
+    const Response response = name.contains(QLatin1Char('/')) || name.startsWith(QLatin1Char('.'))
+                    || !file.open(QIODevice::ReadOnly)
+            ? Response::text("not found", "text/plain", 404)
+            : Response::text(file.readAll(), "application/octet-stream");
+    QFile log(m_accessLog);
+    if (!m_accessLog.isEmpty() && log.open(QIODevice::WriteOnly | QIODevice::Append)) {
+        log.write("127.0.0.1 - - ["
+                  + QLocale::c()
+                            .toString(QDateTime::currentDateTimeUtc(), QStringLiteral("dd/MMM/yyyy:HH:mm:ss"))
+                            .toLatin1()
+                  + " +0000] \"" + logText(request.method + ' ' + request.target + " HTTP/1.1") + "\" "
+                  + QByteArray::number(response.status) + ' ' + QByteArray::number(response.bodySize())
+                  + " \"-\" \"" + logText(request.header("user-agent")) + "\"\n");
+    }
+    return response;
+}
+
 TestHttpServer::Response DemoServer::answer(const TestHttpServer::Request &request)
 {
     using Response = TestHttpServer::Response;
@@ -112,15 +152,8 @@ TestHttpServer::Response DemoServer::answer(const TestHttpServer::Request &reque
         return page(QStringLiteral("signup.html"));
     if (path == "/appindex/index.php")
         return indexService(query);
-    if (path.startsWith("/appindex/fenestra/") && !m_channel.isEmpty()) {
-        // Only the folder's own files, by plain name.
-        const QString name = QString::fromUtf8(path.mid(19));
-        QFile file(m_channel + QLatin1Char('/') + name);
-        if (name.contains(QLatin1Char('/')) || name.startsWith(QLatin1Char('.'))
-            || !file.open(QIODevice::ReadOnly))
-            return Response::text("not found", "text/plain", 404);
-        return Response::text(file.readAll(), "application/octet-stream");
-    }
+    if (path.startsWith("/appindex/fenestra/") && !m_channel.isEmpty())
+        return channelFile(request);
     if (path == "/demo/style.css")
         return Response::text(resource(QStringLiteral("style.css")), "text/css");
     if (path == "/demo/autopilot.js")

@@ -35,6 +35,10 @@ public:
     // Serves the files of a release channel folder (scripts/make-release) at
     // /appindex/fenestra/, where the shell's built-in manifest address points.
     void setReleaseChannel(const QString &folder) { m_channel = folder; }
+    // Appends each request for the channel's files to `path` in the combined
+    // format, as a web server in front of the channel would, so that the fleet
+    // page can be made from it.
+    void setAccessLog(const QString &path) { m_accessLog = path; }
 
 Q_SIGNALS:
     void callbackReceived(const QString &file);
@@ -45,9 +49,11 @@ private:
     TestHttpServer::Response answer(const TestHttpServer::Request &request);
     TestHttpServer::Response page(const QString &name, const QString &user = QString()) const;
     TestHttpServer::Response indexService(const QUrlQuery &query) const;
+    TestHttpServer::Response channelFile(const TestHttpServer::Request &request) const;
 
     std::vector<std::unique_ptr<TestHttpServer>> m_servers;
     QString m_channel;
+    QString m_accessLog;
     QString m_codeVersion = QStringLiteral("v1");
     QString m_isDomain = QStringLiteral("0");
     QStringList m_callbacks;

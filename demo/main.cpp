@@ -19,10 +19,14 @@ int main(int argc, char *argv[])
                        QStringLiteral("port"), QStringLiteral("8765") });
     parser.addOption({ QStringLiteral("channel"), QStringLiteral("Release channel folder to serve."),
                        QStringLiteral("folder") });
+    parser.addOption({ QStringLiteral("access-log"),
+                       QStringLiteral("Appends the channel's requests to this file in the combined format."),
+                       QStringLiteral("file") });
     parser.process(app);
 
     DemoServer server;
     server.setReleaseChannel(parser.value(QStringLiteral("channel")));
+    server.setAccessLog(parser.value(QStringLiteral("access-log")));
     const QStringList ports = parser.values(QStringLiteral("port"));
     for (const QString &port : ports) {
         if (!server.listen(port.toUShort())) {

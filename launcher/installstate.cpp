@@ -356,6 +356,21 @@ bool isValidVersion(const std::string &version)
             && !isDeviceName(version.substr(0, version.find('.')));
 }
 
+bool isInstallationId(const std::string &id)
+{
+    return id.size() == 32 && std::all_of(id.begin(), id.end(), [](char c) {
+               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+           });
+}
+
+bool isRingName(const std::string &ring)
+{
+    return !ring.empty() && ring.size() <= 32 && std::all_of(ring.begin(), ring.end(), [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '.'
+                || c == '_' || c == '-';
+    });
+}
+
 bool isKeyId(const std::string &id)
 {
     return id.size() == 16 && std::all_of(id.begin(), id.end(), [](char c) {

@@ -68,6 +68,10 @@ bool readLastCopy(const std::string &path, State &out);
 // trailing dot, not ending in ".staging", not a Windows device name (CON,
 // NUL, COM1..., also with an extension).
 bool isValidVersion(const std::string &version);
+// An installation's random id: 32 hexadecimal digits, lower case.
+bool isInstallationId(const std::string &id);
+// A ring IT names in update-policy.ini: [0-9A-Za-z._-], 1 to 32 characters.
+bool isRingName(const std::string &ring);
 // A minisign key id as minisign prints it: 16 hexadecimal digits, upper case.
 bool isKeyId(const std::string &id);
 // A Qt runtime's name as Installation::qtRuntime() gives it: [0-9A-Za-z._:+-], at most 128.

@@ -1,0 +1,215 @@
+#include "fleet.h"
+
+#include "launcher/installstate.h"
+
+#include <QHash>
+
+#include <algorithm>
+
+namespace {
+
+bool isVersion(const QByteArray &value)
+{
+    return InstallState::isValidVersion(value.toStdString());
+}
+
+bool isOs(const QByteArray &value)
+{
+    return !value.isEmpty() && value.size() <= 32 && std::all_of(value.begin(), value.end(), [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || c == '_' || c == '-';
+    });
+}
+
+// How many versions a desktop rolled back: at most 9999.
+bool isCount(const QByteArray &value, int &count)
+{
+    if (value.isEmpty() || value.size() > 4
+        || !std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return false;
+    count = value.toInt();
+    return true;
+}
+
+} // namespace
+
+std::optional<Fleet::Report> Fleet::reportFrom(QByteArrayView query)
+{
+    QHash<QByteArray, QByteArray> values;
+    for (QByteArrayView pair : QByteArray::fromRawData(query.data(), query.size()).split('&')) {
+        const qsizetype equals = pair.indexOf('=');
+        if (equals <= 0)
+            continue;
+        const QByteArray key = QByteArray::fromPercentEncoding(pair.first(equals).toByteArray());
+        // A key twice is not the shell's: which one to believe?
+        if (values.contains(key))
+            return std::nullopt;
+        values.insert(key, QByteArray::fromPercentEncoding(pair.sliced(equals + 1).toByteArray()));
+    }
+    Report report;
+    const QByteArray id = values.value("id");
+    const QByteArray version = values.value("v");
+    const QByteArray trial = values.value("trial", "0");
+    if (!InstallState::isInstallationId(id.toStdString()) || !isVersion(version)
+        || (trial != "0" && trial != "1"))
+        return std::nullopt;
+    report.id = QString::fromLatin1(id);
+    report.version = QString::fromLatin1(version);
+    report.trial = trial == "1";
+    // The optional values: absent is fine, anything the shell would not send is not.
+    const auto optional = [&](const char *key, auto valid, QString &out) {
+        const auto found = values.constFind(key);
+        if (found == values.cend())
+            return true;
+        if (!valid(*found))
+            return false;
+        out = QString::fromLatin1(*found);
+        return true;
+    };
+    const auto isRing = [](const QByteArray &value) { return InstallState::isRingName(value.toStdString()); };
+    if (!optional("prev", isVersion, report.previous) || !optional("pending", isVersion, report.pending)
+        || !optional("lastbad", isVersion, report.lastBad) || !optional("ring", isRing, report.ring)
+        || !optional("os", isOs, report.os))
+        return std::nullopt;
+    if (values.contains("bad") && !isCount(values.value("bad"), report.bad))
+        return std::nullopt;
+    return report;
+}
+
+bool Fleet::isManifestCheck(const AccessLog::Request &request)
+{
+    return request.method == "GET" && request.path.endsWith("/manifest.json")
+            && ((request.status >= 200 && request.status < 300) || request.status == 304);
+}
+
+bool Fleet::read(QIODevice &log)
+{
+    if (!log.isOpen() && !log.open(QIODevice::ReadOnly))
+        return false;
+    AccessLog parser;
+    AccessLog::Request request;
+    const auto take = [&](QByteArrayView line) {
+        ++m_counts.lines;
+        switch (parser.parse(line, request)) {
+        case AccessLog::Line::Directive:
+            break;
+        case AccessLog::Line::Garbage:
+            ++m_counts.skipped;
+            break;
+        case AccessLog::Line::Request:
+            add(request);
+            break;
+        }
+    };
+    // Read in blocks: a line at a time costs more than the parsing.
+    QByteArray buffer;
+    bool tooLong = false; // inside a line longer than any web server's
+    for (;;) {
+        const QByteArray block = log.read(256 * 1024);
+        if (block.isEmpty() && !log.atEnd())
+            return false;
+        buffer += block;
+        qsizetype start = 0;
+        for (qsizetype end; (end = buffer.indexOf('\n', start)) >= 0; start = end + 1) {
+            if (tooLong) {
+                tooLong = false;
+                continue;
+            }
+            take(QByteArrayView(buffer).sliced(start, end + 1 - start));
+        }
+        buffer.remove(0, start);
+        if (block.isEmpty())
+            break;
+        if (buffer.size() > AccessLog::maxLineLength + 2) {
+            if (!tooLong) {
+                ++m_counts.lines;
+                ++m_counts.skipped;
+            }
+            tooLong = true;
+            buffer.clear();
+        }
+    }
+    if (!buffer.isEmpty() && !tooLong)
+        take(buffer);
+    return true;
+}
+
+void Fleet::add(const AccessLog::Request &request)
+{
+    if (!m_counts.latest.isValid() || request.time > m_counts.latest)
+        m_counts.latest = request.time;
+    if (!isManifestCheck(request)) {
+        ++m_counts.skipped;
+        return;
+    }
+    if (request.query.isEmpty()) {
+        ++m_counts.withoutReport;
+        if (!m_counts.lastWithoutReport.isValid() || request.time > m_counts.lastWithoutReport)
+            m_counts.lastWithoutReport = request.time;
+        return;
+    }
+    std::optional<Report> report = reportFrom(request.query);
+    if (!report) {
+        ++m_counts.refused;
+        return;
+    }
+    report->time = request.time;
+    addReport(*report);
+}
+
+void Fleet::addReport(const Report &report)
+{
+    auto found = m_desktops.find(report.id);
+    if (found == m_desktops.end()) {
+        if (m_desktops.size() >= maxDesktops) {
+            ++m_counts.refused;
+            return;
+        }
+        found = m_desktops.insert(report.id, Desktop { report, {}, {} });
+    }
+    ++m_counts.reports;
+    Desktop &desktop = *found;
+    // Logs may come in any order: the latest report wins, an equal time the later line.
+    if (report.time >= desktop.last.time)
+        desktop.last = report;
+    if (!report.lastBad.isEmpty() && desktop.rolledBack.size() < maxRolledBackPerDesktop)
+        desktop.rolledBack.insert(report.lastBad);
+    auto &day = desktop.days[report.time.date()];
+    if (day.second.isEmpty() || report.time >= day.first)
+        day = { report.time, report.version };
+}
+
+QList<Fleet::VersionCounts> Fleet::versions() const
+{
+    QHash<QString, VersionCounts> byVersion;
+    const auto entry = [&](const QString &version) -> VersionCounts & {
+        VersionCounts &counts = byVersion[version];
+        counts.version = version;
+        return counts;
+    };
+    for (const Desktop &desktop : m_desktops) {
+        VersionCounts &running = entry(desktop.last.version);
+        ++running.running;
+        if (desktop.last.trial)
+            ++running.trial;
+        for (const QString &version : desktop.rolledBack)
+            ++entry(version).rolledBack;
+    }
+    QList<VersionCounts> list = byVersion.values();
+    std::sort(list.begin(), list.end(), [](const VersionCounts &a, const VersionCounts &b) {
+        return InstallState::versionLess(b.version.toStdString(), a.version.toStdString());
+    });
+    return list;
+}
+
+QList<Fleet::Day> Fleet::history(QDate last, int days) const
+{
+    QList<Day> list;
+    const QDate first = last.addDays(1 - days);
+    for (QDate date = first; date <= last; date = date.addDays(1))
+        list.append(Day { date, {} });
+    for (const Desktop &desktop : m_desktops) {
+        for (auto it = desktop.days.lowerBound(first); it != desktop.days.cend() && it.key() <= last; ++it)
+            ++list[first.daysTo(it.key())].desktops[it.value().second];
+    }
+    return list;
+}
