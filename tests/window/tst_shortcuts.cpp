@@ -120,9 +120,13 @@ void TestShortcuts::show(const QString &what)
                 : m_harness->itemById(QStringLiteral("updateBtn"));
         QVERIFY(target);
         const QPoint spot = m_window->mapToGlobal(WindowHarness::centreOf(target));
-        // A busy machine may lose a motion; the hand moves again, as a user's would.
+        const QPoint away = m_window->mapToGlobal(WindowHarness::centreOf(m_harness->currentView().item()));
+        // A busy machine may lose a motion; the hand moves off and back again, as
+        // a user's would: a move to where the pointer already is makes no hover.
         const bool open = QTest::qWaitFor(
                 [&] {
+                    XDisplay::movePointer(away);
+                    QTest::qWait(50);
                     XDisplay::movePointer(spot);
                     return QTest::qWaitFor([&] { return openPopupOf(target) != nullptr; }, 1500);
                 },
