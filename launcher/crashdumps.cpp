@@ -155,7 +155,7 @@ std::string write(const std::string &root, const std::string &version, void *pro
         return std::string();
     }
     rotate(root);
-    return utf8(target);
+    return utf8(fs::path(target).make_preferred());
 }
 
 #endif
