@@ -27,6 +27,9 @@ inline constexpr const char *downloadsFolder = "update/downloads";
 inline constexpr const char *policyFile = "update-policy.ini";
 inline constexpr const char *launcherLog = "logs/launcher.log";
 inline constexpr const char *launcherOldLog = "logs/launcher.old.log";
+// What the launcher keeps of the shell's crashes: the summary below, and on
+// Windows a few dumps.
+inline constexpr const char *crashesFolder = "logs/crashes";
 // What the shell may leave about its crash, one line `module=<name> offset=0x<hex>`,
 // which the launcher reads and removes.
 inline constexpr const char *crashSummaryFile = "logs/crashes/last-crash.txt";
