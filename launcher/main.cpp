@@ -82,6 +82,7 @@ StartPlan::Outcome runShell(const std::string &root, const std::string &version,
                                      .count();
     if (exit.crashed && ownShell) {
         const CrashKind::Summary summary = CrashKind::parseSummary(Installation::takeCrashSummary(root));
+        outcome.crashModule = summary.module;
         outcome.crashKind = CrashKind::classify(summary.module);
         crashCause = exit.cause + " in " + (summary.module.empty() ? "an unknown module" : summary.module)
                 + (summary.offset.empty() ? "" : " at " + summary.offset) + ", "

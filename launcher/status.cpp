@@ -263,6 +263,10 @@ std::string json(const Facts &facts)
     field(out, "graphics_level", std::to_string(facts.graphicsLevel));
     field(out, "bad_versions", std::to_string(s.bad.size()));
     field(out, "last_bad", s.bad.empty() ? "null" : quote(s.bad.back()));
+    field(out, "crashes", std::to_string(s.crashes));
+    field(out, "last_crash_module", s.lastCrashModule.empty() ? "null" : quote(s.lastCrashModule));
+    field(out, "last_check_at", s.lastCheckAt == 0 ? "null" : quote(isoUtc(s.lastCheckAt)));
+    field(out, "last_check_result", s.lastCheckResult.empty() ? "null" : quote(s.lastCheckResult));
     const LastExit &exit = facts.lastExit;
     if (exit.kind == Exit::None) {
         field(out, "last_exit", "null", true);

@@ -18,6 +18,10 @@ Status::Facts facts(const std::string &cause)
     f.started = "1.1.0";
     f.startedAt = 1796890500;
     f.graphicsLevel = 2;
+    f.state.crashes = 4;
+    f.state.lastCrashModule = "igd10iumd64.dll";
+    f.state.lastCheckAt = 1796890560;
+    f.state.lastCheckResult = "staged";
     f.lastExit.kind = Status::Exit::Crashed;
     f.lastExit.version = "1.1.0";
     f.lastExit.at = "2026-12-10T08:15:00Z";
@@ -61,6 +65,9 @@ void writesValidJson()
         CHECK(row.name, members["last_exit_cause"] == row.readBack);
         CHECK(row.name, members["current"] == "1.1.0" && members["last_exit"] == "crashed");
         CHECK(row.name, members["bad_versions"] == "2" && members["last_bad"] == "1.2.0");
+        CHECK(row.name, members["crashes"] == "4" && members["last_crash_module"] == "igd10iumd64.dll");
+        CHECK(row.name,
+              members["last_check_at"] == "2026-12-10T08:16:00Z" && members["last_check_result"] == "staged");
         CHECK(row.name, json.size() < 8 * 1024);
         const Status::LastExit back = Status::readLastExit(json);
         CHECK(row.name, back.kind == Status::Exit::Crashed && back.version == "1.1.0");
