@@ -194,7 +194,7 @@ int main(int argc, char **argv)
             Installation::clearFirstFrame(root);
             Installation::clearCrashSummary(root);
             facts.started = start.version;
-            facts.startedAt = secondsSince1970();
+            facts.startedAt = Status::isoUtc(secondsSince1970());
             facts.graphicsLevel = start.graphicsLevel;
             publish(root, facts, state, writesState);
         }
