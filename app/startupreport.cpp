@@ -5,8 +5,10 @@
 #include <QQuickWindow>
 #include <QSGRendererInterface>
 #include <QtWebEngineCore/qtwebenginecoreglobal.h>
-#if QT_VERSION >= QT_VERSION_CHECK(6, 6, 0)
+// Qt's RHI headers are public from Qt 6.6 on, though not every distribution installs them.
+#if QT_VERSION >= QT_VERSION_CHECK(6, 6, 0) && __has_include(<rhi/qrhi.h>)
 #include <rhi/qrhi.h>
+#define FENESTRA_KNOWS_ADAPTER
 #endif
 
 namespace StartupReport {
@@ -36,7 +38,7 @@ QString graphicsApi(QQuickWindow *window)
 // draws on the same one.
 QString adapter(QQuickWindow *window)
 {
-#if QT_VERSION >= QT_VERSION_CHECK(6, 6, 0)
+#ifdef FENESTRA_KNOWS_ADAPTER
     const QRhi *rhi = window->rhi();
     if (!rhi)
         return QStringLiteral("no graphics adapter");
@@ -52,7 +54,7 @@ QString adapter(QQuickWindow *window)
             .arg(QLatin1String(kind));
 #else
     Q_UNUSED(window);
-    return QStringLiteral("adapter not told by this Qt");
+    return QStringLiteral("adapter not told by this build");
 #endif
 }
 

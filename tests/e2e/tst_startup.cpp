@@ -58,7 +58,7 @@ private Q_SLOTS:
         QVERIFY2(report.contains(QRegularExpression(
                          QStringLiteral(", (adapter .+ \\(vendor 0x[0-9a-f]{4,}, device 0x[0-9a-f]{4,}, [a-z "
                                         "]+\\)|no graphics "
-                                        "adapter|adapter not told by this Qt), graphics level 2, "))),
+                                        "adapter|adapter not told by this build), graphics level 2, "))),
                  qPrintable(report));
 
         const QByteArray config = shell.readFile("config.dll");
