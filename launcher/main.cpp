@@ -115,6 +115,7 @@ StartPlan::Outcome runShell(const std::string &root, const std::string &version,
             && !exception.where.module.empty())
             summary = exception.where;
 #endif
+        outcome.crashModule = summary.module;
         outcome.crashKind = CrashKind::classify(summary.module);
         crashCause = exit.cause + " in " + (summary.module.empty() ? "an unknown module" : summary.module)
                 + (summary.offset.empty() ? "" : " at " + summary.offset) + ", "
@@ -226,7 +227,7 @@ int main(int argc, char **argv)
             Installation::clearFirstFrame(root);
             Installation::clearCrashSummary(root);
             facts.started = start.version;
-            facts.startedAt = secondsSince1970();
+            facts.startedAt = Status::isoUtc(secondsSince1970());
             facts.graphicsLevel = start.graphicsLevel;
             publish(root, facts, state, writesState);
         }

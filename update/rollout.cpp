@@ -42,6 +42,7 @@ Policy readPolicy(const QString &file)
     policy.report = readSwitch(settings, QStringLiteral("report"), policy.problem);
     policy.pin = value(settings, QStringLiteral("pin"));
     policy.ring = value(settings, QStringLiteral("ring"));
+    policy.crashUpload = value(settings, QStringLiteral("crash_upload"));
     return policy;
 }
 

@@ -17,6 +17,8 @@ struct Policy
     QString ring;
     // Whether the checks tell the channel what this desktop runs (report=0: no).
     bool report = true;
+    // Where the shell sends its crash dumps (crash_upload=); empty: the build's own, if any.
+    QString crashUpload;
     // What in the file was not understood, for a log line; empty when all was.
     QString problem;
 };

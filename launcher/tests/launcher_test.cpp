@@ -333,7 +333,10 @@ void decidesAfterTheShellEnded()
         CHECK(row.name, s.current == row.after.current && s.trial == row.after.trial);
         CHECK(row.name, s.trialStarts == row.after.trialStarts && s.bad == row.after.bad);
         CHECK(row.name,
-              after.stateChanged == (s.bad != row.reread.bad || s.trialStarts != row.reread.trialStarts));
+              after.stateChanged
+                      == (s.bad != row.reread.bad || s.trialStarts != row.reread.trialStarts
+                          || s.crashes != row.reread.crashes));
+        CHECK(row.name, s.crashes == (row.outcome.crashed ? 1 : 0));
         CHECK(row.name, std::find(past.tried.begin(), past.tried.end(), row.started) != past.tried.end());
     }
 }
@@ -493,6 +496,47 @@ void survivesGraphicsCrashes()
         CHECK(row.name, after.next.graphicsLevel == row.nextLevel && s.graphicsLevel == row.stateLevel);
         CHECK(row.name, s.bad == row.bad && after.crashLoop == row.crashLoop && !after.gaveUp);
         CHECK(row.name, s.trial == (row.trial && row.bad.empty() ? "1.1.0" : ""));
+        CHECK(row.name,
+              s.crashes == (row.outcome.crashed ? 1 : 0) && (after.stateChanged || !row.outcome.crashed));
+    }
+}
+
+// Every crash of the launcher's own shell is counted with the file name of its
+// module, which the channel's report carries: no folder, which may hold a
+// user's name, and nothing that could break a line of the state.
+void countsCrashes()
+{
+    struct Row
+    {
+        const char *name;
+        bool alongside;
+        int before;
+        std::string module;
+        int crashes;
+        std::string lastModule;
+    };
+    const std::vector<Row> rows = {
+        { "a Windows path", false, 0, "C:\\Users\\张三\\AppData\\igd10iumd64.dll", 1, "igd10iumd64.dll" },
+        { "a Linux path", false, 4, "/usr/lib/x86_64-linux-gnu/dri/iris_dri.so", 5, "iris_dri.so" },
+        { "not told", false, 1, "", 2, "" },
+        { "characters a name may not carry", false, 0, "my driver\r\nbad=1.0;x.dll", 1,
+          "my_driver__bad_1.0_x.dll" },
+        { "a long name is cut", false, 0, std::string(100, 'a') + ".dll", 1, std::string(64, 'a') },
+        { "counted up to a million", false, 1000000, "x.dll", 1000000, "x.dll" },
+        { "a shell started alongside only handed over", true, 3, "x.dll", 3, "" },
+    };
+    for (const Row &row : rows) {
+        StartPlan::Start started;
+        started.version = "1.0.0";
+        started.alongside = row.alongside;
+        InstallState::State s = state("1.0.0", "", "", 0);
+        s.crashes = row.before;
+        StartPlan::Outcome outcome = crashedIn(CrashKind::Kind::Unknown, true);
+        outcome.crashModule = row.module;
+        StartPlan::Past past;
+        StartPlan::afterExit(s, started, outcome, { "1.0.0" }, past);
+        CHECK(row.name, s.crashes == row.crashes && s.lastCrashModule == row.lastModule);
+        CHECK(row.name, s.lastCrashModule.empty() || InstallState::isModuleName(s.lastCrashModule));
     }
 }
 
@@ -1278,6 +1322,7 @@ int launcherTests()
     judgesHowAStartEnded();
     decidesAfterTheShellEnded();
     survivesGraphicsCrashes();
+    countsCrashes();
     choosesTheGraphicsLevel();
     startsAlongsideAnotherLauncher();
     splitsWindowsCommandLines();
