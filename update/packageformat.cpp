@@ -3,6 +3,9 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QSet>
+
+#include <algorithm>
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -17,6 +20,91 @@ QString sumsName()
 QString fileName(const QString &version, const QString &platform)
 {
     return QStringLiteral("fenestra-%1-%2.tar.gz").arg(version, platform);
+}
+
+QString fileListName(const QString &version, const QString &platform)
+{
+    return QStringLiteral("fenestra-%1-%2.files").arg(version, platform);
+}
+
+QString contentFolder()
+{
+    return QStringLiteral("files");
+}
+
+namespace {
+
+constexpr char fileListHeading[] = "fenestra-files 1";
+
+bool isHex64(const QByteArray &text)
+{
+    return text.size() == 64 && std::all_of(text.begin(), text.end(), [](char c) {
+               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+           });
+}
+
+} // namespace
+
+QByteArray FileList::toText() const
+{
+    QByteArray text = QByteArray(fileListHeading) + '\n';
+    for (const Entry &entry : entries) {
+        switch (entry.type) {
+        case Entry::Type::Directory:
+            text += "d\t" + entry.path.toUtf8() + '\n';
+            break;
+        case Entry::Type::File:
+            text += "f\t" + entry.sha256 + '\t' + QByteArray::number(entry.size) + '\t'
+                    + (entry.executable ? "x" : "-") + '\t' + entry.path.toUtf8() + '\n';
+            break;
+        case Entry::Type::Link:
+            text += "l\t" + entry.path.toUtf8() + '\t' + entry.target.toUtf8() + '\n';
+            break;
+        }
+    }
+    return text;
+}
+
+bool FileList::read(const QByteArray &text, FileList &out)
+{
+    out.entries.clear();
+    FileList parsed;
+    if (text.size() > maxSize)
+        return false;
+    const QList<QByteArray> lines = text.split('\n');
+    if (lines.size() > maxEntries + 2 || lines.constFirst() != fileListHeading)
+        return false;
+    QSet<QString> paths;
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QByteArray &line = lines.at(i);
+        if (line.isEmpty())
+            continue;
+        const QList<QByteArray> fields = line.split('\t');
+        Entry entry;
+        bool ok = true;
+        if (fields.constFirst() == "d" && fields.size() == 2) {
+            entry.type = Entry::Type::Directory;
+        } else if (fields.constFirst() == "f" && fields.size() == 5) {
+            entry.sha256 = fields.at(1);
+            entry.size = fields.at(2).toLongLong(&ok);
+            ok = ok && entry.size >= 0 && isHex64(entry.sha256)
+                    && (fields.at(3) == "x" || fields.at(3) == "-");
+            entry.executable = fields.at(3) == "x";
+        } else if (fields.constFirst() == "l" && fields.size() == 3) {
+            entry.type = Entry::Type::Link;
+            entry.target = QString::fromUtf8(fields.at(2));
+            ok = !entry.target.isEmpty();
+        } else {
+            return false;
+        }
+        entry.path = QString::fromUtf8(entry.type == Entry::Type::File ? fields.at(4) : fields.at(1));
+        if (!ok || entry.path.isEmpty() || paths.contains(entry.path))
+            return false;
+        paths.insert(entry.path);
+        parsed.entries.append(entry);
+    }
+    out = parsed;
+    return true;
 }
 
 QByteArray sumLine(const QString &path, const QByteArray &sha256)

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QList>
 #include <QString>
 
 struct archive;
@@ -21,6 +22,41 @@ QByteArray sumLine(const QString &path, const QByteArray &sha256);
 // when a line is not sha256sum's or a path is named twice. Whether each path
 // is safe to unpack is the reader's to decide.
 bool readSums(const QByteArray &content, QHash<QString, QByteArray> &out);
+
+// The list of a release's files beside its package: every folder, file and
+// link of the version folder, each file with its size, SHA-256 and whether it
+// is executable. Each file is published once under its SHA-256 in the channel's
+// `files` folder, so that a desktop fetches only the files its own version
+// lacks. One tab-separated line each after the heading "fenestra-files 1":
+//   d <path>       f <sha256> <size> <x or -> <path>       l <path> <target>
+struct FileList
+{
+    struct Entry
+    {
+        enum class Type { File, Directory, Link };
+        Type type = Type::File;
+        QString path; // relative, forward slashes
+        qint64 size = 0;
+        QByteArray sha256; // hex
+        bool executable = false;
+        QString target; // a link's
+    };
+    QList<Entry> entries;
+
+    // What a desktop reads of one, far above what a release needs.
+    static constexpr qint64 maxSize = 4 * 1024 * 1024;
+    static constexpr int maxEntries = 100000;
+
+    QByteArray toText() const;
+    // The list `text` holds; false when a line is malformed, a path repeated,
+    // or a bound passed. Whether each path is safe is the reader's to decide.
+    static bool read(const QByteArray &text, FileList &out);
+};
+
+// fenestra-<version>-<platform>.files
+QString fileListName(const QString &version, const QString &platform);
+// The channel's folder of files by content, beside the lists: files/<sha256>.
+QString contentFolder();
 
 // Writes a package entry by entry, in the order given.
 class Writer

@@ -1,6 +1,7 @@
 #include "update/updatemanifest.h"
 
 #include "launcher/installstate.h"
+#include "update/packageformat.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -72,21 +73,44 @@ template <typename Valid> bool readTexts(const QJsonValue &value, int limit, Val
     return true;
 }
 
+// A file of the channel of 1 to `maxSize` bytes, at an http or https address.
+bool readReference(const QJsonObject &object, double maxSize, UpdateManifest::Reference &out)
+{
+    out.url = QUrl(object.value(QLatin1String("url")).toString(), QUrl::StrictMode);
+    out.sha256 = object.value(QLatin1String("sha256")).toString().toLatin1().toLower();
+    double size = 0;
+    static const QRegularExpression hex(QStringLiteral("^[0-9a-f]{64}$"));
+    if (!readCount(object.value(QLatin1String("size")), 1, size) || size > maxSize || !out.url.isValid()
+        || (out.url.scheme() != QLatin1String("http") && out.url.scheme() != QLatin1String("https"))
+        || !hex.match(QString::fromLatin1(out.sha256)).hasMatch())
+        return false;
+    out.size = qint64(size);
+    return true;
+}
+
+QJsonObject referenceObject(const UpdateManifest::Reference &reference)
+{
+    return { { QStringLiteral("url"), reference.url.toString(QUrl::FullyEncoded) },
+             { QStringLiteral("size"), QJsonValue(reference.size) },
+             { QStringLiteral("sha256"), QString::fromLatin1(reference.sha256) } };
+}
+
 bool readRelease(const QJsonValue &value, UpdateManifest::Release &out)
 {
     const QJsonObject object = value.toObject();
     out.version = object.value(QLatin1String("version")).toString();
     out.platform = object.value(QLatin1String("platform")).toString();
-    out.url = QUrl(object.value(QLatin1String("url")).toString(), QUrl::StrictMode);
-    out.sha256 = object.value(QLatin1String("sha256")).toString().toLatin1().toLower();
-    double size = 0;
-    static const QRegularExpression hex(QStringLiteral("^[0-9a-f]{64}$"));
-    if (!readCount(object.value(QLatin1String("size")), 1, size) || !isVersion(out.version)
-        || out.platform.isEmpty() || !out.url.isValid()
-        || (out.url.scheme() != QLatin1String("http") && out.url.scheme() != QLatin1String("https"))
-        || !hex.match(QString::fromLatin1(out.sha256)).hasMatch())
+    UpdateManifest::Reference package;
+    if (!readReference(object, maxCount, package) || !isVersion(out.version) || out.platform.isEmpty())
         return false;
-    out.size = qint64(size);
+    out.url = package.url;
+    out.size = package.size;
+    out.sha256 = package.sha256;
+    // A file list this shell cannot use leaves the package, which serves as before.
+    UpdateManifest::Reference files;
+    if (readReference(object.value(QLatin1String("files")).toObject(),
+                      double(PackageFormat::FileList::maxSize), files))
+        out.files = files;
     return true;
 }
 
@@ -182,11 +206,12 @@ QByteArray UpdateManifest::toJson() const
 {
     QJsonArray releaseList;
     for (const Release &r : releases) {
-        releaseList.append(QJsonObject { { QStringLiteral("version"), r.version },
-                                         { QStringLiteral("platform"), r.platform },
-                                         { QStringLiteral("url"), r.url.toString(QUrl::FullyEncoded) },
-                                         { QStringLiteral("size"), QJsonValue(r.size) },
-                                         { QStringLiteral("sha256"), QString::fromLatin1(r.sha256) } });
+        QJsonObject release = referenceObject({ r.url, r.size, r.sha256 });
+        release.insert(QStringLiteral("version"), r.version);
+        release.insert(QStringLiteral("platform"), r.platform);
+        if (r.files)
+            release.insert(QStringLiteral("files"), referenceObject(*r.files));
+        releaseList.append(release);
     }
     QJsonArray replaced;
     for (const quint64 replacedSerial : replacesSerials)

@@ -8,12 +8,22 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <optional>
+
 // The release channel's manifest: which releases exist and which desktops take
 // which. The one definition of its format: the shell reads it, the release
 // tool writes it. A desktop believes it only when a built-in key signed it
 // (checkManifest in manifestcheck.h).
 struct UpdateManifest
 {
+    // A file of the channel, as the signature vouches for it.
+    struct Reference
+    {
+        QUrl url;
+        qint64 size = 0;
+        QByteArray sha256; // 64 lower-case hex digits
+    };
+
     struct Release
     {
         QString version;
@@ -21,6 +31,10 @@ struct UpdateManifest
         QUrl url;
         qint64 size = 0;
         QByteArray sha256; // 64 lower-case hex digits
+        // The list of the package's files ("files"), each published under its
+        // SHA-256 beside it (PackageFormat::FileList), for a desktop that
+        // fetches only the files it lacks; none in a channel's older releases.
+        std::optional<Reference> files;
     };
 
     struct Rollout

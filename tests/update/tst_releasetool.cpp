@@ -1,6 +1,7 @@
 #include "releasefixtures.h"
 #include "releaseplan.h"
 #include "update/manifestcheck.h"
+#include "update/packageformat.h"
 #include "update/packagestager.h"
 
 #include <QCryptographicHash>
@@ -318,6 +319,36 @@ private Q_SLOTS:
                  released->sha256);
         QCOMPARE(qint64(packageBytes.size()), released->size);
         QVERIFY(output.contains("-DSERIAL=" + QByteArray::number(check.manifest.serial)));
+
+        // Each file once under its content, listed beside the package as the manifest says.
+        QVERIFY(released->files);
+        QCOMPARE(released->files->url,
+                 QUrl(QStringLiteral("http://127.0.0.1:1/channel/fenestra-1.1.0-linux-x86_64.files")));
+        const QByteArray listText = readFile(channel + QStringLiteral("/fenestra-1.1.0-linux-x86_64.files"));
+        QCOMPARE(qint64(listText.size()), released->files->size);
+        QCOMPARE(QCryptographicHash::hash(listText, QCryptographicHash::Sha256).toHex(),
+                 released->files->sha256);
+        PackageFormat::FileList list;
+        QVERIFY(PackageFormat::FileList::read(listText, list));
+        QStringList described;
+        for (const PackageFormat::FileList::Entry &entry : std::as_const(list.entries)) {
+            using Type = PackageFormat::FileList::Entry::Type;
+            if (entry.type == Type::File) {
+                const QByteArray content =
+                        readFile(channel + QStringLiteral("/files/") + QString::fromLatin1(entry.sha256));
+                QCOMPARE(QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex(), entry.sha256);
+                QCOMPARE(qint64(content.size()), entry.size);
+            }
+            described << (entry.type == Type::File           ? (entry.executable ? "x " : "f ")
+                                  : entry.type == Type::Link ? "l "
+                                                             : "d ")
+                            + entry.path + (entry.type == Type::Link ? " " + entry.target : QString());
+        }
+        QCOMPARE(described,
+                 (QStringList { QStringLiteral("d bin"), QStringLiteral("x bin/fenestra"),
+                                QStringLiteral("d lib"), QStringLiteral("f lib/libQt6Core.so.6.8.0"),
+                                QStringLiteral("f fenestra-files.sha256"),
+                                QStringLiteral("l lib/libQt6Core.so.6 libQt6Core.so.6.8.0") }));
 
         const QString versions = dir.filePath(QStringLiteral("versions"));
         const PackageStager::Result staged =

@@ -1,5 +1,6 @@
 #include "releasefixtures.h"
 #include "update/manifestcheck.h"
+#include "update/packageformat.h"
 #include "update/updatemanifest.h"
 
 #include <QCryptographicHash>
@@ -308,6 +309,10 @@ private Q_SLOTS:
         m.pulled << QStringLiteral("1.2.0");
         m.revokedKeys << first.id();
         m.replacesSerials << 1795000000;
+        m.releases[0].files = UpdateManifest::Reference {
+            QUrl(QStringLiteral("http://127.0.0.1/fenestra-1.1.0-linux-x86_64.files")), 4000,
+            QByteArray(64, 'b')
+        };
         QString problem;
         const UpdateManifest read = UpdateManifest::parse(m.toJson(), &problem);
         QVERIFY2(problem.isEmpty(), qPrintable(problem));
@@ -323,7 +328,16 @@ private Q_SLOTS:
         QVERIFY(release);
         QCOMPARE(release->size, 123456);
         QCOMPARE(release->url, QUrl(QStringLiteral("http://127.0.0.1/fenestra-1.1.0-linux-x86_64.tar.gz")));
+        QVERIFY(release->files);
+        QCOMPARE(release->files->url, m.releases[0].files->url);
+        QCOMPARE(release->files->size, 4000);
         QVERIFY(!read.release(QStringLiteral("1.1.0"), QStringLiteral("windows-x86_64")));
+        // A file list larger than a desktop reads leaves the release to its package.
+        m.releases[0].files->size = PackageFormat::FileList::maxSize + 1;
+        const UpdateManifest large = UpdateManifest::parse(m.toJson(), &problem);
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        QVERIFY(large.release(QStringLiteral("1.1.0"), QStringLiteral("linux-x86_64")));
+        QVERIFY(!large.release(QStringLiteral("1.1.0"), QStringLiteral("linux-x86_64"))->files);
         QCOMPARE(read.rollout.pins.value(QStringLiteral("00112233445566778899aabbccddeeff")),
                  QStringLiteral("1.0.0"));
     }

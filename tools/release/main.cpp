@@ -180,6 +180,7 @@ int main(int argc, char *argv[])
 
     std::optional<UpdateManifest::Release> packed;
     QString packagePath;
+    QString listPath;
     if (folder != QLatin1String("-")) {
         const QString platform =
                 parser.isSet(platformOption) ? parser.value(platformOption) : Packer::platformOf(folder);
@@ -214,10 +215,21 @@ int main(int argc, char *argv[])
             return refuse(QStringLiteral("cannot write %1").arg(packagePath));
         packed->size = package.size;
         packed->sha256 = package.sha256;
+        // Each file once by its content, for desktops that fetch only what changed.
+        const QString listName = PackageFormat::fileListName(request.target, packed->platform);
+        listPath = QDir(channel).filePath(listName);
+        Packer::Published published = Packer::publishFiles(folder, package, channel, listName);
+        if (!published.problem.isEmpty()) {
+            QFile::remove(packagePath);
+            QFile::remove(listPath);
+            return refuse(published.problem);
+        }
+        published.list.url = QUrl(request.baseUrl).resolved(QUrl(listName));
+        packed->files = published.list;
         plan = ReleasePlan::compose(previous, request, packed, filesInChannel(),
                                     QDateTime::currentDateTimeUtc());
-        err() << "== Package " << QFileInfo(packagePath).fileName() << ": " << package.size << " bytes"
-              << Qt::endl;
+        err() << "== Package " << QFileInfo(packagePath).fileName() << ": " << package.size << " bytes, "
+              << package.files.entries.size() << " entries in " << listName << Qt::endl;
     }
     // Signed beside the manifest, and put in its place only once it checks.
     const QString draft = manifestPath + QStringLiteral(".new");
@@ -242,6 +254,8 @@ int main(int argc, char *argv[])
         // A package no manifest lists would block its own version name.
         if (!packagePath.isEmpty())
             QFile::remove(packagePath);
+        if (!listPath.isEmpty())
+            QFile::remove(listPath);
         return refuse(problem);
     }
     err() << "== Manifest serial " << plan.manifest.serial << ": " << QFileInfo(manifestPath).size()

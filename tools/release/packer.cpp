@@ -44,7 +44,8 @@ Package pack(const QString &folder, const QString &file)
     }
 
     PackageFormat::Writer writer(file);
-    QByteArray sums;
+    QByteArray &sums = package.sums;
+    using Entry = PackageFormat::FileList::Entry;
     QList<QPair<QString, QString>> links;
     for (const QString &path : std::as_const(paths)) {
         const QFileInfo info(root.filePath(path));
@@ -62,10 +63,13 @@ Package pack(const QString &folder, const QString &file)
             links.append({ path, text });
         } else if (info.isDir()) {
             writer.addDirectory(path);
+            package.files.entries << Entry { Entry::Type::Directory, path };
         } else if (info.isFile()) {
             QByteArray sha256;
-            writer.addFileFrom(path, info.filePath(), info.permissions() & QFileDevice::ExeOwner, &sha256);
+            const bool executable = info.permissions() & QFileDevice::ExeOwner;
+            writer.addFileFrom(path, info.filePath(), executable, &sha256);
             sums += PackageFormat::sumLine(path, sha256);
+            package.files.entries << Entry { Entry::Type::File, path, info.size(), sha256, executable };
         } else {
             package.problem = QStringLiteral("%1 is neither a file, a folder nor a link").arg(path);
             break;
@@ -73,9 +77,13 @@ Package pack(const QString &folder, const QString &file)
     }
     if (package.problem.isEmpty()) {
         writer.addFile(PackageFormat::sumsName(), sums);
+        package.files.entries << Entry { Entry::Type::File, PackageFormat::sumsName(), sums.size(),
+                                         QCryptographicHash::hash(sums, QCryptographicHash::Sha256).toHex() };
         // Last, as the desktop makes them.
-        for (const auto &link : std::as_const(links))
+        for (const auto &link : std::as_const(links)) {
             writer.addLink(link.first, link.second);
+            package.files.entries << Entry { Entry::Type::Link, link.first, 0, {}, false, link.second };
+        }
         if (!writer.close())
             package.problem = writer.errorString();
     }
@@ -92,6 +100,79 @@ Package pack(const QString &folder, const QString &file)
     package.size = packed.size();
     package.sha256 = hash.result().toHex();
     return package;
+}
+
+namespace {
+
+// Writes `content`, or else the file `source`, to `target` through a
+// temporary file, if its SHA-256 is `sha256`.
+QString publishFile(const QString &target, const QString &source, const QByteArray &content,
+                    const QByteArray &sha256)
+{
+    const QString part = target + QStringLiteral(".part");
+    QFile out(part);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return QStringLiteral("cannot write %1").arg(part);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    bool written = true;
+    if (source.isEmpty()) {
+        hash.addData(content);
+        written = out.write(content) == content.size();
+    } else {
+        QFile in(source);
+        written = in.open(QIODevice::ReadOnly);
+        char buffer[64 * 1024];
+        qint64 read = 0;
+        while (written && (read = in.read(buffer, sizeof buffer)) > 0) {
+            hash.addData(QByteArrayView(buffer, read));
+            written = out.write(buffer, read) == read;
+        }
+        written = written && read == 0;
+    }
+    out.close();
+    if (!written || hash.result().toHex() != sha256) {
+        out.remove();
+        return written ? QStringLiteral("%1 changed after it was packed").arg(source)
+                       : QStringLiteral("cannot write %1").arg(part);
+    }
+    QFile::remove(target);
+    return QFile::rename(part, target) ? QString() : QStringLiteral("cannot write %1").arg(target);
+}
+
+} // namespace
+
+Published publishFiles(const QString &folder, const Package &package, const QString &channel,
+                       const QString &listName)
+{
+    Published published;
+    const QDir content(QDir(channel).filePath(PackageFormat::contentFolder()));
+    if (!QDir().mkpath(content.path())) {
+        published.problem = QStringLiteral("cannot make %1").arg(content.path());
+        return published;
+    }
+    for (const PackageFormat::FileList::Entry &entry : package.files.entries) {
+        if (entry.type != PackageFormat::FileList::Entry::Type::File)
+            continue;
+        const QString target = content.filePath(QString::fromLatin1(entry.sha256));
+        // Published by an earlier release, or earlier in this one: a name holds one content.
+        if (QFileInfo(target).size() == entry.size && QFileInfo(target).isFile())
+            continue;
+        const bool isSums = entry.path == PackageFormat::sumsName();
+        published.problem = publishFile(target, isSums ? QString() : QDir(folder).filePath(entry.path),
+                                        package.sums, entry.sha256);
+        if (!published.problem.isEmpty())
+            return published;
+    }
+    const QByteArray list = package.files.toText();
+    if (list.size() > PackageFormat::FileList::maxSize
+        || package.files.entries.size() > PackageFormat::FileList::maxEntries) {
+        published.problem = QStringLiteral("the file list would be larger than desktops read");
+        return published;
+    }
+    published.list.size = list.size();
+    published.list.sha256 = QCryptographicHash::hash(list, QCryptographicHash::Sha256).toHex();
+    published.problem = publishFile(QDir(channel).filePath(listName), QString(), list, published.list.sha256);
+    return published;
 }
 
 } // namespace Packer

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "update/packageformat.h"
+#include "update/updatemanifest.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -17,9 +20,24 @@ struct Package
     qint64 size = 0;
     QByteArray sha256; // hex
     QString problem; // empty: packed
+    PackageFormat::FileList files; // what it holds, in its order
+    QByteArray sums; // its fenestra-files.sha256
 };
 
 // Writes the package of `folder` to `file`, which must not exist yet.
 Package pack(const QString &folder, const QString &file);
+
+// Publishes each file of `package` (packed from `folder`) once under its
+// SHA-256 in `<channel>/files`, where a file an earlier release published
+// stays as it is, and then the list as `<channel>/<listName>`. Every copy is
+// checked against the sum it is published under. The reference (without its
+// address) to the list, or the problem.
+struct Published
+{
+    UpdateManifest::Reference list;
+    QString problem; // empty: published
+};
+Published publishFiles(const QString &folder, const Package &package, const QString &channel,
+                       const QString &listName);
 
 } // namespace Packer
