@@ -29,6 +29,10 @@ int healthyDelayMs();
 // desktops of a plant do not ask the channel at the same moment.
 int checkSpreadMs();
 
+// The most a desktop that takes a release waits at random before it fetches
+// it, so that the first desktops of a plant fill its cache before the rest ask.
+int downloadSpreadMs();
+
 // Where the shell sends its crash dumps, from FENESTRA_CRASH_UPLOAD_URL; empty: nowhere.
 QString crashUploadAddress();
 

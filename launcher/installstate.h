@@ -38,12 +38,14 @@ struct State
     // the installation (counted up to a million) and the file name of the
     // module the last one happened in; the last update check, when (seconds
     // since 1970) and how it ended (a word, see isResultWord); the last package
-    // download, how it ended, the bytes it fetched and the seconds it took.
+    // download, how it ended, how it fetched the release (see isDownloadWay),
+    // the bytes it fetched and the seconds it took.
     int crashes = 0;
     std::string lastCrashModule;
     long long lastCheckAt = 0;
     std::string lastCheckResult;
     std::string downloadResult;
+    std::string downloadVia;
     long long downloadBytes = 0;
     long long downloadSeconds = 0;
 
@@ -97,6 +99,9 @@ bool isModuleName(const std::string &name);
 std::string moduleName(const std::string &module);
 // How a check or download ended: [a-z-], 1 to 32 characters.
 bool isResultWord(const std::string &word);
+// How a release was fetched: "files" (only the files that changed, by their
+// content) or "package" (the whole package).
+bool isDownloadWay(const std::string &word);
 // Orders versions by their dot-separated parts, numerically where both are numbers.
 bool versionLess(const std::string &a, const std::string &b);
 

@@ -19,8 +19,6 @@
 
 namespace {
 
-// Bounds for what a package may unpack to.
-constexpr qint64 maxUnpackedSize = qint64(4) * 1024 * 1024 * 1024;
 constexpr int maxEntries = 100000;
 
 struct ArchiveCloser
@@ -38,25 +36,6 @@ Result packageFault(const QString &problem)
 Result environmentFault(const QString &problem)
 {
     return { problem, false };
-}
-
-// The entry's path inside the folder, or empty when it may not be unpacked:
-// every part a name that Windows stores as given (no device names, no
-// trailing dots, no drive colons or separators), none of them "." or "..".
-QString safeRelativePath(const QString &name)
-{
-    QString path = name;
-    while (path.startsWith(QLatin1String("./")))
-        path.remove(0, 2);
-    if (path.endsWith(QLatin1Char('/')))
-        path.chop(1);
-    if (path.isEmpty() || path.startsWith(QLatin1Char('/')))
-        return QString();
-    for (const QString &part : path.split(QLatin1Char('/'))) {
-        if (!isPortableFileName(part))
-            return QString();
-    }
-    return path;
 }
 
 QString parentOf(const QString &path)
@@ -98,7 +77,7 @@ public:
                     utf8 ? QString::fromUtf8(utf8) : QString::fromLocal8Bit(archive_entry_pathname(entry));
             if (name == QLatin1String(".") || name == QLatin1String("./"))
                 continue;
-            const QString path = safeRelativePath(name);
+            const QString path = PackageStager::safeRelativePath(name);
             if (path.isEmpty())
                 return packageFault(QStringLiteral("unsafe entry %1").arg(name.left(200)));
             const Result result = write(reader.get(), entry, path);
@@ -110,7 +89,7 @@ public:
                                         .arg(QString::fromLocal8Bit(archive_error_string(reader.get()))));
         // Links come last, once every file is written: nothing is ever written
         // through a link the package made.
-        const Result linked = makeLinks();
+        const Result linked = PackageStager::makeLinks(m_folder, m_links);
         return linked.problem.isEmpty() ? checkSums() : linked;
     }
 
@@ -161,7 +140,7 @@ private:
             if (cancelled())
                 return environmentFault(QStringLiteral("cancelled"));
             m_unpacked += read;
-            if (m_unpacked > maxUnpackedSize)
+            if (m_unpacked > PackageStager::maxVersionSize)
                 return packageFault(QStringLiteral("unpacks to more than 4 GiB"));
             hash.addData(QByteArrayView(buffer, read));
             if (path == PackageFormat::sumsName() && content.size() < 16 * 1024 * 1024)
@@ -183,62 +162,13 @@ private:
         return Result();
     }
 
-    // A link whose target, read from the link's own folder, stays inside the
-    // folder and passes through no other link; it may name one, as a library's
-    // version links do. Its own folder is no link either.
-    QString linkProblem(const QString &path, const QString &target) const
-    {
-        if (target.isEmpty() || target.startsWith(QLatin1Char('/')) || target.contains(QLatin1Char('\\'))
-            || target.contains(QLatin1Char(':')))
-            return QStringLiteral("link leading out %1").arg(path);
-        QStringList resolved = path.split(QLatin1Char('/'));
-        resolved.removeLast();
-        for (int i = 1; i <= resolved.size(); ++i) {
-            if (m_links.contains(resolved.mid(0, i).join(QLatin1Char('/'))))
-                return QStringLiteral("link inside a link %1").arg(path);
-        }
-        const QStringList parts = target.split(QLatin1Char('/'), Qt::SkipEmptyParts);
-        for (int i = 0; i < parts.size(); ++i) {
-            const QString &part = parts.at(i);
-            if (part == QLatin1String("."))
-                continue;
-            if (part == QLatin1String("..")) {
-                if (resolved.isEmpty())
-                    return QStringLiteral("link leading out %1").arg(path);
-                resolved.removeLast();
-                continue;
-            }
-            resolved.append(part);
-            if (i + 1 < parts.size() && m_links.contains(resolved.join(QLatin1Char('/'))))
-                return QStringLiteral("link through a link %1").arg(path);
-        }
-        return QString();
-    }
-
-    Result makeLinks()
-    {
-        for (auto it = m_links.cbegin(); it != m_links.cend(); ++it) {
-            const QString problem = linkProblem(it.key(), it.value());
-            if (!problem.isEmpty())
-                return packageFault(problem);
-        }
-        for (auto it = m_links.cbegin(); it != m_links.cend(); ++it) {
-            const QString link = m_folder + QLatin1Char('/') + it.key();
-            if (QFileInfo::exists(link) || QFileInfo(link).isSymLink())
-                return packageFault(QStringLiteral("repeated entry %1").arg(it.key()));
-            if (!QDir().mkpath(QFileInfo(link).path()) || !QFile::link(it.value(), link))
-                return environmentFault(QStringLiteral("cannot link %1").arg(it.key()));
-        }
-        return Result();
-    }
-
     Result checkSums() const
     {
         QHash<QString, QByteArray> listed;
         if (!PackageFormat::readSums(m_sums, listed))
             return packageFault(QStringLiteral("no readable %1").arg(PackageFormat::sumsName()));
         for (auto it = listed.begin(); it != listed.end(); ++it) {
-            if (safeRelativePath(it.key()) != it.key())
+            if (PackageStager::safeRelativePath(it.key()) != it.key())
                 return packageFault(QStringLiteral("unsafe path in %1").arg(PackageFormat::sumsName()));
             if (!m_hashes.contains(it.key()))
                 return packageFault(QStringLiteral("missing file %1").arg(it.key()));
@@ -300,34 +230,125 @@ bool removeVersionFolder(const QString &folder)
     return QDir(folder).removeRecursively();
 }
 
-Result stage(const QString &packagePath, const QString &versionsFolder, const QString &version,
-             const QByteArray &packageSha256, const std::atomic_bool *cancel)
+QString safeRelativePath(const QString &name)
+{
+    QString path = name;
+    while (path.startsWith(QLatin1String("./")))
+        path.remove(0, 2);
+    if (path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    if (path.isEmpty() || path.startsWith(QLatin1Char('/')))
+        return QString();
+    for (const QString &part : path.split(QLatin1Char('/'))) {
+        if (!isPortableFileName(part))
+            return QString();
+    }
+    return path;
+}
+
+QString linkProblem(const QHash<QString, QString> &links, const QString &path, const QString &target)
+{
+    if (target.isEmpty() || target.startsWith(QLatin1Char('/')) || target.contains(QLatin1Char('\\'))
+        || target.contains(QLatin1Char(':')))
+        return QStringLiteral("link leading out %1").arg(path);
+    QStringList resolved = path.split(QLatin1Char('/'));
+    resolved.removeLast();
+    for (int i = 1; i <= resolved.size(); ++i) {
+        if (links.contains(resolved.mid(0, i).join(QLatin1Char('/'))))
+            return QStringLiteral("link inside a link %1").arg(path);
+    }
+    const QStringList parts = target.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    for (int i = 0; i < parts.size(); ++i) {
+        const QString &part = parts.at(i);
+        if (part == QLatin1String("."))
+            continue;
+        if (part == QLatin1String("..")) {
+            if (resolved.isEmpty())
+                return QStringLiteral("link leading out %1").arg(path);
+            resolved.removeLast();
+            continue;
+        }
+        resolved.append(part);
+        if (i + 1 < parts.size() && links.contains(resolved.join(QLatin1Char('/'))))
+            return QStringLiteral("link through a link %1").arg(path);
+    }
+    return QString();
+}
+
+Result makeLinks(const QString &folder, const QHash<QString, QString> &links)
+{
+#ifndef Q_OS_UNIX
+    if (!links.isEmpty())
+        return packageFault(QStringLiteral("link entry %1").arg(links.cbegin().key()));
+#endif
+    for (auto it = links.cbegin(); it != links.cend(); ++it) {
+        const QString problem = linkProblem(links, it.key(), it.value());
+        if (!problem.isEmpty())
+            return packageFault(problem);
+    }
+    for (auto it = links.cbegin(); it != links.cend(); ++it) {
+        const QString link = folder + QLatin1Char('/') + it.key();
+        if (QFileInfo::exists(link) || QFileInfo(link).isSymLink())
+            return packageFault(QStringLiteral("repeated entry %1").arg(it.key()));
+        if (!QDir().mkpath(QFileInfo(link).path()) || !QFile::link(it.value(), link))
+            return environmentFault(QStringLiteral("cannot link %1").arg(it.key()));
+    }
+    return Result();
+}
+
+bool isStaged(const QString &versionsFolder, const QString &version, const QByteArray &packageSha256)
+{
+    const QString folder = versionsFolder + QLatin1Char('/') + version;
+    return QFileInfo::exists(folder + QLatin1Char('/') + markerName())
+            && stagedPackage(folder) == packageSha256;
+}
+
+Result beginStaging(const QString &versionsFolder, const QString &version, QString *staging)
 {
     const QString finalFolder = versionsFolder + QLatin1Char('/') + version;
-    const QString staging = finalFolder + QLatin1String(InstallLayout::stagingSuffix);
-    if (QFileInfo::exists(finalFolder + QLatin1Char('/') + markerName())
-        && stagedPackage(finalFolder) == packageSha256)
-        return Result();
+    *staging = finalFolder + QLatin1String(InstallLayout::stagingSuffix);
     // Left by an earlier attempt that was cut short, or another package that
     // was given the same version name.
-    removeVersionFolder(staging);
+    removeVersionFolder(*staging);
     removeVersionFolder(finalFolder);
-    if (!QDir().mkpath(staging))
-        return environmentFault(QStringLiteral("cannot make %1").arg(staging));
-    Result result = Unpacker(staging, cancel).unpack(packagePath);
-    if (result.problem.isEmpty()) {
-        // Closed before the rename, which Windows refuses for a folder with an open file.
-        QFile marker(staging + QLatin1Char('/') + markerName());
-        if (!marker.open(QIODevice::WriteOnly)
-            || marker.write("version=" + version.toUtf8() + "\npackage_sha256=" + packageSha256 + '\n') < 0
-            || !marker.flush())
-            result = environmentFault(QStringLiteral("cannot write the marker"));
-    }
-    if (result.problem.isEmpty() && !renameFolder(staging, finalFolder))
+    if (!QDir().mkpath(*staging))
+        return environmentFault(QStringLiteral("cannot make %1").arg(*staging));
+    return Result();
+}
+
+Result completeStaging(const QString &staging, const QString &version, const QByteArray &packageSha256)
+{
+    Result result;
+    // Closed before the rename, which Windows refuses for a folder with an open file.
+    QFile marker(staging + QLatin1Char('/') + markerName());
+    if (!marker.open(QIODevice::WriteOnly)
+        || marker.write("version=" + version.toUtf8() + "\npackage_sha256=" + packageSha256 + '\n') < 0
+        || !marker.flush())
+        result = environmentFault(QStringLiteral("cannot write the marker"));
+    marker.close();
+    if (result.problem.isEmpty()
+        && !renameFolder(staging, staging.chopped(qsizetype(qstrlen(InstallLayout::stagingSuffix)))))
         result = environmentFault(QStringLiteral("cannot rename %1").arg(staging));
     if (!result.problem.isEmpty())
         removeVersionFolder(staging);
     return result;
+}
+
+Result stage(const QString &packagePath, const QString &versionsFolder, const QString &version,
+             const QByteArray &packageSha256, const std::atomic_bool *cancel)
+{
+    if (isStaged(versionsFolder, version, packageSha256))
+        return Result();
+    QString staging;
+    Result result = beginStaging(versionsFolder, version, &staging);
+    if (!result.problem.isEmpty())
+        return result;
+    result = Unpacker(staging, cancel).unpack(packagePath);
+    if (!result.problem.isEmpty()) {
+        removeVersionFolder(staging);
+        return result;
+    }
+    return completeStaging(staging, version, packageSha256);
 }
 
 } // namespace PackageStager

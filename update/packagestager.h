@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
 
 #include <atomic>
@@ -10,6 +11,9 @@
 // against the package's fenestra-files.sha256, the marker written last, naming
 // the package, then renamed to `<versions>/<v>`.
 namespace PackageStager {
+
+// The most a version folder may hold, unpacked.
+constexpr qint64 maxVersionSize = qint64(4) * 1024 * 1024 * 1024;
 
 // The file that marks a complete version folder.
 QString markerName();
@@ -39,5 +43,31 @@ Result stage(const QString &packagePath, const QString &versionsFolder, const QS
 // Removes a version folder, its marker first, so that a removal cut short
 // leaves a folder that is never started.
 bool removeVersionFolder(const QString &folder);
+
+// The rules every way of staging keeps (FileStager's too).
+
+// A release's path inside the version folder, or empty when it may not be
+// written: every part a name that Windows stores as given, none "." or "..",
+// not absolute ("./" in front and "/" behind dropped).
+QString safeRelativePath(const QString &name);
+// Why the link `path` -> `target` among `links` (path -> target) may not be
+// made; empty when it may: its target, read from the link's own folder, stays
+// inside the folder and passes through no other link, and its own folder is
+// no link either.
+QString linkProblem(const QHash<QString, QString> &links, const QString &path, const QString &target);
+// Makes `links` (path -> target) in `folder`, once every file is written, so
+// that nothing is ever written through one; refused as linkProblem() says,
+// and on Windows, where a version folder holds no links.
+Result makeLinks(const QString &folder, const QHash<QString, QString> &links);
+
+// `<versionsFolder>/<version>.staging`, made empty; anything an earlier
+// attempt or another package of the same name left there and in the version
+// folder is removed first.
+Result beginStaging(const QString &versionsFolder, const QString &version, QString *staging);
+// Writes the marker naming `packageSha256` into the whole `staging` folder and
+// renames it to its version folder; removes it when either fails.
+Result completeStaging(const QString &staging, const QString &version, const QByteArray &packageSha256);
+// Whether `<versionsFolder>/<version>` is complete and was staged from `packageSha256`.
+bool isStaged(const QString &versionsFolder, const QString &version, const QByteArray &packageSha256);
 
 } // namespace PackageStager

@@ -8,6 +8,7 @@
 #include "net/boundedfetch.h"
 #include "net/networkaccess.h"
 #include "update/checkschedule.h"
+#include "update/filestager.h"
 #include "update/manifestcheck.h"
 #include "update/packagedownload.h"
 #include "update/packageformat.h"
@@ -99,6 +100,7 @@ Updater::Channel Updater::builtInChannel()
     channel.keys = Deployment::updateKeys();
     channel.healthyDelayMs = Deployment::healthyDelayMs();
     channel.checkSpreadMs = Deployment::checkSpreadMs();
+    channel.downloadSpreadMs = Deployment::downloadSpreadMs();
     return channel;
 }
 
@@ -312,10 +314,52 @@ void Updater::act(const ReleaseDecision::Decision &decision, const char *settled
     case Kind::MarkPending:
         staged(decision.version, PackageStager::Result());
         return;
-    case Kind::Stage:
-        download(decision.release);
+    case Kind::Stage: {
+        const std::chrono::milliseconds wait = CheckSchedule::spreadOut(
+                std::chrono::milliseconds(0), std::chrono::milliseconds(m_channel.downloadSpreadMs),
+                *QRandomGenerator::global());
+        if (wait.count() > 0)
+            log(QStringLiteral("fetches %1 in %2 s").arg(decision.version).arg(wait.count() / 1000));
+        QTimer::singleShot(wait, this, [this, release = decision.release] { fetchRelease(release); });
         return;
     }
+    }
+}
+
+void Updater::fetchRelease(const UpdateManifest::Release &release)
+{
+    m_downloadTook.start();
+    const QString versions = filePath(InstallLayout::versionsFolder);
+    const QString own = versions + QLatin1Char('/') + m_ownVersion;
+    if (!release.files || !QFileInfo::exists(own + QLatin1Char('/') + PackageStager::markerName())) {
+        download(release);
+        return;
+    }
+    // Copying and hashing a version's files takes seconds: off the window's thread.
+    auto result = std::make_shared<FileStager::Result>();
+    QThread *thread = QThread::create([this, result, release, own, versions] {
+        *result = FileStager::stage(release, own, versions, &m_cancelStaging);
+    });
+    connect(thread, &QThread::finished, this, [this, thread, result, release] {
+        thread->deleteLater();
+        m_download.bytes += result->bytesFetched;
+        if (!result->problem.isEmpty()) {
+            log(QStringLiteral("could not fetch %1 by its files: %2; fetching its package")
+                        .arg(release.version, result->problem));
+            download(release);
+            return;
+        }
+        m_download.result = "ok";
+        m_download.via = "files";
+        m_download.seconds = m_downloadTook.elapsed() / 1000;
+        log(QStringLiteral("fetched %1 by its files: %2 bytes fetched, %3 bytes copied")
+                    .arg(release.version)
+                    .arg(result->bytesFetched)
+                    .arg(result->bytesCopied));
+        staged(release.version, PackageStager::Result());
+    });
+    m_staging = thread;
+    thread->start(QThread::LowPriority);
 }
 
 void Updater::download(const UpdateManifest::Release &release)
@@ -331,13 +375,11 @@ void Updater::download(const UpdateManifest::Release &release)
     const QString file = downloads + QLatin1Char('/') + fileName;
     const QString versions = filePath(InstallLayout::versionsFolder);
     auto *download = new PackageDownload(m_network, this);
-    QElapsedTimer took;
-    took.start();
     connect(download, &PackageDownload::finished, this,
-            [this, download, file, release, versions, took](const QString &problem) {
+            [this, download, file, release, versions](const QString &problem) {
                 download->deleteLater();
-                m_download = { problem.isEmpty() ? "ok" : "failed", download->bytesFetched(),
-                               took.elapsed() / 1000 };
+                m_download = { problem.isEmpty() ? "ok" : "failed", "package",
+                               m_download.bytes + download->bytesFetched(), m_downloadTook.elapsed() / 1000 };
                 const QString target = release.version;
                 if (!problem.isEmpty()) {
                     log(QStringLiteral("download of %1 failed: %2").arg(target, problem));
@@ -403,6 +445,7 @@ void Updater::finishCheck(const char *result)
         state.lastCheckResult = result;
         if (m_download.result) {
             state.downloadResult = m_download.result;
+            state.downloadVia = m_download.via;
             state.downloadBytes = m_download.bytes;
             state.downloadSeconds = m_download.seconds;
         }

@@ -3,6 +3,7 @@
 #include "update/packagestager.h"
 #include "update/releasedecision.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
@@ -36,6 +37,9 @@ public:
         int checkIntervalMs = 4 * 60 * 60 * 1000;
         // The most a check waits at random beyond its time.
         int checkSpreadMs = checkIntervalMs / 5;
+        // The most a desktop that takes a release waits at random before it
+        // fetches it, so that the first of a plant fill its cache for the rest.
+        int downloadSpreadMs = 0;
     };
 
     // The manifest and its signature: at most 64 KiB each, given up after 30 s
@@ -73,6 +77,9 @@ private:
     void fetched();
     // `settled` is how the check ended when there is nothing to fetch.
     void act(const ReleaseDecision::Decision &decision, const char *settled);
+    // Fetches the release by the files that changed when it has a file list
+    // and this version's folder is whole, else (or when that fails) by its package.
+    void fetchRelease(const UpdateManifest::Release &release);
     void download(const UpdateManifest::Release &release);
     void staged(const QString &version, const PackageStager::Result &result);
     // `result` is how the check ended, kept in the state for the next report
@@ -100,11 +107,13 @@ private:
     bool m_checking = false;
     // What the channel's Retry-After asked of the next check, if anything.
     std::optional<std::chrono::milliseconds> m_retryAfter;
-    // How this check's package download went, kept with its result.
+    // How this check's download went, kept with its result.
     struct Download
     {
         const char *result = nullptr; // none this check
-        qint64 bytes = 0;
+        const char *via = nullptr; // "files" or "package"
+        qint64 bytes = 0; // the file list's and files' too when the package followed them
         qint64 seconds = 0;
     } m_download;
+    QElapsedTimer m_downloadTook;
 };

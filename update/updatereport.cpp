@@ -47,6 +47,8 @@ QUrl withReport(const QUrl &manifest, const ReleaseDecision::Situation &situatio
         query.addQueryItem(QStringLiteral("crashmod"), fromStd(state.lastCrashModule));
     if (state.downloadResult == "ok" || state.downloadResult == "failed") {
         query.addQueryItem(QStringLiteral("dl"), fromStd(state.downloadResult));
+        if (InstallState::isDownloadWay(state.downloadVia))
+            query.addQueryItem(QStringLiteral("dlvia"), fromStd(state.downloadVia));
         query.addQueryItem(QStringLiteral("dlbytes"), QString::number(state.downloadBytes));
         query.addQueryItem(QStringLiteral("dlsec"), QString::number(state.downloadSeconds));
     }

@@ -28,7 +28,8 @@
 //            started without the launcher
 //   crashes  the shell's crashes since the installation
 //   crashmod the file name of the module the last one happened in
-//   dl       how the last package download ended: ok or failed
+//   dl       how the last download ended: ok or failed
+//   dlvia    how it fetched: files (only those that changed) or package
 //   dlbytes  the bytes it fetched
 //   dlsec    the seconds it took
 namespace UpdateReport {

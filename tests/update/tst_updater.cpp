@@ -1,6 +1,7 @@
 #include "config/logging.h"
 #include "launcher/installstate.h"
 #include "launcher/status.h"
+#include "packer.h"
 #include "releasefixtures.h"
 #include "testhttpserver.h"
 #include "update/packagestager.h"
@@ -9,12 +10,15 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QDirIterator>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSignalSpy>
 #include <QSysInfo>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <filesystem>
 
 namespace {
 
@@ -44,6 +48,54 @@ QDateTime daysFromNow(int days)
     return QDateTime::currentDateTimeUtc().addDays(days);
 }
 
+// A deployed version folder: the shell, which says its version, and Qt, which
+// stays the same from one version to the next.
+void deploy(const QString &folder, const QByteArray &version)
+{
+    QRandomGenerator engine(7);
+    QByteArray core(1024 * 1024, Qt::Uninitialized);
+    for (char &byte : core)
+        byte = char(engine.generate());
+    const QList<QPair<QString, QByteArray>> files = {
+        { QStringLiteral("bin/fenestra"), "#!/bin/sh\n# " + version + '\n' },
+        { QStringLiteral("lib/libQt6WebEngineCore.so.6"), core },
+        { QStringLiteral("lib/libQt6Core.so.6.8.0"), QByteArray(100 * 1024, 'q') },
+        { QStringLiteral("translations/文件 with space.qm"), QByteArray(3000, 't') },
+        { QStringLiteral("translations/copy.qm"), QByteArray(3000, 't') },
+    };
+    for (const auto &file : files)
+        writeFile(folder + QLatin1Char('/') + file.first, file.second);
+    QFile::setPermissions(folder + QStringLiteral("/bin/fenestra"),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QDir().mkpath(folder + QStringLiteral("/plugins/empty"));
+    QFile::link(QStringLiteral("libQt6Core.so.6.8.0"), folder + QStringLiteral("/lib/libQt6Core.so.6"));
+}
+
+// Each entry of a version folder: a file's content and executable bit, a
+// link's target, a folder.
+QMap<QString, QByteArray> treeOf(const QString &folder)
+{
+    QMap<QString, QByteArray> tree;
+    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QFileInfo info(it.next());
+        const QString path = QDir(folder).relativeFilePath(info.filePath());
+        if (info.isSymLink())
+            tree.insert(path,
+                        "-> "
+                                + QByteArray::fromStdString(
+                                        std::filesystem::read_symlink(
+                                                QFile::encodeName(info.filePath()).toStdString())
+                                                .string()));
+        else if (info.isDir())
+            tree.insert(path, "folder");
+        else
+            tree.insert(path, (info.isExecutable() ? "x " : "- ") + readFile(info.filePath()));
+    }
+    return tree;
+}
+
 } // namespace
 
 // The shell's updater against a channel on loopback, in a temporary
@@ -62,6 +114,10 @@ private:
     // When set, the manifest's answer: a busy channel's 503 with this Retry-After.
     QByteArray busyRetryAfter;
     QHash<QString, QByteArray> packages; // version -> package
+    // A channel folder as the release tool leaves it, served below /channel/.
+    QTemporaryDir channelFolder;
+    bool channelFails = false; // its files/ answer 500
+    qint64 channelBytes = 0; // served of it
     QtMessageHandler previousHandler = nullptr;
 
     QString rootFile(const QString &relative) const { return root.filePath(relative); }
@@ -161,6 +217,16 @@ private Q_SLOTS:
             return TestHttpServer::Response::text(signature, "text/plain");
         });
         server.setFallback([this](const TestHttpServer::Request &request) {
+            if (request.path().startsWith("/channel/")) {
+                const QString name = QString::fromUtf8(request.path().mid(9));
+                if (channelFails && name.startsWith(QLatin1String("files/")))
+                    return TestHttpServer::Response::text("busy", "text/plain", 500);
+                if (!QFileInfo(channelFolder.filePath(name)).isFile())
+                    return TestHttpServer::Response::text("not here", "text/plain", 404);
+                const QByteArray body = readFile(channelFolder.filePath(name));
+                channelBytes += body.size();
+                return TestHttpServer::Response::text(body, "application/octet-stream");
+            }
             const QString version = QString::fromUtf8(request.path().mid(10).chopped(7));
             if (!packages.contains(version))
                 return TestHttpServer::Response::text("not here", "text/plain", 404);
@@ -245,12 +311,11 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("policy");
         QTest::addColumn<QString>("report");
-        const QString full =
-                QStringLiteral("id=00112233445566778899aabbccddeeff&v=1.1.0&prev=1.0.0&trial=1"
-                               "&ring=pilot&bad=2&lastbad=1.0.5&os=")
+        const QString full = QStringLiteral("id=00112233445566778899aabbccddeeff&v=1.1.0&prev=1.0.0&trial=1"
+                                            "&ring=pilot&bad=2&lastbad=1.0.5&os=")
                 + Updater::platform()
-                + QStringLiteral(
-                        "&gfx=2&crashes=3&crashmod=igd10iumd64.dll&dl=ok&dlbytes=140509184&dlsec=95");
+                + QStringLiteral("&gfx=2&crashes=3&crashmod=igd10iumd64.dll&dl=ok&dlvia=files&dlbytes="
+                                 "140509184&dlsec=95");
         QTest::newRow("reported") << QByteArray("ring=pilot\n") << full;
         QTest::newRow("a ring that is no name")
                 << QByteArray("ring=pilot&x=1\n") << QString(full).remove(QStringLiteral("&ring=pilot"));
@@ -273,6 +338,7 @@ private Q_SLOTS:
         s.downloadResult = "ok";
         s.downloadBytes = 140509184;
         s.downloadSeconds = 95;
+        s.downloadVia = "files";
         QVERIFY(InstallState::write(rootFile(QStringLiteral("update/state.ini")).toStdString(), s));
         addVersion(QStringLiteral("1.0.0"));
         QVERIFY(writeFile(rootFile(QStringLiteral("update-policy.ini")), policy));
@@ -360,6 +426,129 @@ private Q_SLOTS:
         QVERIFY(s.lastCheckAt >= before && s.lastCheckAt <= QDateTime::currentSecsSinceEpoch());
         QCOMPARE(QString::fromStdString(s.downloadResult), download);
         QCOMPARE(s.downloadBytes, download.isEmpty() ? 0 : packages.value(offered).size());
+        QCOMPARE(QString::fromStdString(s.downloadVia),
+                 download.isEmpty() ? QString() : QStringLiteral("package"));
+    }
+
+    // A release that changes the shell alone fetches the shell alone, copies
+    // the rest from the running version, and stages what its package holds;
+    // whatever goes wrong on that way, the package still brings the release.
+    void fetchesOnlyTheFilesThatChanged_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("via");
+        QTest::addColumn<QStringList>("fetched"); // the files fetched by content
+        const QStringList shell = { QStringLiteral("bin/fenestra") };
+        QTest::newRow("one file changed") << QString() << "files" << shell;
+        QTest::newRow("a file of the running version damaged")
+                << "damaged copy"
+                << "files"
+                << QStringList { QStringLiteral("bin/fenestra"), QStringLiteral("lib/libQt6Core.so.6.8.0") };
+        QTest::newRow("a file not the listed one") << "wrong file"
+                                                   << "package" << shell;
+        QTest::newRow("a file list not the listed one") << "wrong list"
+                                                        << "package" << QStringList();
+        QTest::newRow("no file list") << "no list"
+                                      << "package" << QStringList();
+        QTest::newRow("a list naming a path outside") << "path outside"
+                                                      << "package" << QStringList();
+        QTest::newRow("a server error") << "server error"
+                                        << "package" << QStringList();
+    }
+
+    void fetchesOnlyTheFilesThatChanged()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QString, via);
+        QFETCH(QStringList, fetched);
+        QVERIFY(QDir(channelFolder.path()).removeRecursively() && QDir().mkpath(channelFolder.path()));
+        QTemporaryDir work;
+        UpdateManifest::Release releases[2];
+        const char *versions[2] = { "1.0.0", "1.1.0" };
+        for (int i = 0; i < 2; ++i) {
+            const QString version = QString::fromLatin1(versions[i]);
+            const QString deployed = work.filePath(version);
+            deploy(deployed, versions[i]);
+            const QString name = QStringLiteral("fenestra-%1.tar.gz").arg(version);
+            const Packer::Package package = Packer::pack(deployed, channelFolder.filePath(name));
+            QVERIFY2(package.problem.isEmpty(), qPrintable(package.problem));
+            const QString listName = QStringLiteral("fenestra-%1.files").arg(version);
+            Packer::Published published =
+                    Packer::publishFiles(deployed, package, channelFolder.path(), listName);
+            QVERIFY2(published.problem.isEmpty(), qPrintable(published.problem));
+            published.list.url = server.url(QStringLiteral("/channel/") + listName);
+            releases[i] = { version,      Updater::platform(), server.url(QStringLiteral("/channel/") + name),
+                            package.size, package.sha256,      published.list };
+        }
+        // The running version, as a desktop staged it from its package.
+        const QString installed = rootFile(QStringLiteral("versions"));
+        QVERIFY(PackageStager::stage(channelFolder.filePath(QStringLiteral("fenestra-1.0.0.tar.gz")),
+                                     installed, QStringLiteral("1.0.0"), releases[0].sha256)
+                        .problem.isEmpty());
+        setState("1.0.0");
+        const QString list = channelFolder.filePath(QStringLiteral("fenestra-1.1.0.files"));
+        const auto contentOf = [&](const QString &path) {
+            return channelFolder.filePath(
+                    QStringLiteral("files/")
+                    + QCryptographicHash::hash(readFile(work.filePath(QStringLiteral("1.1.0/") + path)),
+                                               QCryptographicHash::Sha256)
+                              .toHex());
+        };
+        UpdateManifest::Release &target = releases[1];
+        if (fault == QLatin1String("damaged copy"))
+            QVERIFY(writeFile(installed + QStringLiteral("/1.0.0/lib/libQt6Core.so.6.8.0"),
+                              QByteArray(100 * 1024, 'Q')));
+        if (fault == QLatin1String("wrong file"))
+            QVERIFY(writeFile(contentOf(QStringLiteral("bin/fenestra")),
+                              QByteArray(readFile(contentOf(QStringLiteral("bin/fenestra"))).size(), '#')));
+        if (fault == QLatin1String("wrong list"))
+            target.files->sha256 = QByteArray(64, 'a');
+        if (fault == QLatin1String("no list"))
+            QVERIFY(QFile::remove(list));
+        if (fault == QLatin1String("path outside")) {
+            const QByteArray text = readFile(list).replace("\tbin/fenestra", "\t../../fenestra");
+            QVERIFY(writeFile(list, text));
+            target.files->size = text.size();
+            target.files->sha256 = QCryptographicHash::hash(text, QCryptographicHash::Sha256).toHex();
+        }
+        channelFails = fault == QLatin1String("server error");
+        publish(channel(1765000000, QStringLiteral("1.1.0"), { releases[0], target }), first);
+        server.clearRequests();
+        channelBytes = 0;
+
+        const QStringList lines = check();
+        channelFails = false;
+        QVERIFY2(lines.contains(QStringLiteral("staged 1.1.0 for the next start")),
+                 qPrintable(lines.join(QLatin1Char('\n'))));
+        // Byte for byte what the package stages.
+        QTemporaryDir fromPackage;
+        QVERIFY(PackageStager::stage(channelFolder.filePath(QStringLiteral("fenestra-1.1.0.tar.gz")),
+                                     fromPackage.path(), QStringLiteral("1.1.0"), target.sha256)
+                        .problem.isEmpty());
+        QCOMPARE(treeOf(installed + QStringLiteral("/1.1.0")),
+                 treeOf(fromPackage.filePath(QStringLiteral("1.1.0"))));
+        QVERIFY(!QFileInfo::exists(installed + QStringLiteral("/1.1.0.staging")));
+        QVERIFY(!QFileInfo::exists(root.filePath(QStringLiteral("fenestra"))));
+
+        qint64 contentBytes = 0;
+        QStringList contentAsked;
+        for (const TestHttpServer::Request &request : server.requests()) {
+            if (request.path().startsWith("/channel/files/"))
+                contentAsked << QString::fromLatin1(request.path().mid(15));
+        }
+        for (const QString &path : std::as_const(fetched)) {
+            contentBytes += QFileInfo(contentOf(path)).size();
+            QVERIFY2(contentAsked.removeOne(QFileInfo(contentOf(path)).fileName()), qPrintable(path));
+        }
+        if (fault.isEmpty() || fault == QLatin1String("damaged copy"))
+            QVERIFY2(contentAsked.isEmpty(), qPrintable(contentAsked.join(QLatin1Char(' '))));
+        const qint64 listBytes = fault == QLatin1String("no list") ? 0 : QFileInfo(list).size();
+        const qint64 packageBytes = via == QLatin1String("package") ? target.size : 0;
+        QCOMPARE(packageRequests(), via == QLatin1String("package") ? 1 : 0);
+        QCOMPARE(channelBytes, listBytes + contentBytes + packageBytes);
+        const InstallState::State s = state();
+        QCOMPARE(QString::fromStdString(s.downloadVia), via);
+        QCOMPARE(s.downloadBytes, channelBytes);
     }
 
     // A busy channel says when to come back; a server cannot silence a desktop for days.

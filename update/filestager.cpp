@@ -1,0 +1,333 @@
+#include "update/filestager.h"
+
+#include "net/boundedfetch.h"
+#include "net/networkaccess.h"
+#include "update/packageformat.h"
+#include "update/packagestager.h"
+
+#include <QCryptographicHash>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QNetworkAccessManager>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+namespace {
+
+using Entry = PackageFormat::FileList::Entry;
+using Result = FileStager::Result;
+
+// The channel's files, one GET at a time on this thread, within one deadline
+// for them all; a cancel aborts the one running.
+class Fetcher
+{
+public:
+    explicit Fetcher(const std::atomic_bool *cancel)
+        : m_network(NetworkAccess::create(nullptr, NetworkAccess::Proxy::System)),
+          m_deadline(FileStager::timeLimitMs),
+          m_cancel(cancel)
+    { }
+
+    qint64 bytesFetched() const { return m_fetched; }
+
+    // Hands `url`'s body, at most `size` bytes, to `sink`; the problem, or empty.
+    QString get(const QUrl &url, qint64 size, const BoundedFetch::Sink &sink)
+    {
+        const qint64 left = m_deadline.remainingTime();
+        if (left <= 0)
+            return QStringLiteral("took too long");
+        QNetworkRequest request(url);
+        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                             QNetworkRequest::NoLessSafeRedirectPolicy);
+        // The bytes as published: the sum is of those.
+        request.setRawHeader("Accept-Encoding", "identity");
+        BoundedFetch::Limits limits;
+        limits.maxBytes = size;
+        limits.stall = std::chrono::milliseconds(FileStager::stallLimitMs);
+        limits.total = std::chrono::milliseconds(left);
+        QString refusal;
+        BoundedFetch *running = nullptr;
+        BoundedFetch fetch(m_network.get(), request, limits, [&](QByteArrayView piece) {
+            // A partial answer would be another file's bytes.
+            if (running->status() != 200) {
+                refusal = QStringLiteral("HTTP status %1").arg(running->status());
+                return false;
+            }
+            m_fetched += piece.size();
+            return sink(piece);
+        });
+        running = &fetch;
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, &fetch, [this, &fetch] {
+            if (m_cancel && m_cancel->load())
+                fetch.abort();
+        });
+        watch.start(100);
+        fetch.waitForFinished();
+        if (m_cancel && m_cancel->load())
+            return QStringLiteral("cancelled");
+        if (fetch.outcome() == BoundedFetch::Outcome::Refused)
+            return refusal.isEmpty() ? QStringLiteral("cannot write it") : refusal;
+        if (!fetch.succeeded())
+            return fetch.errorString();
+        if (fetch.status() != 200)
+            return QStringLiteral("HTTP status %1").arg(fetch.status());
+        return QString();
+    }
+
+private:
+    std::unique_ptr<QNetworkAccessManager> m_network;
+    const QDeadlineTimer m_deadline;
+    const std::atomic_bool *m_cancel;
+    qint64 m_fetched = 0;
+};
+
+class Builder
+{
+public:
+    Builder(const QString &staging, const QString &currentFolder, const QUrl &contentFolder,
+            const std::atomic_bool *cancel, Fetcher &fetcher)
+        : m_staging(staging),
+          m_current(currentFolder),
+          m_content(contentFolder),
+          m_cancel(cancel),
+          m_fetcher(fetcher)
+    {
+        // The running version's own sums find a file that moved.
+        QFile sums(m_current + QLatin1Char('/') + PackageFormat::sumsName());
+        QHash<QString, QByteArray> listed;
+        if (sums.open(QIODevice::ReadOnly) && sums.size() <= PackageFormat::FileList::maxSize
+            && PackageFormat::readSums(sums.readAll(), listed)) {
+            for (auto it = listed.cbegin(); it != listed.cend(); ++it)
+                m_currentBySum.insert(it.value(), it.key());
+        }
+    }
+
+    qint64 bytesCopied() const { return m_copied; }
+
+    QString build(const PackageFormat::FileList &list)
+    {
+        QHash<QString, QString> links;
+        QList<Entry> files;
+        qint64 total = 0;
+        for (const Entry &entry : list.entries) {
+            if (PackageStager::safeRelativePath(entry.path) != entry.path)
+                return QStringLiteral("unsafe entry %1").arg(entry.path.left(200));
+            switch (entry.type) {
+            case Entry::Type::Directory:
+                if (!QDir().mkpath(m_staging + QLatin1Char('/') + entry.path))
+                    return QStringLiteral("cannot make %1").arg(entry.path);
+                break;
+            case Entry::Type::Link:
+                links.insert(entry.path, entry.target);
+                break;
+            case Entry::Type::File:
+                total += entry.size;
+                if (total > PackageStager::maxVersionSize)
+                    return QStringLiteral("more than 4 GiB of files");
+                files << entry;
+                break;
+            }
+        }
+        QList<Entry> missing;
+        for (const Entry &entry : std::as_const(files)) {
+            if (cancelled())
+                return QStringLiteral("cancelled");
+            if (!reuse(entry))
+                missing << entry;
+        }
+        for (const Entry &entry : std::as_const(missing)) {
+            // Two paths with one content are fetched once.
+            if (reuse(entry) || writeSums(list, entry))
+                continue;
+            const QString problem = fetch(entry);
+            if (!problem.isEmpty())
+                return problem;
+        }
+        return PackageStager::makeLinks(m_staging, links).problem;
+    }
+
+private:
+    bool cancelled() const { return m_cancel && m_cancel->load(); }
+
+    QString target(const Entry &entry) const { return m_staging + QLatin1Char('/') + entry.path; }
+
+    // Opens the entry's file for writing, never over another.
+    bool create(const Entry &entry, QFile &file) const
+    {
+        file.setFileName(target(entry));
+        return QDir().mkpath(QFileInfo(file.fileName()).path())
+                && file.open(QIODevice::WriteOnly | QIODevice::NewOnly);
+    }
+
+    // The entry's file written and its sum as listed.
+    void written(const Entry &entry, QFile &file)
+    {
+        if (entry.executable)
+            file.setPermissions(file.permissions() | QFileDevice::ExeOwner | QFileDevice::ExeGroup
+                                | QFileDevice::ExeOther);
+        file.close();
+        m_staged.insert(entry.sha256, target(entry));
+    }
+
+    // Copies a file already here with the entry's content, its sum checked as
+    // it is read; false when there is none.
+    bool reuse(const Entry &entry)
+    {
+        QStringList sources;
+        if (m_staged.contains(entry.sha256))
+            sources << m_staged.value(entry.sha256);
+        if (m_currentBySum.contains(entry.sha256))
+            sources << m_current + QLatin1Char('/') + m_currentBySum.value(entry.sha256);
+        sources << m_current + QLatin1Char('/') + entry.path;
+        for (const QString &source : std::as_const(sources)) {
+            const QFileInfo info(source);
+            if (!info.isFile() || info.isSymLink() || info.size() != entry.size)
+                continue;
+            if (copy(source, entry))
+                return true;
+        }
+        return false;
+    }
+
+    bool copy(const QString &source, const Entry &entry)
+    {
+        QFile from(source);
+        QFile to;
+        if (!from.open(QIODevice::ReadOnly) || !create(entry, to))
+            return false;
+        QCryptographicHash hash(QCryptographicHash::Sha256);
+        QByteArray buffer(256 * 1024, Qt::Uninitialized);
+        qint64 read = 0;
+        qint64 copied = 0;
+        while ((read = from.read(buffer.data(), buffer.size())) > 0 && !cancelled()) {
+            hash.addData(QByteArrayView(buffer.constData(), read));
+            if (to.write(buffer.constData(), read) != read)
+                break;
+            copied += read;
+        }
+        if (read != 0 || copied != entry.size || hash.result().toHex() != entry.sha256 || !to.flush()) {
+            to.remove();
+            return false;
+        }
+        m_copied += copied;
+        written(entry, to);
+        return true;
+    }
+
+    // The package's list of sums holds what the file list says of its files,
+    // in its order: made here when it comes out as listed, and not fetched.
+    bool writeSums(const PackageFormat::FileList &list, const Entry &entry)
+    {
+        if (entry.path != PackageFormat::sumsName())
+            return false;
+        QByteArray sums;
+        for (const Entry &file : list.entries) {
+            if (file.type == Entry::Type::File && file.path != entry.path)
+                sums += PackageFormat::sumLine(file.path, file.sha256);
+        }
+        QFile out;
+        if (QCryptographicHash::hash(sums, QCryptographicHash::Sha256).toHex() != entry.sha256
+            || !create(entry, out))
+            return false;
+        if (out.write(sums) != sums.size() || !out.flush()) {
+            out.remove();
+            return false;
+        }
+        written(entry, out);
+        return true;
+    }
+
+    QString fetch(const Entry &entry)
+    {
+        QFile file;
+        if (!create(entry, file))
+            return QStringLiteral("cannot write %1").arg(entry.path);
+        QCryptographicHash hash(QCryptographicHash::Sha256);
+        qint64 received = 0;
+        QString problem;
+        if (entry.size > 0)
+            problem = m_fetcher.get(m_content.resolved(QUrl(QString::fromLatin1(entry.sha256))), entry.size,
+                                    [&](QByteArrayView piece) {
+                                        hash.addData(piece);
+                                        received += piece.size();
+                                        return file.write(piece.data(), piece.size()) == piece.size();
+                                    });
+        if (problem.isEmpty() && (received != entry.size || hash.result().toHex() != entry.sha256))
+            problem = QStringLiteral("not the listed file");
+        if (problem.isEmpty() && !file.flush())
+            problem = QStringLiteral("cannot write it");
+        if (!problem.isEmpty()) {
+            file.remove();
+            return QStringLiteral("%1 (%2): %3").arg(entry.path, QString::fromLatin1(entry.sha256), problem);
+        }
+        written(entry, file);
+        return QString();
+    }
+
+    const QString m_staging;
+    const QString m_current;
+    const QUrl m_content;
+    const std::atomic_bool *m_cancel;
+    Fetcher &m_fetcher;
+    QHash<QByteArray, QString> m_currentBySum; // sum -> path in the running version
+    QHash<QByteArray, QString> m_staged; // sum -> a file written into the staging folder
+    qint64 m_copied = 0;
+};
+
+} // namespace
+
+namespace FileStager {
+
+Result stage(const UpdateManifest::Release &release, const QString &currentFolder,
+             const QString &versionsFolder, const std::atomic_bool *cancel)
+{
+    Result result;
+    if (!release.files) {
+        result.problem = QStringLiteral("no file list");
+        return result;
+    }
+    if (PackageStager::isStaged(versionsFolder, release.version, release.sha256))
+        return result;
+    Fetcher fetcher(cancel);
+    QByteArray text;
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    result.problem = fetcher.get(release.files->url, release.files->size, [&](QByteArrayView piece) {
+        text.append(piece);
+        hash.addData(piece);
+        return true;
+    });
+    result.bytesFetched = fetcher.bytesFetched();
+    PackageFormat::FileList list;
+    if (result.problem.isEmpty()
+        && (text.size() != release.files->size || hash.result().toHex() != release.files->sha256))
+        result.problem = QStringLiteral("not the listed file list");
+    else if (result.problem.isEmpty() && !PackageFormat::FileList::read(text, list))
+        result.problem = QStringLiteral("an unreadable file list");
+    if (!result.problem.isEmpty())
+        return result;
+
+    QString staging;
+    result.problem = PackageStager::beginStaging(versionsFolder, release.version, &staging).problem;
+    if (!result.problem.isEmpty())
+        return result;
+    const QUrl content = release.files->url.resolved(QUrl(PackageFormat::contentFolder() + QLatin1Char('/')));
+    Builder builder(staging, currentFolder, content, cancel, fetcher);
+    result.problem = builder.build(list);
+    result.bytesFetched = fetcher.bytesFetched();
+    result.bytesCopied = builder.bytesCopied();
+    if (!result.problem.isEmpty()) {
+        PackageStager::removeVersionFolder(staging);
+        return result;
+    }
+    // The folder holds the package's content, so it names the package as a
+    // folder unpacked from it does.
+    result.problem = PackageStager::completeStaging(staging, release.version, release.sha256).problem;
+    return result;
+}
+
+} // namespace FileStager
