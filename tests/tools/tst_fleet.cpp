@@ -160,6 +160,8 @@ void TestFleet::lines_data()
     QTest::newRow("crash module <b>") << check(report + "&crashmod=%3Cb%3E") << 0 << 0 << 1 << 0;
     QTest::newRow("download neither ok nor failed") << check(report + "&dl=maybe") << 0 << 0 << 1 << 0;
     QTest::newRow("negative download bytes") << check(report + "&dl=ok&dlbytes=-1") << 0 << 0 << 1 << 0;
+    QTest::newRow("downloaded neither by files nor by package")
+            << check(report + "&dl=ok&dlvia=%3Cb%3E") << 0 << 0 << 1 << 0;
 }
 
 void TestFleet::lines()
@@ -180,11 +182,11 @@ void TestFleet::lines()
 void TestFleet::reportValues()
 {
     // Percent-encoded as a proxy might log it, in an offset time zone.
-    const Fleet fleet =
-            fleetOf({ combinedLine("/c/manifest.json?id=00112233445566778899aabbccddeeff&v=1%2E2.0"
-                                   "&pending=1.3&trial=0&ring=hall_2&bad=12&os=linux-x86_64&gfx=2&crashes=31"
-                                   "&crashmod=libGLESv2.dll&dl=failed&dlbytes=140509184&dlsec=1800",
-                                   "200", "09/Dec/2026:23:30:00 -0500") });
+    const Fleet fleet = fleetOf(
+            { combinedLine("/c/manifest.json?id=00112233445566778899aabbccddeeff&v=1%2E2.0"
+                           "&pending=1.3&trial=0&ring=hall_2&bad=12&os=linux-x86_64&gfx=2&crashes=31"
+                           "&crashmod=libGLESv2.dll&dl=failed&dlvia=files&dlbytes=140509184&dlsec=1800",
+                           "200", "09/Dec/2026:23:30:00 -0500") });
     QCOMPARE(fleet.desktops().size(), 1);
     const Fleet::Report r = fleet.desktops().first().last;
     QCOMPARE(r.id, QStringLiteral("00112233445566778899aabbccddeeff"));
@@ -201,6 +203,10 @@ void TestFleet::reportValues()
     QCOMPARE(r.download, QStringLiteral("failed"));
     QCOMPARE(r.downloadBytes, 140509184);
     QCOMPARE(r.downloadSeconds, 1800);
+    QCOMPARE(r.downloadVia, QStringLiteral("files"));
+    const QStringList row = FleetPage::desktopRow(fleet.desktops().first(), r.time, 7);
+    QCOMPARE(row.value(FleetPage::desktopColumns().indexOf(QStringLiteral("下载方式"))),
+             QStringLiteral("按文件"));
     QCOMPARE(r.time, QDateTime(QDate(2026, 12, 10), QTime(4, 30), QTimeZone::utc()));
 }
 

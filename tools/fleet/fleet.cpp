@@ -75,7 +75,11 @@ std::optional<Fleet::Report> Fleet::reportFrom(QByteArrayView query)
         return InstallState::isModuleName(value.toStdString());
     };
     const auto isDownload = [](const QByteArray &value) { return value == "ok" || value == "failed"; };
-    if (!optional("crashmod", isModule, report.crashModule) || !optional("dl", isDownload, report.download))
+    const auto isWay = [](const QByteArray &value) {
+        return InstallState::isDownloadWay(value.toStdString());
+    };
+    if (!optional("crashmod", isModule, report.crashModule) || !optional("dl", isDownload, report.download)
+        || !optional("dlvia", isWay, report.downloadVia))
         return std::nullopt;
     // The counts the shell bounds: rollbacks as its state keeps them, crashes
     // up to a million, bytes up to a TiB, seconds up to the year 9999.

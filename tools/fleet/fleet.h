@@ -31,6 +31,7 @@ public:
         int crashes = 0; // since the installation
         QString crashModule; // where the last one happened
         QString download; // how the last download ended: ok, failed or empty
+        QString downloadVia; // files, package or empty
         qint64 downloadBytes = 0;
         qint64 downloadSeconds = 0;
     };

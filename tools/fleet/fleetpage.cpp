@@ -103,15 +103,12 @@ bool FleetPage::isSilent(const Fleet::Desktop &desktop, const QDateTime &now, in
 
 QStringList FleetPage::desktopColumns()
 {
-    return { QStringLiteral("桌面电脑"), QStringLiteral("版本"),
-             QStringLiteral("上一版本"), QStringLiteral("待安装版本"),
-             QStringLiteral("分组"),     QStringLiteral("试运行"),
-             QStringLiteral("已回滚"),   QStringLiteral("最后回滚的版本"),
-             QStringLiteral("系统"),     QStringLiteral("图形级别"),
-             QStringLiteral("崩溃次数"), QStringLiteral("最后崩溃的模块"),
-             QStringLiteral("最后下载"), QStringLiteral("下载字节"),
-             QStringLiteral("下载秒数"), QStringLiteral("最后报告"),
-             QStringLiteral("沉默") };
+    return { QStringLiteral("桌面电脑"),   QStringLiteral("版本"),           QStringLiteral("上一版本"),
+             QStringLiteral("待安装版本"), QStringLiteral("分组"),           QStringLiteral("试运行"),
+             QStringLiteral("已回滚"),     QStringLiteral("最后回滚的版本"), QStringLiteral("系统"),
+             QStringLiteral("图形级别"),   QStringLiteral("崩溃次数"),       QStringLiteral("最后崩溃的模块"),
+             QStringLiteral("最后下载"),   QStringLiteral("下载方式"),       QStringLiteral("下载字节"),
+             QStringLiteral("下载秒数"),   QStringLiteral("最后报告"),       QStringLiteral("沉默") };
 }
 
 QStringList FleetPage::desktopRow(const Fleet::Desktop &desktop, const QDateTime &now, int silentDays)
@@ -132,6 +129,9 @@ QStringList FleetPage::desktopRow(const Fleet::Desktop &desktop, const QDateTime
              r.download == QLatin1String("ok")               ? QStringLiteral("成功")
                      : r.download == QLatin1String("failed") ? QStringLiteral("失败")
                                                              : QString(),
+             r.downloadVia == QLatin1String("files")             ? QStringLiteral("按文件")
+                     : r.downloadVia == QLatin1String("package") ? QStringLiteral("整包")
+                                                                 : QString(),
              r.download.isEmpty() ? QString() : QString::number(r.downloadBytes),
              r.download.isEmpty() ? QString() : QString::number(r.downloadSeconds),
              timeText(r.time),
