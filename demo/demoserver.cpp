@@ -9,6 +9,7 @@
 #include <QJsonObject>
 #include <QLocale>
 #include <QPainter>
+#include <QRegularExpression>
 #include <QUrlQuery>
 
 namespace {
@@ -121,11 +122,13 @@ TestHttpServer::Response DemoServer::indexService(const QUrlQuery &query) const
 TestHttpServer::Response DemoServer::channelFile(const TestHttpServer::Request &request) const
 {
     using Response = TestHttpServer::Response;
-    // Only the folder's own files, by plain name.
+    // Only the folder's own files, by plain name, and the files of its releases by content.
     const QString name = QString::fromUtf8(request.path().mid(19));
+    static const QRegularExpression content(QStringLiteral("^files/[0-9a-f]{64}$"));
     QFile file(m_channel + QLatin1Char('/') + name);
-    const Response response = name.contains(QLatin1Char('/')) || name.startsWith(QLatin1Char('.'))
-                    || !file.open(QIODevice::ReadOnly)
+    const bool served = !name.startsWith(QLatin1Char('.'))
+            && (!name.contains(QLatin1Char('/')) || content.match(name).hasMatch());
+    const Response response = !served || !file.open(QIODevice::ReadOnly)
             ? Response::text("not found", "text/plain", 404)
             : Response::text(file.readAll(), "application/octet-stream");
     QFile log(m_accessLog);

@@ -102,8 +102,10 @@ public:
         QHash<QString, QByteArray> listed;
         if (sums.open(QIODevice::ReadOnly) && sums.size() <= PackageFormat::FileList::maxSize
             && PackageFormat::readSums(sums.readAll(), listed)) {
-            for (auto it = listed.cbegin(); it != listed.cend(); ++it)
-                m_currentBySum.insert(it.value(), it.key());
+            for (auto it = listed.cbegin(); it != listed.cend(); ++it) {
+                if (PackageStager::safeRelativePath(it.key()) == it.key())
+                    m_currentBySum.insert(it.value(), it.key());
+            }
         }
     }
 
