@@ -46,6 +46,7 @@ void readsWhatTheFileHolds()
     full.lastCheckAt = 1765350000;
     full.lastCheckResult = "staged";
     full.downloadResult = "ok";
+    full.downloadVia = "files";
     full.downloadBytes = 140509184;
     full.downloadSeconds = 95;
     InstallState::State onlyCurrent;
@@ -68,7 +69,7 @@ void readsWhatTheFileHolds()
                   + std::string(64, 'b')
                   + "\ngraphics_level=2\ngraphics_runtime=Qt6Core.dll:7341056\ncrashes=3\n"
                     "last_crash_module=nvwgf2umx.dll\nlast_check_at=1765350000\nlast_check_result=staged\n"
-                    "download_result=ok\ndownload_bytes=140509184\ndownload_seconds=95\n",
+                    "download_result=ok\ndownload_via=files\ndownload_bytes=140509184\ndownload_seconds=95\n",
           true, full },
         { "the last line of a key wins, as the installer appends", "current=0.9\ncurrent=1.0.0\n", true,
           onlyCurrent },
@@ -93,7 +94,8 @@ void readsWhatTheFileHolds()
         { "a negative graphics level", "graphics_level=-1\ncurrent=1.0.0\n", true, onlyCurrent },
         { "report values that are not what their key holds",
           "crashes=-1\nlast_crash_module=C:\\x\\y.dll\nlast_check_at=x\nlast_check_result=Staged!\n"
-          "download_result=\ndownload_bytes=99999999999999999999\ndownload_seconds=-3\ncurrent=1.0.0\n",
+          "download_result=\ndownload_via=parcel\ndownload_bytes=99999999999999999999\ndownload_seconds=-3\n"
+          "current=1.0.0\n",
           true, onlyCurrent },
         { "id not 32 hex", "installation_id=xyz\ncurrent=1.0.0\n", true, onlyCurrent },
         { "larger than a state file", "current=1.0.0\n" + std::string(70000, '#') + "\n", false,
@@ -122,8 +124,8 @@ void readsWhatTheFileHolds()
         CHECK(row.name, got.crashes == e.crashes && got.lastCrashModule == e.lastCrashModule);
         CHECK(row.name, got.lastCheckAt == e.lastCheckAt && got.lastCheckResult == e.lastCheckResult);
         CHECK(row.name,
-              got.downloadResult == e.downloadResult && got.downloadBytes == e.downloadBytes
-                      && got.downloadSeconds == e.downloadSeconds);
+              got.downloadResult == e.downloadResult && got.downloadVia == e.downloadVia
+                      && got.downloadBytes == e.downloadBytes && got.downloadSeconds == e.downloadSeconds);
     }
 }
 
