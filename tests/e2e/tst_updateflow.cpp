@@ -204,6 +204,9 @@ private Q_SLOTS:
         QCOMPARE(report.queryItemValue(QStringLiteral("gfx")), QStringLiteral("0"));
         QCOMPARE(report.queryItemValue(QStringLiteral("crashes")), QStringLiteral("0"));
         QCOMPARE(report.queryItemValue(QStringLiteral("dl")), QStringLiteral("ok"));
+        // 1.1.0 holds what 1.0.0 holds: its files came from the running version, only its list over the
+        // network.
+        QCOMPARE(report.queryItemValue(QStringLiteral("dlvia")), QStringLiteral("files"));
         QVERIFY(stopShell());
     }
 
