@@ -372,6 +372,22 @@ private Q_SLOTS:
                 1);
         QVERIFY2(output.contains("is not above the channel's last serial"), output.constData());
         QCOMPARE(readFile(channel + QStringLiteral("/manifest.json")), manifest);
+
+        // The next release shares the files of this one; one damaged in the channel is written again.
+        const QString core =
+                channel + QStringLiteral("/files/")
+                + QString::fromLatin1(
+                        QCryptographicHash::hash(QByteArray(10000, 'q'), QCryptographicHash::Sha256).toHex());
+        QFile damaged(core);
+        QVERIFY(damaged.open(QIODevice::ReadWrite));
+        QVERIFY(damaged.write("Q") == 1);
+        damaged.close();
+        QCOMPARE(run({ deployed, QStringLiteral("1.2.0"), key.secretKeyFile(), QStringLiteral("--channel"),
+                       channel, QStringLiteral("--serial"), QString::number(check.manifest.serial + 1) },
+                     &output),
+                 0);
+        QCOMPARE(readFile(core), QByteArray(10000, 'q'));
+        QCOMPARE(QDir(channel + QStringLiteral("/files")).entryList(QDir::Files).size(), 3);
     }
 };
 

@@ -139,6 +139,14 @@ QString publishFile(const QString &target, const QString &source, const QByteArr
     return QFile::rename(part, target) ? QString() : QStringLiteral("cannot write %1").arg(target);
 }
 
+bool holds(const QString &path, qint64 size, const QByteArray &sha256)
+{
+    QFile file(path);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    return file.size() == size && file.open(QIODevice::ReadOnly) && hash.addData(&file)
+            && hash.result().toHex() == sha256;
+}
+
 } // namespace
 
 Published publishFiles(const QString &folder, const Package &package, const QString &channel,
@@ -154,8 +162,9 @@ Published publishFiles(const QString &folder, const Package &package, const QStr
         if (entry.type != PackageFormat::FileList::Entry::Type::File)
             continue;
         const QString target = content.filePath(QString::fromLatin1(entry.sha256));
-        // Published by an earlier release, or earlier in this one: a name holds one content.
-        if (QFileInfo(target).size() == entry.size && QFileInfo(target).isFile())
+        // Published by an earlier release, or earlier in this one; one damaged
+        // since would send every desktop to the package, so it is written again.
+        if (holds(target, entry.size, entry.sha256))
             continue;
         const bool isSums = entry.path == PackageFormat::sumsName();
         published.problem = publishFile(target, isSums ? QString() : QDir(folder).filePath(entry.path),

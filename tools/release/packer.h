@@ -29,7 +29,7 @@ Package pack(const QString &folder, const QString &file);
 
 // Publishes each file of `package` (packed from `folder`) once under its
 // SHA-256 in `<channel>/files`, where a file an earlier release published
-// stays as it is, and then the list as `<channel>/<listName>`. Every copy is
+// stays as it is (unless damaged), and then the list as `<channel>/<listName>`. Every copy is
 // checked against the sum it is published under. The reference (without its
 // address) to the list, or the problem.
 struct Published
