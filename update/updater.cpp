@@ -356,6 +356,8 @@ void Updater::fetchRelease(const UpdateManifest::Release &release)
                     .arg(release.version)
                     .arg(result->bytesFetched)
                     .arg(result->bytesCopied));
+        // A package an earlier check began is no longer wanted.
+        removeDownloads(QString());
         staged(release.version, PackageStager::Result());
     });
     m_staging = thread;
@@ -368,10 +370,7 @@ void Updater::download(const UpdateManifest::Release &release)
     QDir().mkpath(downloads);
     const QString fileName = PackageFormat::fileName(release.version, platform()) + QStringLiteral(".part");
     // Only the wanted package's partial file is worth resuming.
-    for (const QString &old : QDir(downloads).entryList(QDir::Files)) {
-        if (old != fileName)
-            QFile::remove(downloads + QLatin1Char('/') + old);
-    }
+    removeDownloads(fileName);
     const QString file = downloads + QLatin1Char('/') + fileName;
     const QString versions = filePath(InstallLayout::versionsFolder);
     auto *download = new PackageDownload(m_network, this);
@@ -405,6 +404,15 @@ void Updater::download(const UpdateManifest::Release &release)
                 thread->start(QThread::LowPriority);
             });
     download->start(release.url, file, release.size, release.sha256);
+}
+
+void Updater::removeDownloads(const QString &kept) const
+{
+    const QString downloads = filePath(InstallLayout::downloadsFolder);
+    for (const QString &name : QDir(downloads).entryList(QDir::Files)) {
+        if (name != kept)
+            QFile::remove(downloads + QLatin1Char('/') + name);
+    }
 }
 
 void Updater::staged(const QString &version, const PackageStager::Result &result)

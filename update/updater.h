@@ -81,6 +81,8 @@ private:
     // and this version's folder is whole, else (or when that fails) by its package.
     void fetchRelease(const UpdateManifest::Release &release);
     void download(const UpdateManifest::Release &release);
+    // Removes the partial packages in update/downloads but `kept`.
+    void removeDownloads(const QString &kept) const;
     void staged(const QString &version, const PackageStager::Result &result);
     // `result` is how the check ended, kept in the state for the next report
     // and IT's status file: a word InstallState::isResultWord() takes.

@@ -515,6 +515,11 @@ private Q_SLOTS:
         publish(channel(1765000000, QStringLiteral("1.1.0"), { releases[0], target }), first);
         server.clearRequests();
         channelBytes = 0;
+        // What an earlier check left of the package.
+        const QString partial = rootFile(
+                QStringLiteral("update/downloads/fenestra-1.1.0-%1.tar.gz.part").arg(Updater::platform()));
+        if (via == QLatin1String("files"))
+            QVERIFY(writeFile(partial, "the first bytes"));
 
         const QStringList lines = check();
         channelFails = false;
@@ -546,6 +551,7 @@ private Q_SLOTS:
         const qint64 packageBytes = via == QLatin1String("package") ? target.size : 0;
         QCOMPARE(packageRequests(), via == QLatin1String("package") ? 1 : 0);
         QCOMPARE(channelBytes, listBytes + contentBytes + packageBytes);
+        QVERIFY(!QFileInfo::exists(partial));
         const InstallState::State s = state();
         QCOMPARE(QString::fromStdString(s.downloadVia), via);
         QCOMPARE(s.downloadBytes, channelBytes);
