@@ -139,12 +139,12 @@ public:
         for (const Entry &entry : std::as_const(files)) {
             if (cancelled())
                 return QStringLiteral("cancelled");
-            if (!reuse(entry))
+            if (!reuse(entry, Sources::All))
                 missing << entry;
         }
         for (const Entry &entry : std::as_const(missing)) {
             // Two paths with one content are fetched once.
-            if (reuse(entry) || writeSums(list, entry))
+            if (reuse(entry, Sources::Staged) || writeSums(list, entry))
                 continue;
             const QString problem = fetch(entry);
             if (!problem.isEmpty())
@@ -176,16 +176,20 @@ private:
         m_staged.insert(entry.sha256, target(entry));
     }
 
-    // Copies a file already here with the entry's content, its sum checked as
-    // it is read; false when there is none.
-    bool reuse(const Entry &entry)
+    enum class Sources { Staged, All };
+
+    // Copies a file already here with the entry's content (one staged before,
+    // or with All one of the running version), its sum checked as it is read;
+    // false when there is none.
+    bool reuse(const Entry &entry, Sources from)
     {
         QStringList sources;
         if (m_staged.contains(entry.sha256))
             sources << m_staged.value(entry.sha256);
-        if (m_currentBySum.contains(entry.sha256))
+        if (from == Sources::All && m_currentBySum.contains(entry.sha256))
             sources << m_current + QLatin1Char('/') + m_currentBySum.value(entry.sha256);
-        sources << m_current + QLatin1Char('/') + entry.path;
+        if (from == Sources::All)
+            sources << m_current + QLatin1Char('/') + entry.path;
         for (const QString &source : std::as_const(sources)) {
             const QFileInfo info(source);
             if (!info.isFile() || info.isSymLink() || info.size() != entry.size)
