@@ -77,7 +77,8 @@ private:
     void finishCheck();
     void scheduleCheck(std::chrono::milliseconds wait);
     void removeOldVersions();
-    ReleaseDecision::Situation situation(const InstallState::State &state) const;
+    ReleaseDecision::Situation situation(const InstallState::State &state,
+                                         const Rollout::Policy &policy) const;
     QString filePath(const char *relative) const;
     bool readState(InstallState::State &state) const;
     bool writeState(const InstallState::State &state) const;

@@ -9,7 +9,7 @@
 // record: which version runs, what it replaced, whether it is on trial, its
 // ring and the versions it rolled back. Only what the update state holds,
 // each field checked and bounded; nothing that names a person or a machine.
-// IT turns it off with report=0 in update-policy.ini.
+// IT turns it off with report=0 in its policy file.
 //
 //   id       the installation's random id (32 hexadecimal digits)
 //   v        the version this shell runs
