@@ -3,11 +3,13 @@
 #include "app/startupreport.h"
 #include "app/terminationsignals.h"
 #include "config/appdir.h"
+#include "config/deployment.h"
 #include "config/logging.h"
 #include "desktop/crashwriter.h"
 #include "desktop/logfile.h"
 #include "desktop/singleinstance.h"
 #include "desktop/startupsplash.h"
+#include "update/crashupload.h"
 #include "update/updatenotice.h"
 #include "update/updater.h"
 
@@ -66,6 +68,9 @@ int main(int argc, char *argv[])
     QObject::connect(&updater, &Updater::versionReady, &engine, [&engine](const QString &version) {
         UpdateNotice::show(&engine, mainWindow(engine), version);
     });
+    // Crash dumps follow each update check, when IT named a crash server.
+    CrashUpload crashUpload(AppDir::path(), AppDir::version(), Deployment::crashUploadAddress());
+    QObject::connect(&updater, &Updater::checkFinished, &crashUpload, &CrashUpload::start);
     updater.startWhenShown(mainWindow(engine));
     return QApplication::exec();
 }

@@ -5,6 +5,11 @@
 #include <QQuickWindow>
 #include <QSGRendererInterface>
 #include <QtWebEngineCore/qtwebenginecoreglobal.h>
+// Qt's RHI headers are public from Qt 6.6 on, though not every distribution installs them.
+#if QT_VERSION >= QT_VERSION_CHECK(6, 6, 0) && __has_include(<rhi/qrhi.h>)
+#include <rhi/qrhi.h>
+#define FENESTRA_KNOWS_ADAPTER
+#endif
 
 namespace StartupReport {
 
@@ -29,6 +34,30 @@ QString graphicsApi(QQuickWindow *window)
     }
 }
 
+// The graphics card the window draws on, as Qt Quick chose it; the web engine
+// draws on the same one.
+QString adapter(QQuickWindow *window)
+{
+#ifdef FENESTRA_KNOWS_ADAPTER
+    const QRhi *rhi = window->rhi();
+    if (!rhi)
+        return QStringLiteral("no graphics adapter");
+    const QRhiDriverInfo info = rhi->driverInfo();
+    const char *kind = info.deviceType == QRhiDriverInfo::IntegratedDevice ? "integrated"
+            : info.deviceType == QRhiDriverInfo::DiscreteDevice            ? "discrete"
+            : info.deviceType == QRhiDriverInfo::CpuDevice                 ? "drawn by the processor"
+                                                                           : "of an unknown kind";
+    return QStringLiteral("adapter %1 (vendor 0x%2, device 0x%3, %4)")
+            .arg(QString::fromUtf8(info.deviceName.left(200)).simplified())
+            .arg(info.vendorId, 4, 16, QLatin1Char('0'))
+            .arg(info.deviceId, 4, 16, QLatin1Char('0'))
+            .arg(QLatin1String(kind));
+#else
+    Q_UNUSED(window);
+    return QStringLiteral("adapter not told by this build");
+#endif
+}
+
 } // namespace
 
 QString graphicsLevel(const QByteArray &fromEnvironment)
@@ -48,11 +77,11 @@ void logWhenShown(QQuickWindow *window)
             window, &QQuickWindow::frameSwapped, window,
             [window] {
                 qCInfo(lcStartup).noquote()
-                        << QStringLiteral(
-                                   "Qt %1, Chromium %2, drawn with %3, %4, QTWEBENGINE_CHROMIUM_FLAGS: %5")
+                        << QStringLiteral("Qt %1, Chromium %2, drawn with %3, %4, %5, "
+                                          "QTWEBENGINE_CHROMIUM_FLAGS: %6")
                                    .arg(QString::fromLatin1(qVersion()),
                                         QString::fromLatin1(qWebEngineChromiumVersion()), graphicsApi(window),
-                                        graphicsLevel(qgetenv("FENESTRA_GRAPHICS_LEVEL")),
+                                        adapter(window), graphicsLevel(qgetenv("FENESTRA_GRAPHICS_LEVEL")),
                                         QString::fromLocal8Bit(
                                                 qgetenv("QTWEBENGINE_CHROMIUM_FLAGS").left(512)));
             },

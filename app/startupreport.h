@@ -7,7 +7,7 @@ class QQuickWindow;
 
 // What each start tells IT once its window shows (not before, so that the
 // first page waits for none of it): the Qt and Chromium versions, what the
-// window draws with, and the graphics level the launcher passed after crashes
+// window draws with and on which graphics adapter, and the graphics level the launcher passed after crashes
 // in a graphics driver.
 namespace StartupReport {
 

@@ -29,4 +29,7 @@ int healthyDelayMs();
 // desktops of a plant do not ask the channel at the same moment.
 int checkSpreadMs();
 
+// Where the shell sends its crash dumps, from FENESTRA_CRASH_UPLOAD_URL; empty: nowhere.
+QString crashUploadAddress();
+
 } // namespace Deployment

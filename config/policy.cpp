@@ -20,7 +20,7 @@ struct Value
 using Values = QHash<QString, Value>;
 
 const QStringList updateKeys = { QStringLiteral("enabled"), QStringLiteral("pin"), QStringLiteral("ring"),
-                                 QStringLiteral("report") };
+                                 QStringLiteral("report"), QStringLiteral("crash_upload") };
 const QStringList tabKeys = { QStringLiteral("tabs/rest"), QStringLiteral("tabs/freeze_after_minutes"),
                               QStringLiteral("tabs/discard_after_minutes") };
 
@@ -103,6 +103,7 @@ Policy Policy::read(const QString &folder)
     updates.report = readSwitch(values, QStringLiteral("report"), policy.problems);
     updates.pin = values.value(QStringLiteral("pin")).text;
     updates.ring = values.value(QStringLiteral("ring")).text;
+    updates.crashUpload = values.value(QStringLiteral("crash_upload")).text;
 
     Tabs &tabs = policy.tabs;
     tabs.rest = readSwitch(values, QStringLiteral("tabs/rest"), policy.problems);

@@ -13,6 +13,7 @@
 //   pin=1.2.0                    this version, whatever the manifest says
 //   ring=pilot                   the manifest's version for this ring
 //   report=0                     the checks do not say what this desktop runs
+//   crash_upload=https://…       where crash dumps go
 //   [tabs]
 //   rest=0                       background tabs keep running (default on)
 //   freeze_after_minutes=10      a tab not shown this long is frozen (1 to 1440)
@@ -34,6 +35,8 @@ struct Policy
         QString ring;
         // Whether the checks tell the channel what this desktop runs.
         bool report = true;
+        // Where the shell sends its crash dumps; empty: the build's own, if any.
+        QString crashUpload;
     };
     struct Tabs
     {

@@ -178,6 +178,12 @@ TestHttpServer::Response DemoServer::answer(const TestHttpServer::Request &reque
         Q_EMIT callbackReceived(file);
         return Response::text("ok");
     }
+    if (path == "/demo/crash-reports" && request.method == "POST") {
+        // As a crash server answers: the id it filed the dump under.
+        if (!request.body.contains("name=\"upload_file_minidump\""))
+            return Response::text("no minidump", "text/plain", 400);
+        return Response::text("CrashID=bp-demo-" + QByteArray::number(++m_crashReports));
+    }
     if (path == "/demo/callbacks")
         return Response::text(QJsonDocument(QJsonArray::fromStringList(m_callbacks)).toJson(),
                               "application/json");

@@ -57,6 +57,7 @@ private:
     QString m_codeVersion = QStringLiteral("v1");
     QString m_isDomain = QStringLiteral("0");
     QStringList m_callbacks;
+    int m_crashReports = 0;
     QByteArray m_priceList;
     QByteArray m_image;
     bool m_autopilot = false;

@@ -1,5 +1,6 @@
 #include "desktop/crashwriter.h"
 
+#include "launcher/crashhandoff.h"
 #include "launcher/installlayout.h"
 
 #include <QDir>
@@ -195,6 +196,10 @@ void install(const QString &root)
     sigemptyset(&action.sa_mask);
     for (const int signal : crashSignals)
         sigaction(signal, &action, nullptr);
+#elif defined(Q_OS_WIN)
+    // The launcher writes the dump and reads the module from it.
+    Q_UNUSED(root);
+    CrashHandoff::install();
 #else
     Q_UNUSED(root);
 #endif

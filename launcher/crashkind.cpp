@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 
 namespace CrashKind {
 
@@ -69,7 +70,7 @@ std::string fileName(const std::string &module)
     return name;
 }
 
-// Printable characters and UTF-8 sequences only, at most `limit` bytes.
+// Printable characters and UTF-8 sequences only, the last `limit` bytes at most.
 std::string cleaned(const std::string &text, size_t limit)
 {
     std::string out;
@@ -78,12 +79,11 @@ std::string cleaned(const std::string &text, size_t limit)
             out += c;
     }
     if (out.size() > limit) {
-        out.resize(limit);
-        // Never half a character: drop a sequence the cut left open.
-        while (!out.empty() && (static_cast<unsigned char>(out.back()) & 0xC0) == 0x80)
-            out.pop_back();
-        if (!out.empty() && static_cast<unsigned char>(out.back()) >= 0xC0)
-            out.pop_back();
+        // The front goes: the file name at the end is what tells the module.
+        out.erase(0, out.size() - limit);
+        // Never half a character: drop what the cut left of one.
+        while (!out.empty() && (static_cast<unsigned char>(out.front()) & 0xC0) == 0x80)
+            out.erase(0, 1);
     }
     return out;
 }
@@ -139,6 +139,13 @@ Summary parseSummary(const std::string &text)
     }
     summary.module = cleaned(module, 260);
     return summary;
+}
+
+Summary summary(const std::string &module, std::uint64_t offset)
+{
+    char hex[24];
+    std::snprintf(hex, sizeof hex, "0x%llx", static_cast<unsigned long long>(offset));
+    return Summary { cleaned(module, 260), hex };
 }
 
 } // namespace CrashKind

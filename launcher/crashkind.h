@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 // Where a crash of the shell happened, told from the module it faulted in: a
@@ -20,8 +21,11 @@ struct Summary
     std::string module; // empty: not told
     std::string offset; // "0x..." or empty
 };
-// Control characters are dropped and the module is cut to a path's length, so
-// that nothing it carries can break the log line it goes into.
+// Control characters are dropped and the module is cut to a path's length from
+// its front, so that nothing it carries can break the log line it goes into
+// and its file name stays.
 Summary parseSummary(const std::string &text);
+// The same from a module's name and the offset into it, cleaned alike.
+Summary summary(const std::string &module, std::uint64_t offset);
 
 } // namespace CrashKind

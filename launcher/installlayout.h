@@ -30,9 +30,14 @@ inline constexpr const char *policyFile = "policy.ini";
 inline constexpr const char *oldPolicyFile = "update-policy.ini";
 inline constexpr const char *launcherLog = "logs/launcher.log";
 inline constexpr const char *launcherOldLog = "logs/launcher.old.log";
+// What the launcher keeps of the shell's crashes: the summary below, and on
+// Windows a few dumps (*.dmp), which the shell may send to IT's crash server.
+inline constexpr const char *crashesFolder = "logs/crashes";
 // What the shell may leave about its crash, one line `module=<name> offset=0x<hex>`,
 // which the launcher reads and removes.
 inline constexpr const char *crashSummaryFile = "logs/crashes/last-crash.txt";
+// How many dumps the shell sent on which day: `<yyyy-mm-dd> <count>`.
+inline constexpr const char *crashUploadsFile = "logs/crashes/uploads.txt";
 
 #ifdef _WIN32
 // The uninstall entry the installer makes below HKEY_CURRENT_USER, whose

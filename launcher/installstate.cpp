@@ -28,6 +28,16 @@ constexpr size_t MaxFileSize = 64 * 1024;
 // what the reader takes (INI_MAX_LINE in CMakeLists.txt): older ones are forgotten first.
 constexpr size_t MaxBadVersions = 64;
 constexpr size_t MaxRevokedKeys = 16;
+// Counts and times read back are bounded, so that nothing in the file overflows an int.
+constexpr unsigned long long MaxCount = 1000000;
+constexpr unsigned long long MaxSeconds = 253402300799ULL; // the end of the year 9999
+constexpr unsigned long long MaxBytes = 1ULL << 40;
+
+bool isModuleCharacter(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '.' || c == '_'
+            || c == '+' || c == '-';
+}
 
 #ifdef _WIN32
 std::wstring widePath(const std::string &path)
@@ -259,7 +269,7 @@ int takeKey(void *user, const char *section, const char *name, const char *value
         state.serialKey = isKeyId(value) ? std::string(value) : std::string();
     } else if (key == "time_floor") {
         unsigned long long seconds = 0;
-        state.timeFloor = parseUnsigned(value, seconds) ? (long long)std::min(seconds, 253402300799ULL) : 0;
+        state.timeFloor = parseUnsigned(value, seconds) ? (long long)std::min(seconds, MaxSeconds) : 0;
     } else if (key == "revoked_keys") {
         state.revokedKeys = readList(value, isKeyId);
     } else if (key == "rejected_sha256") {
@@ -269,6 +279,24 @@ int takeKey(void *user, const char *section, const char *name, const char *value
         state.graphicsLevel = parseUnsigned(value, level) && level <= 3 ? int(level) : 0;
     } else if (key == "graphics_runtime") {
         state.graphicsRuntime = isRuntimeName(value) ? std::string(value) : std::string();
+    } else if (key == "crashes") {
+        unsigned long long crashes = 0;
+        state.crashes = parseUnsigned(value, crashes) ? int(std::min(crashes, MaxCount)) : 0;
+    } else if (key == "last_crash_module") {
+        state.lastCrashModule = isModuleName(value) ? std::string(value) : std::string();
+    } else if (key == "last_check_at") {
+        unsigned long long seconds = 0;
+        state.lastCheckAt = parseUnsigned(value, seconds) ? (long long)std::min(seconds, MaxSeconds) : 0;
+    } else if (key == "last_check_result") {
+        state.lastCheckResult = isResultWord(value) ? std::string(value) : std::string();
+    } else if (key == "download_result") {
+        state.downloadResult = isResultWord(value) ? std::string(value) : std::string();
+    } else if (key == "download_bytes") {
+        unsigned long long bytes = 0;
+        state.downloadBytes = parseUnsigned(value, bytes) ? (long long)std::min(bytes, MaxBytes) : 0;
+    } else if (key == "download_seconds") {
+        unsigned long long seconds = 0;
+        state.downloadSeconds = parseUnsigned(value, seconds) ? (long long)std::min(seconds, MaxSeconds) : 0;
     } else if (key == "bad") {
         state.bad = readList(value, isValidVersion);
     }
@@ -285,7 +313,11 @@ bool isWritable(const State &s)
             && (s.serialKey.empty() || isKeyId(s.serialKey)) && s.timeFloor >= 0
             && std::all_of(s.bad.begin(), s.bad.end(), [](const std::string &v) { return isValidVersion(v); })
             && std::all_of(s.revokedKeys.begin(), s.revokedKeys.end(), isKeyId) && s.graphicsLevel >= 0
-            && s.graphicsLevel <= 3 && (s.graphicsRuntime.empty() || isRuntimeName(s.graphicsRuntime));
+            && s.graphicsLevel <= 3 && (s.graphicsRuntime.empty() || isRuntimeName(s.graphicsRuntime))
+            && s.crashes >= 0 && (s.lastCrashModule.empty() || isModuleName(s.lastCrashModule))
+            && s.lastCheckAt >= 0 && (s.lastCheckResult.empty() || isResultWord(s.lastCheckResult))
+            && (s.downloadResult.empty() || isResultWord(s.downloadResult)) && s.downloadBytes >= 0
+            && s.downloadSeconds >= 0;
 }
 
 // The last `limit` values, comma-separated: the newest are kept.
@@ -307,7 +339,11 @@ std::string serialize(const State &s)
             + "\nmanifest_sha256=" + s.manifestSha256 + "\nserial_key=" + s.serialKey + "\ntime_floor="
             + std::to_string(s.timeFloor) + "\nrevoked_keys=" + joinNewest(s.revokedKeys, MaxRevokedKeys)
             + "\nrejected_sha256=" + s.rejectedSha256 + "\ngraphics_level=" + std::to_string(s.graphicsLevel)
-            + "\ngraphics_runtime=" + s.graphicsRuntime + "\n";
+            + "\ngraphics_runtime=" + s.graphicsRuntime + "\ncrashes=" + std::to_string(s.crashes)
+            + "\nlast_crash_module=" + s.lastCrashModule + "\nlast_check_at=" + std::to_string(s.lastCheckAt)
+            + "\nlast_check_result=" + s.lastCheckResult + "\ndownload_result=" + s.downloadResult
+            + "\ndownload_bytes=" + std::to_string(s.downloadBytes)
+            + "\ndownload_seconds=" + std::to_string(s.downloadSeconds) + "\n";
 }
 
 bool parse(const std::string &content, State &out)
@@ -383,6 +419,29 @@ bool isRuntimeName(const std::string &name)
     return !name.empty() && name.size() <= 128 && std::all_of(name.begin(), name.end(), [](char c) {
         return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '.'
                 || c == '_' || c == ':' || c == '+' || c == '-';
+    });
+}
+
+bool isModuleName(const std::string &name)
+{
+    return !name.empty() && name.size() <= 64 && std::all_of(name.begin(), name.end(), isModuleCharacter);
+}
+
+std::string moduleName(const std::string &module)
+{
+    const size_t slash = module.find_last_of("/\\");
+    std::string name = module.substr(slash == std::string::npos ? 0 : slash + 1, 64);
+    for (char &c : name) {
+        if (!isModuleCharacter(c))
+            c = '_';
+    }
+    return name;
+}
+
+bool isResultWord(const std::string &word)
+{
+    return !word.empty() && word.size() <= 32 && std::all_of(word.begin(), word.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || c == '-';
     });
 }
 

@@ -34,6 +34,19 @@ struct State
     int graphicsLevel = 0;
     std::string graphicsRuntime;
 
+    // For the channel's report and IT's status file: the shell's crashes since
+    // the installation (counted up to a million) and the file name of the
+    // module the last one happened in; the last update check, when (seconds
+    // since 1970) and how it ended (a word, see isResultWord); the last package
+    // download, how it ended, the bytes it fetched and the seconds it took.
+    int crashes = 0;
+    std::string lastCrashModule;
+    long long lastCheckAt = 0;
+    std::string lastCheckResult;
+    std::string downloadResult;
+    long long downloadBytes = 0;
+    long long downloadSeconds = 0;
+
     bool isBad(const std::string &version) const;
     bool isRevoked(const std::string &keyId) const;
 };
@@ -76,6 +89,14 @@ bool isRingName(const std::string &ring);
 bool isKeyId(const std::string &id);
 // A Qt runtime's name as Installation::qtRuntime() gives it: [0-9A-Za-z._:+-], at most 128.
 bool isRuntimeName(const std::string &name);
+// A module's file name as a crash summary names it, folder dropped:
+// [0-9A-Za-z._+-], 1 to 64 characters.
+bool isModuleName(const std::string &name);
+// The module's file name from `module` (a path with either slash), with any
+// other character made `_` and cut to 64; empty when nothing is left.
+std::string moduleName(const std::string &module);
+// How a check or download ended: [a-z-], 1 to 32 characters.
+bool isResultWord(const std::string &word);
 // Orders versions by their dot-separated parts, numerically where both are numbers.
 bool versionLess(const std::string &a, const std::string &b);
 

@@ -9,6 +9,9 @@
 #include "launcher/startplan.h"
 #include "launcher/status.h"
 #ifdef _WIN32
+#include "launcher/crashdumps.h"
+#include "launcher/crashhandoff.h"
+#include "launcher/minidump.h"
 #include "launcher/uninstallentry.h"
 #endif
 
@@ -68,7 +71,30 @@ StartPlan::Outcome runShell(const std::string &root, const std::string &version,
 {
     StartPlan::Outcome outcome;
     Process::Exit exit;
-    if (!Process::run(Installation::shellPath(root, version), arguments, root, exit)) {
+    Process::Watch watch;
+#ifdef _WIN32
+    // The shell hands its crash over; the dump is written while it waits.
+    std::optional<CrashHandoff::Receiver> receiver;
+    std::string dump;
+    if (ownShell)
+        receiver.emplace();
+    const bool handsOver = receiver && !receiver->name().empty();
+    Process::setEnvironment(CrashHandoff::variable,
+                            handsOver ? std::optional(receiver->name()) : std::nullopt);
+    if (handsOver) {
+        watch.event = receiver->crashedEvent();
+        watch.signalled = [&](void *process, unsigned long processId) {
+            CrashHandoff::Crash crash;
+            if (receiver->take(processId, crash))
+                dump = CrashDumps::write(root, version, process, crash);
+            receiver->dumpWritten();
+            Installation::log(root,
+                              dump.empty() ? "cannot write a crash dump of " + version
+                                           : "crash dump of " + version + " written: " + dump);
+        };
+    }
+#endif
+    if (!Process::run(Installation::shellPath(root, version), arguments, root, exit, watch)) {
         Installation::log(root, "cannot start " + Installation::shellPath(root, version));
         outcome.started = false;
         outcome.exitCode = 127;
@@ -81,7 +107,15 @@ StartPlan::Outcome runShell(const std::string &root, const std::string &version,
                                      std::chrono::steady_clock::now().time_since_epoch())
                                      .count();
     if (exit.crashed && ownShell) {
-        const CrashKind::Summary summary = CrashKind::parseSummary(Installation::takeCrashSummary(root));
+        CrashKind::Summary summary = CrashKind::parseSummary(Installation::takeCrashSummary(root));
+#ifdef _WIN32
+        // Read from the dump's module list, without symbols.
+        Minidump::Exception exception;
+        if (!dump.empty() && Minidump::readException(CrashDumps::read(dump), exception)
+            && !exception.where.module.empty())
+            summary = exception.where;
+#endif
+        outcome.crashModule = summary.module;
         outcome.crashKind = CrashKind::classify(summary.module);
         crashCause = exit.cause + " in " + (summary.module.empty() ? "an unknown module" : summary.module)
                 + (summary.offset.empty() ? "" : " at " + summary.offset) + ", "
@@ -193,7 +227,7 @@ int main(int argc, char **argv)
             Installation::clearFirstFrame(root);
             Installation::clearCrashSummary(root);
             facts.started = start.version;
-            facts.startedAt = secondsSince1970();
+            facts.startedAt = Status::isoUtc(secondsSince1970());
             facts.graphicsLevel = start.graphicsLevel;
             publish(root, facts, state, writesState);
         }

@@ -81,7 +81,8 @@ Arguments ownArguments(int, char **)
     return Arguments { argumentsAfterProgram(GetCommandLineW()) };
 }
 
-bool run(const std::string &program, const Arguments &arguments, const std::string &workingDir, Exit &exit)
+bool run(const std::string &program, const Arguments &arguments, const std::string &workingDir, Exit &exit,
+         const Watch &watch)
 {
     std::wstring commandLine = L"\"" + wide(program) + L"\""
             + (arguments.commandLine.empty() ? L"" : L" " + arguments.commandLine);
@@ -94,7 +95,9 @@ bool run(const std::string &program, const Arguments &arguments, const std::stri
                         wide(workingDir).c_str(), &startup, &process))
         return false;
     CloseHandle(process.hThread);
-    WaitForSingleObject(process.hProcess, INFINITE);
+    const HANDLE waited[] = { process.hProcess, watch.event };
+    while (WaitForMultipleObjects(watch.event ? 2 : 1, waited, FALSE, INFINITE) == WAIT_OBJECT_0 + 1)
+        watch.signalled(process.hProcess, process.dwProcessId);
     DWORD code = 0;
     GetExitCodeProcess(process.hProcess, &code);
     CloseHandle(process.hProcess);
@@ -147,7 +150,8 @@ Arguments ownArguments(int argc, char **argv)
     return Arguments { std::vector<std::string>(argv + 1, argv + argc) };
 }
 
-bool run(const std::string &program, const Arguments &arguments, const std::string &workingDir, Exit &exit)
+bool run(const std::string &program, const Arguments &arguments, const std::string &workingDir, Exit &exit,
+         const Watch &)
 {
     std::vector<char *> list;
     list.push_back(const_cast<char *>(program.c_str()));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -35,8 +36,19 @@ struct Arguments
 };
 Arguments ownArguments(int argc, char **argv);
 
+// Something to do while the program runs: on Windows, each time `event` is
+// signalled, `signalled` is called with the program's process handle and id.
+struct Watch
+{
+#ifdef _WIN32
+    void *event = nullptr;
+    std::function<void(void *process, unsigned long processId)> signalled;
+#endif
+};
+
 // Starts `program` in `workingDir` and waits until it ends. False if it could not start.
-bool run(const std::string &program, const Arguments &arguments, const std::string &workingDir, Exit &exit);
+bool run(const std::string &program, const Arguments &arguments, const std::string &workingDir, Exit &exit,
+         const Watch &watch = Watch());
 
 // A variable of the launcher's environment, which the programs it starts
 // inherit, UTF-8; none when it is not set. Setting none removes it.

@@ -258,6 +258,12 @@ After afterExit(InstallState::State &state, const Start &started, const Outcome 
         tried.push_back(started.version);
     const Verdict verdict = judge(outcome);
     const bool stillOnTrial = started.trial && state.trial == started.version;
+    // Counted for the channel's report; a shell started alongside only handed over.
+    if (outcome.crashed && !started.alongside) {
+        state.crashes = std::min(state.crashes + 1, 1000000);
+        state.lastCrashModule = InstallState::moduleName(outcome.crashModule);
+        after.stateChanged = true;
+    }
     // One started alongside only handed over: its crash is the other launcher's to survive.
     if (verdict == Verdict::GraphicsCrash && !started.alongside) {
         survive(state, started, outcome, stillOnTrial, past, after);

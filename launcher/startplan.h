@@ -54,7 +54,9 @@ struct Outcome
     bool crashed = false;
     int exitCode = 0;
     bool firstFrame = false; // its window showed its first frame
-    // Where a crash happened, from the summary the shell left.
+    // Where a crash happened, from the summary the shell left: the module's
+    // path or name as told, empty when not told, and what kind of code it is.
+    std::string crashModule;
     CrashKind::Kind crashKind = CrashKind::Kind::Unknown;
     long long endedAtSeconds = 0; // on a clock that only goes forward
 };

@@ -158,6 +158,16 @@ void field(std::string &out, const char *key, const std::string &value, bool las
     out += last ? "\n" : ",\n";
 }
 
+// Only the form isoUtc() writes.
+bool isIsoUtc(const std::string &at)
+{
+    int year, month, day, hour, minute, second;
+    return at.size() == 20 && at.back() == 'Z'
+            && std::sscanf(at.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d", &year, &month, &day, &hour, &minute,
+                           &second)
+            == 6;
+}
+
 std::string versionOrNull(const std::string &version)
 {
     return version.empty() ? "null" : quote(version);
@@ -259,10 +269,15 @@ std::string json(const Facts &facts)
     field(out, "trial", versionOrNull(s.trial));
     field(out, "trial_starts", std::to_string(s.trialStarts));
     field(out, "started", versionOrNull(facts.started));
-    field(out, "started_at", facts.started.empty() ? "null" : quote(isoUtc(facts.startedAt)));
+    field(out, "started_at",
+          facts.started.empty() || facts.startedAt.empty() ? "null" : quote(facts.startedAt));
     field(out, "graphics_level", std::to_string(facts.graphicsLevel));
     field(out, "bad_versions", std::to_string(s.bad.size()));
     field(out, "last_bad", s.bad.empty() ? "null" : quote(s.bad.back()));
+    field(out, "crashes", std::to_string(s.crashes));
+    field(out, "last_crash_module", s.lastCrashModule.empty() ? "null" : quote(s.lastCrashModule));
+    field(out, "last_check_at", s.lastCheckAt == 0 ? "null" : quote(isoUtc(s.lastCheckAt)));
+    field(out, "last_check_result", s.lastCheckResult.empty() ? "null" : quote(s.lastCheckResult));
     const LastExit &exit = facts.lastExit;
     if (exit.kind == Exit::None) {
         field(out, "last_exit", "null", true);
@@ -293,13 +308,29 @@ LastExit readLastExit(const std::string &json)
         exit.version = version;
     stringField(json, "last_exit_cause", exit.cause);
     exit.cause.resize(std::min(exit.cause.size(), MaxCause));
-    // Only the form isoUtc() writes.
-    int year, month, day, hour, minute, second;
-    if (stringField(json, "last_exit_at", at) && at.size() == 20 && at.back() == 'Z'
-        && std::sscanf(at.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d", &year, &month, &day, &hour, &minute, &second)
-                == 6)
+    if (stringField(json, "last_exit_at", at) && isIsoUtc(at))
         exit.at = at;
     return exit;
+}
+
+Facts readFacts(const std::string &json)
+{
+    Facts facts;
+    std::string started, at;
+    if (stringField(json, "started", started) && InstallState::isValidVersion(started)) {
+        facts.started = started;
+        if (stringField(json, "started_at", at) && isIsoUtc(at))
+            facts.startedAt = at;
+    }
+    const std::string level = "\n  \"graphics_level\": ";
+    const size_t found = json.find(level);
+    if (found != std::string::npos && found + level.size() < json.size()) {
+        const char digit = json[found + level.size()];
+        if (digit >= '0' && digit <= '3')
+            facts.graphicsLevel = digit - '0';
+    }
+    facts.lastExit = readLastExit(json);
+    return facts;
 }
 
 } // namespace Status

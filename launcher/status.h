@@ -30,7 +30,7 @@ struct Facts
 {
     InstallState::State state;
     std::string started; // the version the launcher started last, if any
-    long long startedAt = 0;
+    std::string startedAt; // as isoUtc() writes it
     int graphicsLevel = 0; // the level it runs at, IT's pin included
     LastExit lastExit;
 };
@@ -43,6 +43,10 @@ std::string json(const Facts &facts);
 // The last exit an earlier launcher wrote into `json`, so that a new start
 // keeps it; an empty one when there is none, or the text is not ours.
 LastExit readLastExit(const std::string &json);
+// What an earlier launcher wrote into `json` of its own (the start, its
+// graphics level, the last exit), so that the shell may write the file again
+// with the state changed by a check; the state itself is not read back.
+Facts readFacts(const std::string &json);
 
 // A JSON string literal for `text`, quotes included; bytes that are not
 // UTF-8 become U+FFFD.

@@ -9,13 +9,26 @@ BoundedFetch::BoundedFetch(QNetworkAccessManager *network, QNetworkRequest reque
 {
     // Zero is the request's own default: no limit.
     request.setTransferTimeout(int(limits.stall.count()));
-    m_reply = network->get(request);
+    watch(network->get(request));
+}
+
+BoundedFetch::BoundedFetch(QNetworkAccessManager *network, QNetworkRequest request, const QByteArray &upload,
+                           const Limits &limits, QObject *parent)
+    : QObject(parent), m_limits(limits), m_url(request.url())
+{
+    request.setTransferTimeout(int(limits.stall.count()));
+    watch(network->post(request, upload));
+}
+
+void BoundedFetch::watch(QNetworkReply *reply)
+{
+    m_reply = reply;
     connect(m_reply, &QNetworkReply::readyRead, this, &BoundedFetch::take);
     connect(m_reply, &QNetworkReply::finished, this, &BoundedFetch::end);
-    if (limits.total > std::chrono::milliseconds::zero()) {
+    if (m_limits.total > std::chrono::milliseconds::zero()) {
         m_deadline.setSingleShot(true);
         connect(&m_deadline, &QTimer::timeout, this, [this] { finish(Outcome::TimedOut); });
-        m_deadline.start(limits.total);
+        m_deadline.start(m_limits.total);
     }
 }
 

@@ -13,7 +13,7 @@
 
 class QNetworkAccessManager;
 
-// One GET that a server cannot make unbounded: it takes at most `maxBytes` of
+// One GET (or an upload's POST) that a server cannot make unbounded: it takes at most `maxBytes` of
 // body, gives up when nothing arrives for `stall`, and when the whole exchange
 // takes longer than `total`. Every request of the program that a server, a
 // page or a release channel answers goes through it. The body is kept, or
@@ -54,6 +54,9 @@ public:
     // request that fails at once. With a sink the body is not kept.
     BoundedFetch(QNetworkAccessManager *network, QNetworkRequest request, const Limits &limits,
                  const Sink &sink = {}, QObject *parent = nullptr);
+    // The same for a POST of `upload`: `stall` and `total` bound its sending too.
+    BoundedFetch(QNetworkAccessManager *network, QNetworkRequest request, const QByteArray &upload,
+                 const Limits &limits, QObject *parent = nullptr);
     ~BoundedFetch() override;
 
     Outcome outcome() const { return m_outcome; }
@@ -78,6 +81,7 @@ Q_SIGNALS:
     void finished();
 
 private:
+    void watch(QNetworkReply *reply);
     void take();
     void end();
     void finish(Outcome outcome);

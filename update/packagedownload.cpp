@@ -79,6 +79,7 @@ bool PackageDownload::take(QByteArrayView piece)
         m_remove = true;
         return false;
     }
+    m_fetched += piece.size();
     if (m_file.write(piece.data(), piece.size()) != piece.size()) {
         m_refusal = QStringLiteral("cannot write %1").arg(m_file.fileName());
         return false;

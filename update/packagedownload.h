@@ -26,6 +26,10 @@ public:
     // Downloads `url` to `file` (`size` bytes, `sha256` in hex); finished() follows.
     void start(const QUrl &url, const QString &file, qint64 size, const QByteArray &sha256);
 
+    // The bytes this download took from the network; a part an earlier run
+    // fetched is not counted again.
+    qint64 bytesFetched() const { return m_fetched; }
+
     // The whole download is abandoned after this long; the partial file stays.
     static constexpr int timeLimitMs = 30 * 60 * 1000;
     static constexpr int stallLimitMs = 60 * 1000;
@@ -52,4 +56,5 @@ private:
     bool m_started = false; // the answer's first bytes decided where they go
     QString m_refusal; // why the answer's body was refused
     bool m_remove = false; // the partial file is wrong and goes
+    qint64 m_fetched = 0;
 };

@@ -22,6 +22,9 @@ struct Situation
     // The complete version folders and the package each was staged from (its
     // SHA-256 in hex; empty when not known, as for one an installer put there).
     QHash<QString, QByteArray> onDisk;
+    // The graphics level the launcher started this shell at (0 to 3); -1 when
+    // it was started without one. Only the report says it.
+    int graphicsLevel = -1;
 };
 
 struct Decision

@@ -4,6 +4,7 @@
 #include "config/logging.h"
 #include "launcher/installation.h"
 #include "launcher/installlayout.h"
+#include "launcher/status.h"
 #include "net/boundedfetch.h"
 #include "net/networkaccess.h"
 #include "update/checkschedule.h"
@@ -12,7 +13,9 @@
 #include "update/packageformat.h"
 #include "update/updatereport.h"
 
+#include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QNetworkAccessManager>
@@ -184,9 +187,10 @@ void Updater::check()
         return;
     }
     m_checking = true;
+    m_download = Download();
     InstallState::State state;
     if (!readState(state)) {
-        finishCheck();
+        finishCheck("no-state");
         return;
     }
     const Policy policy = Policy::read(m_root);
@@ -196,7 +200,7 @@ void Updater::check()
     if (!now.policy.enabled) {
         const ReleaseDecision::Decision decision = ReleaseDecision::decide(nullptr, now);
         log(decision.why);
-        act(decision);
+        act(decision, "off");
         return;
     }
     if (!m_network)
@@ -231,7 +235,7 @@ void Updater::fetched()
     for (BoundedFetch *fetch : { manifestFetch, signatureFetch }) {
         if (fetch->outcome() == BoundedFetch::Outcome::TooLarge) {
             log(QStringLiteral("refused the manifest: over 64 KiB"));
-            finishCheck();
+            finishCheck("refused");
             return;
         }
         if (!fetch->succeeded()) {
@@ -242,20 +246,20 @@ void Updater::fetched()
             if (m_retryAfter)
                 log(QStringLiteral("the channel asks to come back in %1 s")
                             .arg(std::chrono::duration_cast<std::chrono::seconds>(*m_retryAfter).count()));
-            finishCheck();
+            finishCheck("unreachable");
             return;
         }
     }
     InstallState::State state;
     if (!readState(state)) {
-        finishCheck();
+        finishCheck("no-state");
         return;
     }
     const ManifestCheck verdict = checkManifest(manifestFetch->body(), signatureFetch->body(), m_channel.keys,
                                                 trustOf(state), QDateTime::currentDateTimeUtc());
     if (!verdict.refusal.isEmpty()) {
         log(QStringLiteral("refused the manifest: %1").arg(verdict.refusal));
-        finishCheck();
+        finishCheck("refused");
         return;
     }
     if (!verdict.note.isEmpty())
@@ -264,13 +268,13 @@ void Updater::fetched()
     const bool learnt = !sameTrust(trustOf(state), verdict.trust);
     keep(verdict.trust, state);
     if (learnt && !writeState(state)) {
-        finishCheck();
+        finishCheck("no-state");
         return;
     }
     const ReleaseDecision::Decision decision =
             ReleaseDecision::decide(&verdict.manifest, situation(state, Policy::read(m_root).updates));
     log(QStringLiteral("checked the manifest, serial %1: %2").arg(verdict.manifest.serial).arg(decision.why));
-    act(decision);
+    act(decision, "current");
 }
 
 ReleaseDecision::Situation Updater::situation(const InstallState::State &state,
@@ -281,6 +285,9 @@ ReleaseDecision::Situation Updater::situation(const InstallState::State &state,
     situation.ownVersion = m_ownVersion;
     situation.policy = policy;
     situation.platform = platform();
+    bool told = false;
+    const int level = qEnvironmentVariableIntValue("FENESTRA_GRAPHICS_LEVEL", &told);
+    situation.graphicsLevel = told && level >= 0 && level <= 3 ? level : -1;
     const QString versions = filePath(InstallLayout::versionsFolder);
     for (const std::string &version : Installation::completeVersions(toStd(m_root))) {
         const QString name = fromStd(version);
@@ -289,12 +296,12 @@ ReleaseDecision::Situation Updater::situation(const InstallState::State &state,
     return situation;
 }
 
-void Updater::act(const ReleaseDecision::Decision &decision)
+void Updater::act(const ReleaseDecision::Decision &decision, const char *settled)
 {
     using Kind = ReleaseDecision::Decision::Kind;
     switch (decision.kind) {
     case Kind::Nothing:
-        finishCheck();
+        finishCheck(settled);
         return;
     case Kind::Withdraw: {
         InstallState::State state;
@@ -302,7 +309,7 @@ void Updater::act(const ReleaseDecision::Decision &decision)
             state.pending.clear();
             writeState(state);
         }
-        finishCheck();
+        finishCheck("withdrawn");
         return;
     }
     case Kind::MarkPending:
@@ -327,13 +334,17 @@ void Updater::download(const UpdateManifest::Release &release)
     const QString file = downloads + QLatin1Char('/') + fileName;
     const QString versions = filePath(InstallLayout::versionsFolder);
     auto *download = new PackageDownload(m_network, this);
+    QElapsedTimer took;
+    took.start();
     connect(download, &PackageDownload::finished, this,
-            [this, download, file, release, versions](const QString &problem) {
+            [this, download, file, release, versions, took](const QString &problem) {
                 download->deleteLater();
+                m_download = { problem.isEmpty() ? "ok" : "failed", download->bytesFetched(),
+                               took.elapsed() / 1000 };
                 const QString target = release.version;
                 if (!problem.isEmpty()) {
                     log(QStringLiteral("download of %1 failed: %2").arg(target, problem));
-                    finishCheck();
+                    finishCheck("download-failed");
                     return;
                 }
                 log(QStringLiteral("downloaded %1 (%2 bytes)").arg(target).arg(release.size));
@@ -365,26 +376,42 @@ void Updater::staged(const QString &version, const PackageStager::Result &result
         else
             log(QStringLiteral("could not stage %1: %2; the package is kept for the next check")
                         .arg(version, result.problem));
-        finishCheck();
+        finishCheck("stage-failed");
         return;
     }
     InstallState::State state;
-    if (!readState(state) || state.isBad(toStd(version))) {
-        finishCheck();
+    if (!readState(state)) {
+        finishCheck("no-state");
+        return;
+    }
+    if (state.isBad(toStd(version))) {
+        finishCheck("current");
         return;
     }
     state.pending = toStd(version);
     if (!writeState(state)) {
-        finishCheck();
+        finishCheck("no-state");
         return;
     }
     log(QStringLiteral("staged %1 for the next start").arg(version));
     Q_EMIT versionReady(version);
-    finishCheck();
+    finishCheck("staged");
 }
 
-void Updater::finishCheck()
+void Updater::finishCheck(const char *result)
 {
+    InstallState::State state;
+    if (readState(state)) {
+        state.lastCheckAt = QDateTime::currentSecsSinceEpoch();
+        state.lastCheckResult = result;
+        if (m_download.result) {
+            state.downloadResult = m_download.result;
+            state.downloadBytes = m_download.bytes;
+            state.downloadSeconds = m_download.seconds;
+        }
+        if (writeState(state))
+            refreshStatus(state);
+    }
     removeOldVersions();
     m_checking = false;
     // A check called from outside before the window was up sets no schedule.
@@ -392,6 +419,19 @@ void Updater::finishCheck()
         scheduleCheck(m_retryAfter.value_or(std::chrono::milliseconds(m_channel.checkIntervalMs)));
     m_retryAfter.reset();
     Q_EMIT checkFinished();
+}
+
+void Updater::refreshStatus(const InstallState::State &state) const
+{
+    // Only a file the launcher wrote: a shell started without it has none.
+    const std::string text = Installation::statusText(toStd(m_root));
+    if (text.empty())
+        return;
+    Status::Facts facts = Status::readFacts(text);
+    facts.state = state;
+    if (!InstallState::replaceAtomically(Installation::statusPath(toStd(m_root)), Status::json(facts),
+                                         InstallState::Durability::Cached))
+        log(QStringLiteral("cannot write %1").arg(filePath(InstallLayout::statusFile)));
 }
 
 void Updater::scheduleCheck(std::chrono::milliseconds wait)

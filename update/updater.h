@@ -71,11 +71,16 @@ private:
     void started();
     void reportHealthy();
     void fetched();
-    void act(const ReleaseDecision::Decision &decision);
+    // `settled` is how the check ended when there is nothing to fetch.
+    void act(const ReleaseDecision::Decision &decision, const char *settled);
     void download(const UpdateManifest::Release &release);
     void staged(const QString &version, const PackageStager::Result &result);
-    void finishCheck();
+    // `result` is how the check ended, kept in the state for the next report
+    // and IT's status file: a word InstallState::isResultWord() takes.
+    void finishCheck(const char *result);
     void scheduleCheck(std::chrono::milliseconds wait);
+    // IT's status file tells the check at once, not only at the launcher's next write.
+    void refreshStatus(const InstallState::State &state) const;
     void removeOldVersions();
     ReleaseDecision::Situation situation(const InstallState::State &state,
                                          const Rollout::Policy &policy) const;
@@ -96,4 +101,11 @@ private:
     bool m_checking = false;
     // What the channel's Retry-After asked of the next check, if anything.
     std::optional<std::chrono::milliseconds> m_retryAfter;
+    // How this check's package download went, kept with its result.
+    struct Download
+    {
+        const char *result = nullptr; // none this check
+        qint64 bytes = 0;
+        qint64 seconds = 0;
+    } m_download;
 };

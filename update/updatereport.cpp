@@ -40,6 +40,16 @@ QUrl withReport(const QUrl &manifest, const ReleaseDecision::Situation &situatio
     if (!state.bad.empty())
         addVersion(query, QStringLiteral("lastbad"), state.bad.back());
     query.addQueryItem(QStringLiteral("os"), situation.platform);
+    if (situation.graphicsLevel >= 0 && situation.graphicsLevel <= 3)
+        query.addQueryItem(QStringLiteral("gfx"), QString::number(situation.graphicsLevel));
+    query.addQueryItem(QStringLiteral("crashes"), QString::number(state.crashes));
+    if (InstallState::isModuleName(state.lastCrashModule))
+        query.addQueryItem(QStringLiteral("crashmod"), fromStd(state.lastCrashModule));
+    if (state.downloadResult == "ok" || state.downloadResult == "failed") {
+        query.addQueryItem(QStringLiteral("dl"), fromStd(state.downloadResult));
+        query.addQueryItem(QStringLiteral("dlbytes"), QString::number(state.downloadBytes));
+        query.addQueryItem(QStringLiteral("dlsec"), QString::number(state.downloadSeconds));
+    }
     QUrl reported = manifest;
     reported.setQuery(query);
     return reported;

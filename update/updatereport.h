@@ -7,8 +7,12 @@
 // What a desktop tells its channel with each check, in the manifest request's
 // query, so that the channel server's ordinary access log is the fleet's
 // record: which version runs, what it replaced, whether it is on trial, its
-// ring and the versions it rolled back. Only what the update state holds,
-// each field checked and bounded; nothing that names a person or a machine.
+// ring, the versions it rolled back, its crashes, how it draws and how its
+// last download went. Counts only grow, so that a report the server never saw
+// loses nothing: the fleet page takes the difference between two reports.
+// Only what the update state and the launcher hold, each field checked and
+// bounded; nothing that names a person or a machine (a crash's module is a
+// file name without its folder).
 // IT turns it off with report=0 in its policy file.
 //
 //   id       the installation's random id (32 hexadecimal digits)
@@ -20,6 +24,13 @@
 //   bad      how many versions this desktop has rolled back
 //   lastbad  the last of them
 //   os       windows-x86_64 or linux-x86_64
+//   gfx      the graphics level the shell runs at (0 to 3); missing when
+//            started without the launcher
+//   crashes  the shell's crashes since the installation
+//   crashmod the file name of the module the last one happened in
+//   dl       how the last package download ended: ok or failed
+//   dlbytes  the bytes it fetched
+//   dlsec    the seconds it took
 namespace UpdateReport {
 
 // `manifest` with the report added to its query, or as it is when IT turned reports off.

@@ -8,9 +8,12 @@
 //   crash          end so before its window would show, as a crash ends (a
 //                  signal, or an access violation's status)
 //   crash-graphics leave a crash summary naming a graphics driver, then crash
-//   crash-graphics-once
-//                  so at graphics level 0, else as healthy
 //   crash-own      leave a crash summary naming its own program, then crash
+//   crash-in-driver (Windows) an access violation inside igd10iumd64.dll
+//                  beside it, a stand-in for Intel's graphics driver, handed
+//                  to the launcher as the shell hands it
+//   crash-in-exe   (Windows) an access violation in its own code, likewise
+//   <crash>-once   so at graphics level 0, else as healthy
 //   shown          leave the first-frame mark as the shell's window does, exit 0
 //   shown-exit3    leave the mark, then exit with 3
 //   healthy        leave the mark, report itself healthy in the state file as
@@ -18,6 +21,7 @@
 //   relaunch       start the installation's launcher twice, as a user does who starts
 //                  it again while the shell runs, and exit 0 if both passed on the
 //                  code of the shell they started; started so, that shell exits 3
+#include "launcher/crashhandoff.h"
 #include "launcher/installlayout.h"
 #include "launcher/installstate.h"
 #include "launcher/process.h"
@@ -37,8 +41,21 @@
 
 namespace fs = std::filesystem;
 
+namespace {
+
+#ifdef _WIN32
+// A write through a null pointer the compiler cannot see.
+volatile int *volatile nowhere = nullptr;
+#endif
+
+} // namespace
+
 int main(int argc, char **argv)
 {
+#ifdef _WIN32
+    // As the shell does first thing; without the launcher's name it does nothing.
+    CrashHandoff::install();
+#endif
     const fs::path folder = fs::u8path(Process::executableDir());
 #ifdef _WIN32
     const fs::path versionFolder = folder;
@@ -59,8 +76,11 @@ int main(int argc, char **argv)
     std::ofstream(folder / "graphics.txt", std::ios::app | std::ios::binary)
             << level << '|' << variable("QTWEBENGINE_CHROMIUM_FLAGS") << '|' << variable("QT_QUICK_BACKEND")
             << '\n';
-    if (behaviour == "crash-graphics-once")
-        behaviour = level.empty() || level == "0" ? "crash-graphics" : "healthy";
+    const std::string once = "-once";
+    if (behaviour.size() > once.size()
+        && behaviour.compare(behaviour.size() - once.size(), once.size(), once) == 0)
+        behaviour = level.empty() || level == "0" ? behaviour.substr(0, behaviour.size() - once.size())
+                                                  : "healthy";
 
     std::string arguments;
 #ifdef _WIN32
@@ -116,6 +136,19 @@ int main(int argc, char **argv)
                 << "module=" << (behaviour == "crash-own" ? own.u8string() : driver) << " offset=0x4242\n";
         behaviour = "crash";
     }
+#ifdef _WIN32
+    if (behaviour == "crash-in-driver") {
+        const HMODULE driver = LoadLibraryW((folder / "igd10iumd64.dll").c_str());
+        const auto crashInDriver = driver
+                ? reinterpret_cast<void (*)(volatile int *)>(GetProcAddress(driver, "crashInDriver"))
+                : nullptr;
+        if (!crashInDriver)
+            return 96;
+        crashInDriver(nullptr);
+    }
+    if (behaviour == "crash-in-exe")
+        *nowhere = 42;
+#endif
     if (behaviour == "crash") {
 #ifdef _WIN32
         // What an unhandled access violation ends with, without the debugger Wine would start.

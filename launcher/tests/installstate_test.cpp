@@ -41,6 +41,13 @@ void readsWhatTheFileHolds()
     full.rejectedSha256 = std::string(64, 'b');
     full.graphicsLevel = 2;
     full.graphicsRuntime = "Qt6Core.dll:7341056";
+    full.crashes = 3;
+    full.lastCrashModule = "nvwgf2umx.dll";
+    full.lastCheckAt = 1765350000;
+    full.lastCheckResult = "staged";
+    full.downloadResult = "ok";
+    full.downloadBytes = 140509184;
+    full.downloadSeconds = 95;
     InstallState::State onlyCurrent;
     onlyCurrent.current = "1.0.0";
     InstallState::State windowsLines;
@@ -58,7 +65,10 @@ void readsWhatTheFileHolds()
                   + "\nserial_key=D787242DAFB918C4\n"
                     "time_floor=1765000000\nrevoked_keys=0123456789ABCDEF,FEDCBA9876543210,0123456789ABCDEF\n"
                     "rejected_sha256="
-                  + std::string(64, 'b') + "\ngraphics_level=2\ngraphics_runtime=Qt6Core.dll:7341056\n",
+                  + std::string(64, 'b')
+                  + "\ngraphics_level=2\ngraphics_runtime=Qt6Core.dll:7341056\ncrashes=3\n"
+                    "last_crash_module=nvwgf2umx.dll\nlast_check_at=1765350000\nlast_check_result=staged\n"
+                    "download_result=ok\ndownload_bytes=140509184\ndownload_seconds=95\n",
           true, full },
         { "the last line of a key wins, as the installer appends", "current=0.9\ncurrent=1.0.0\n", true,
           onlyCurrent },
@@ -81,6 +91,10 @@ void readsWhatTheFileHolds()
         { "a graphics level beyond the ladder, a runtime that is no name",
           "graphics_level=4\ngraphics_runtime=Qt6Core.dll:1\r:2 x\ncurrent=1.0.0\n", true, onlyCurrent },
         { "a negative graphics level", "graphics_level=-1\ncurrent=1.0.0\n", true, onlyCurrent },
+        { "report values that are not what their key holds",
+          "crashes=-1\nlast_crash_module=C:\\x\\y.dll\nlast_check_at=x\nlast_check_result=Staged!\n"
+          "download_result=\ndownload_bytes=99999999999999999999\ndownload_seconds=-3\ncurrent=1.0.0\n",
+          true, onlyCurrent },
         { "id not 32 hex", "installation_id=xyz\ncurrent=1.0.0\n", true, onlyCurrent },
         { "larger than a state file", "current=1.0.0\n" + std::string(70000, '#') + "\n", false,
           InstallState::State() },
@@ -105,6 +119,11 @@ void readsWhatTheFileHolds()
         CHECK(row.name, got.timeFloor == e.timeFloor && got.revokedKeys == e.revokedKeys);
         CHECK(row.name, got.rejectedSha256 == e.rejectedSha256);
         CHECK(row.name, got.graphicsLevel == e.graphicsLevel && got.graphicsRuntime == e.graphicsRuntime);
+        CHECK(row.name, got.crashes == e.crashes && got.lastCrashModule == e.lastCrashModule);
+        CHECK(row.name, got.lastCheckAt == e.lastCheckAt && got.lastCheckResult == e.lastCheckResult);
+        CHECK(row.name,
+              got.downloadResult == e.downloadResult && got.downloadBytes == e.downloadBytes
+                      && got.downloadSeconds == e.downloadSeconds);
     }
 }
 
@@ -215,6 +234,12 @@ void writesAtomically()
         InstallState::State runtime = s;
         runtime.graphicsRuntime = "Qt6Core.dll:1\ncurrent=6.6";
         rows.push_back({ "a line break in a runtime", runtime });
+        InstallState::State module = s;
+        module.lastCrashModule = "x.dll\ncurrent=6.6";
+        rows.push_back({ "a line break in a crash's module", module });
+        InstallState::State result = s;
+        result.lastCheckResult = "ok\ncurrent=6.6";
+        rows.push_back({ "a line break in a check's result", result });
         return rows;
     }();
     for (const auto &row : refused) {

@@ -2,6 +2,7 @@
 #include "launcher/crashkind.h"
 #include "launcher/installlayout.h"
 #include "launcher/installstate.h"
+#include "launcher/minidump.h"
 #include "launcher/process.h"
 #include "launcher/startplan.h"
 
@@ -332,7 +333,10 @@ void decidesAfterTheShellEnded()
         CHECK(row.name, s.current == row.after.current && s.trial == row.after.trial);
         CHECK(row.name, s.trialStarts == row.after.trialStarts && s.bad == row.after.bad);
         CHECK(row.name,
-              after.stateChanged == (s.bad != row.reread.bad || s.trialStarts != row.reread.trialStarts));
+              after.stateChanged
+                      == (s.bad != row.reread.bad || s.trialStarts != row.reread.trialStarts
+                          || s.crashes != row.reread.crashes));
+        CHECK(row.name, s.crashes == (row.outcome.crashed ? 1 : 0));
         CHECK(row.name, std::find(past.tried.begin(), past.tried.end(), row.started) != past.tried.end());
     }
 }
@@ -492,6 +496,47 @@ void survivesGraphicsCrashes()
         CHECK(row.name, after.next.graphicsLevel == row.nextLevel && s.graphicsLevel == row.stateLevel);
         CHECK(row.name, s.bad == row.bad && after.crashLoop == row.crashLoop && !after.gaveUp);
         CHECK(row.name, s.trial == (row.trial && row.bad.empty() ? "1.1.0" : ""));
+        CHECK(row.name,
+              s.crashes == (row.outcome.crashed ? 1 : 0) && (after.stateChanged || !row.outcome.crashed));
+    }
+}
+
+// Every crash of the launcher's own shell is counted with the file name of its
+// module, which the channel's report carries: no folder, which may hold a
+// user's name, and nothing that could break a line of the state.
+void countsCrashes()
+{
+    struct Row
+    {
+        const char *name;
+        bool alongside;
+        int before;
+        std::string module;
+        int crashes;
+        std::string lastModule;
+    };
+    const std::vector<Row> rows = {
+        { "a Windows path", false, 0, "C:\\Users\\张三\\AppData\\igd10iumd64.dll", 1, "igd10iumd64.dll" },
+        { "a Linux path", false, 4, "/usr/lib/x86_64-linux-gnu/dri/iris_dri.so", 5, "iris_dri.so" },
+        { "not told", false, 1, "", 2, "" },
+        { "characters a name may not carry", false, 0, "my driver\r\nbad=1.0;x.dll", 1,
+          "my_driver__bad_1.0_x.dll" },
+        { "a long name is cut", false, 0, std::string(100, 'a') + ".dll", 1, std::string(64, 'a') },
+        { "counted up to a million", false, 1000000, "x.dll", 1000000, "x.dll" },
+        { "a shell started alongside only handed over", true, 3, "x.dll", 3, "" },
+    };
+    for (const Row &row : rows) {
+        StartPlan::Start started;
+        started.version = "1.0.0";
+        started.alongside = row.alongside;
+        InstallState::State s = state("1.0.0", "", "", 0);
+        s.crashes = row.before;
+        StartPlan::Outcome outcome = crashedIn(CrashKind::Kind::Unknown, true);
+        outcome.crashModule = row.module;
+        StartPlan::Past past;
+        StartPlan::afterExit(s, started, outcome, { "1.0.0" }, past);
+        CHECK(row.name, s.crashes == row.crashes && s.lastCrashModule == row.lastModule);
+        CHECK(row.name, s.lastCrashModule.empty() || InstallState::isModuleName(s.lastCrashModule));
     }
 }
 
@@ -611,6 +656,11 @@ public:
         fs::create_directories(shell.parent_path());
         if (behaviour != "missing")
             fs::copy_file(m_fakeShell, shell);
+#ifdef _WIN32
+        if (behaviour.compare(0, 15, "crash-in-driver") == 0)
+            fs::copy_file(m_fakeShell.parent_path() / "igd10iumd64.dll",
+                          shell.parent_path() / "igd10iumd64.dll");
+#endif
         writeFile(shell.parent_path() / "behaviour", behaviour);
         if (complete)
             writeFile(folder / InstallLayout::completeMarker, "");
@@ -847,6 +897,79 @@ void startsAndRollsBack()
 #endif
     }
 }
+
+#ifdef _WIN32
+// A real access violation in the shell, handed over as the shell hands it: the
+// launcher writes a dump beside five earlier ones and a file of IT's, reads the
+// faulting module from it and decides by that.
+void writesDumpsOfCrashes()
+{
+    struct Row
+    {
+        const char *name;
+        const char *behaviour;
+        std::vector<std::string> started;
+        std::vector<std::string> bad;
+        int graphicsLevel;
+        std::string module; // the end of the module's path
+        std::string logged;
+    };
+    const std::vector<Row> rows = {
+        { "in the graphics driver, on trial: a step down, never bad",
+          "crash-in-driver-once",
+          { "1.1.0", "1.1.0" },
+          {},
+          1,
+          "\\igd10iumd64.dll",
+          "exception 0xC0000005 in " },
+        { "in its own code, on trial: rolled back",
+          "crash-in-exe",
+          { "1.1.0", "1.0.0" },
+          { "1.1.0" },
+          0,
+          "\\versions\\1.1.0\\fenestra.exe",
+          "exception 0xC0000005 in " },
+    };
+    for (const Row &row : rows) {
+        TestInstallation installation;
+        installation.addVersion("1.0.0", "exit0");
+        installation.addVersion("1.1.0", row.behaviour);
+        InstallState::State before = state("1.0.0", "1.1.0", "", 0);
+        before.installationId = "00112233445566778899aabbccddeeff";
+        CHECK(row.name, InstallState::write(installation.statePath(), before));
+        const fs::path folder = installation.root() / fs::u8path(InstallLayout::crashesFolder);
+        for (int day = 1; day <= 5; ++day)
+            writeFile(folder / ("crash-2026010" + std::to_string(day) + "-080000-000-1.0.0.dmp"), "MDMP");
+        writeFile(folder / "notes.txt", "IT's");
+
+        CHECK(row.name, installation.start() == 0);
+        CHECK(row.name, installation.started() == row.started);
+        InstallState::State after;
+        CHECK(row.name, readState(installation.statePath(), after));
+        CHECK(row.name, after.bad == row.bad && after.graphicsLevel == row.graphicsLevel);
+
+        std::vector<std::string> dumps;
+        for (const fs::directory_entry &entry : fs::directory_iterator(folder))
+            dumps.push_back(utf8(entry.path().filename()));
+        std::sort(dumps.begin(), dumps.end());
+        CHECK(row.name,
+              dumps.size() == 6 && dumps[0] == "crash-20260102-080000-000-1.0.0.dmp"
+                      && dumps[5] == "notes.txt");
+        const std::string dump = readFile(folder / dumps[dumps.size() - 2]);
+        Minidump::Exception exception;
+        CHECK(row.name, dump.compare(0, 4, "MDMP") == 0 && Minidump::readException(dump, exception));
+        CHECK(row.name, exception.code == 0xC0000005);
+        const std::string &module = exception.where.module;
+        CHECK(row.name,
+              module.size() > row.module.size()
+                      && module.compare(module.size() - row.module.size(), row.module.size(), row.module)
+                              == 0);
+        const std::string log = readFile(installation.root() / "logs" / "launcher.log");
+        CHECK(row.name, log.find("crash dump of 1.1.0 written: ") != std::string::npos);
+        CHECK(row.name, log.find(row.logged + module + " at " + exception.where.offset) != std::string::npos);
+    }
+}
+#endif
 
 // A state file that cannot be read is never written over: the launcher starts
 // the current version of the copy the last write left, and nothing else.
@@ -1204,6 +1327,7 @@ int launcherTests()
     judgesHowAStartEnded();
     decidesAfterTheShellEnded();
     survivesGraphicsCrashes();
+    countsCrashes();
     choosesTheGraphicsLevel();
     startsAlongsideAnotherLauncher();
     splitsWindowsCommandLines();
@@ -1213,6 +1337,7 @@ int launcherTests()
     startsAFreshInstallation();
     writesTheStatus();
 #ifdef _WIN32
+    writesDumpsOfCrashes();
     keepsTheUninstallEntryCurrent();
 #endif
     return Check::failures();

@@ -16,8 +16,12 @@ Status::Facts facts(const std::string &cause)
     f.state.previous = "1.0.0";
     f.state.bad = { "0.9.0", "1.2.0" };
     f.started = "1.1.0";
-    f.startedAt = 1796890500;
+    f.startedAt = Status::isoUtc(1796890500);
     f.graphicsLevel = 2;
+    f.state.crashes = 4;
+    f.state.lastCrashModule = "igd10iumd64.dll";
+    f.state.lastCheckAt = 1796890560;
+    f.state.lastCheckResult = "staged";
     f.lastExit.kind = Status::Exit::Crashed;
     f.lastExit.version = "1.1.0";
     f.lastExit.at = "2026-12-10T08:15:00Z";
@@ -61,6 +65,9 @@ void writesValidJson()
         CHECK(row.name, members["last_exit_cause"] == row.readBack);
         CHECK(row.name, members["current"] == "1.1.0" && members["last_exit"] == "crashed");
         CHECK(row.name, members["bad_versions"] == "2" && members["last_bad"] == "1.2.0");
+        CHECK(row.name, members["crashes"] == "4" && members["last_crash_module"] == "igd10iumd64.dll");
+        CHECK(row.name,
+              members["last_check_at"] == "2026-12-10T08:16:00Z" && members["last_check_result"] == "staged");
         CHECK(row.name, json.size() < 8 * 1024);
         const Status::LastExit back = Status::readLastExit(json);
         CHECK(row.name, back.kind == Status::Exit::Crashed && back.version == "1.1.0");
@@ -104,6 +111,50 @@ void readsOnlyItsOwnLastExit()
     for (const Row &row : rows) {
         const Status::LastExit exit = Status::readLastExit(row.json);
         CHECK(row.name, exit.kind == row.kind && exit.version == row.version && exit.at == row.at);
+    }
+}
+
+// The shell writes the file again after a check: what the launcher wrote of
+// its own stays as it was, only the state's part changes.
+void keepsTheLaunchersFactsWhenTheStateChanges()
+{
+    const Status::Facts before = facts("signal 11 in \"x\".dll");
+    const std::string ours = Status::json(before);
+    Status::Facts again = Status::readFacts(ours);
+    again.state = before.state;
+    CHECK("written again, the same", Status::json(again) == ours);
+    again.state.lastCheckAt = 1796894160;
+    again.state.lastCheckResult = "staged";
+    Members members;
+    CHECK("the check is new", Check::Json::object(Status::json(again), members));
+    CHECK("the check is new",
+          members["last_check_at"] == "2026-12-10T09:16:00Z"
+                  && members["started_at"] == "2026-12-10T08:15:00Z" && members["graphics_level"] == "2"
+                  && members["last_exit_cause"] == "signal 11 in \"x\".dll");
+    struct Row
+    {
+        const char *name;
+        std::string json;
+        std::string started, startedAt;
+        int level;
+    };
+    const auto replaced = [&](const std::string &from, const std::string &to) {
+        std::string text = ours;
+        text.replace(text.find(from), from.size(), to);
+        return text;
+    };
+    const std::vector<Row> rows = {
+        { "not ours", "{\"started\": \"1.0\"}", "", "", 0 },
+        { "a path for a version", replaced("\"started\": \"1.1.0\"", "\"started\": \"..\\\\x\""), "", "", 2 },
+        { "a level beyond the ladder", replaced("\"graphics_level\": 2", "\"graphics_level\": 7"), "1.1.0",
+          "2026-12-10T08:15:00Z", 0 },
+        { "a time in another form",
+          replaced("2026-12-10T08:15:00Z\",\n  \"graphics", "today\",\n  \"graphics"), "1.1.0", "", 2 },
+    };
+    for (const Row &row : rows) {
+        const Status::Facts read = Status::readFacts(row.json);
+        CHECK(row.name, read.started == row.started && read.startedAt == row.startedAt);
+        CHECK(row.name, read.graphicsLevel == row.level);
     }
 }
 
@@ -160,6 +211,7 @@ int statusTests()
 {
     writesValidJson();
     readsOnlyItsOwnLastExit();
+    keepsTheLaunchersFactsWhenTheStateChanges();
     tellsHowAStartEnded();
     writesUtcTimes();
     return Check::failures();

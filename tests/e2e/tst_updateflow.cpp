@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QUrlQuery>
 #include <QtTest>
 #include <QtWebEngineQuick>
 
@@ -134,6 +135,13 @@ private:
         return QString::fromUtf8(readFile(rootFile(QStringLiteral("logs/launcher.log"))));
     }
 
+    // The report of the channel's last manifest request, field by field.
+    QUrlQuery lastReport() const
+    {
+        const QList<TestHttpServer::Request> asked = m_server.requestsFor("/appindex/fenestra/manifest.json");
+        return asked.isEmpty() ? QUrlQuery() : QUrlQuery(QUrl::fromEncoded(asked.last().target).query());
+    }
+
 private Q_SLOTS:
     void initTestCase()
     {
@@ -188,6 +196,14 @@ private Q_SLOTS:
         QCOMPARE(QString::fromStdString(kept.current), QStringLiteral("1.1.0"));
         QCOMPARE(QString::fromStdString(kept.previous), QStringLiteral("1.0.0"));
         QVERIFY(kept.trial.empty());
+        // The check after the healthy report tells the channel what runs now.
+        QTRY_COMPARE_WITH_TIMEOUT(lastReport().queryItemValue(QStringLiteral("v")), QStringLiteral("1.1.0"),
+                                  startTimeout);
+        const QUrlQuery report = lastReport();
+        QCOMPARE(report.queryItemValue(QStringLiteral("prev")), QStringLiteral("1.0.0"));
+        QCOMPARE(report.queryItemValue(QStringLiteral("gfx")), QStringLiteral("0"));
+        QCOMPARE(report.queryItemValue(QStringLiteral("crashes")), QStringLiteral("0"));
+        QCOMPARE(report.queryItemValue(QStringLiteral("dl")), QStringLiteral("ok"));
         QVERIFY(stopShell());
     }
 
@@ -215,6 +231,32 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(shellLog().count(QLatin1String("checked the manifest, serial 2")) == 2,
                                  startTimeout);
         QVERIFY(QString::fromStdString(state().pending).isEmpty());
+        QCOMPARE(lastReport().queryItemValue(QStringLiteral("lastbad")), QStringLiteral("1.2.0"));
+        QCOMPARE(lastReport().queryItemValue(QStringLiteral("bad")), QStringLiteral("1"));
+        QVERIFY(stopShell());
+    }
+
+    // A version that crashes on trial is rolled back, and the next report counts the crash.
+    void crashIsCountedInTheReport()
+    {
+        const QString folderD = m_work.filePath(QStringLiteral("release-1.3.0"));
+        QVERIFY(makeVersion(folderD, "#!/bin/sh\nkill -SEGV $$\n"));
+        QVERIFY(release(folderD, QStringLiteral("1.3.0"), 3));
+        startLauncher();
+        QTRY_VERIFY_WITH_TIMEOUT(shellLog().contains(QLatin1String("staged 1.3.0 for the next start")),
+                                 startTimeout);
+        QVERIFY(stopShell());
+
+        const int checksBefore = int(m_server.requestsFor("/appindex/fenestra/manifest.json").size());
+        startLauncher();
+        QTRY_VERIFY_WITH_TIMEOUT(m_server.requestsFor("/appindex/fenestra/manifest.json").size() > checksBefore,
+                                 startTimeout);
+        QVERIFY2(launcherLog().contains(QLatin1String("crash of 1.3.0: signal 11")), qPrintable(launcherLog()));
+        QVERIFY(state().isBad("1.3.0"));
+        const QUrlQuery report = lastReport();
+        QCOMPARE(report.queryItemValue(QStringLiteral("v")), QStringLiteral("1.1.0"));
+        QCOMPARE(report.queryItemValue(QStringLiteral("crashes")), QStringLiteral("1"));
+        QCOMPARE(report.queryItemValue(QStringLiteral("lastbad")), QStringLiteral("1.3.0"));
         QVERIFY(stopShell());
     }
 };

@@ -51,6 +51,9 @@ QByteArray combined(const Shape &shape)
         query += desktop % 3 == 0 ? "&ring=pilot" : "&ring=hall-2";
         query += rolledBack ? "&bad=1&lastbad=1.1.0" : "&bad=0";
         query += "&os=windows-x86_64";
+        // One desktop in 25 has a graphics driver that crashed once the new version came.
+        const bool badDriver = desktop % 25 == 7;
+        query += badDriver && moved ? "&gfx=1&crashes=1&crashmod=igd10iumd64.dll" : "&gfx=0&crashes=0";
         log += line(time, "/appindex/fenestra/manifest.json?" + query, i % 7 == 0 ? 304 : 200);
     }
     return log;

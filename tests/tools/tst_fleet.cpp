@@ -152,7 +152,14 @@ void TestFleet::lines_data()
             << check("id=00112233445566778899aabbccddeeff&v=1.0&bad=10000") << 0 << 0 << 1 << 0;
     QTest::newRow("os with a slash") << check("id=00112233445566778899aabbccddeeff&v=1.0&os=a%2Fb") << 0 << 0
                                      << 1 << 0;
-    QTest::newRow("a later field is ignored") << check(report + "&crashes=2") << 1 << 0 << 0 << 0;
+    QTest::newRow("a later field is ignored") << check(report + "&future=2") << 1 << 0 << 0 << 0;
+    QTest::newRow("graphics level 4") << check(report + "&gfx=4") << 0 << 0 << 1 << 0;
+    QTest::newRow("crashes over a million") << check(report + "&crashes=10000000") << 0 << 0 << 1 << 0;
+    QTest::newRow("crash module with a folder")
+            << check(report + "&crashmod=C%3A%5Cx%5Cy.dll") << 0 << 0 << 1 << 0;
+    QTest::newRow("crash module <b>") << check(report + "&crashmod=%3Cb%3E") << 0 << 0 << 1 << 0;
+    QTest::newRow("download neither ok nor failed") << check(report + "&dl=maybe") << 0 << 0 << 1 << 0;
+    QTest::newRow("negative download bytes") << check(report + "&dl=ok&dlbytes=-1") << 0 << 0 << 1 << 0;
 }
 
 void TestFleet::lines()
@@ -175,7 +182,8 @@ void TestFleet::reportValues()
     // Percent-encoded as a proxy might log it, in an offset time zone.
     const Fleet fleet =
             fleetOf({ combinedLine("/c/manifest.json?id=00112233445566778899aabbccddeeff&v=1%2E2.0"
-                                   "&pending=1.3&trial=0&ring=hall_2&bad=12&os=linux-x86_64",
+                                   "&pending=1.3&trial=0&ring=hall_2&bad=12&os=linux-x86_64&gfx=2&crashes=31"
+                                   "&crashmod=libGLESv2.dll&dl=failed&dlbytes=140509184&dlsec=1800",
                                    "200", "09/Dec/2026:23:30:00 -0500") });
     QCOMPARE(fleet.desktops().size(), 1);
     const Fleet::Report r = fleet.desktops().first().last;
@@ -187,6 +195,12 @@ void TestFleet::reportValues()
     QCOMPARE(r.ring, QStringLiteral("hall_2"));
     QCOMPARE(r.bad, 12);
     QCOMPARE(r.os, QStringLiteral("linux-x86_64"));
+    QCOMPARE(r.graphicsLevel, 2);
+    QCOMPARE(r.crashes, 31);
+    QCOMPARE(r.crashModule, QStringLiteral("libGLESv2.dll"));
+    QCOMPARE(r.download, QStringLiteral("failed"));
+    QCOMPARE(r.downloadBytes, 140509184);
+    QCOMPARE(r.downloadSeconds, 1800);
     QCOMPARE(r.time, QDateTime(QDate(2026, 12, 10), QTime(4, 30), QTimeZone::utc()));
 }
 
@@ -203,19 +217,25 @@ void TestFleet::lastReportWins()
 void TestFleet::versionCounts()
 {
     const QByteArray a = QByteArray(31, '0') + 'a', b = QByteArray(31, '0') + 'b',
-                     c = QByteArray(31, '0') + 'c', d = QByteArray(31, '0') + 'd';
+                     c = QByteArray(31, '0') + 'c', d = QByteArray(31, '0') + 'd',
+                     e = QByteArray(31, '0') + 'e';
     const QByteArray day1 = "08/Dec/2026:08:00:00 +0000", day2 = "09/Dec/2026:08:00:00 +0000",
                      day3 = "10/Dec/2026:08:00:00 +0000";
     // a: took 1.10 on trial. b: took 1.10, rolled it back to 1.9. c: rolled
     // back 1.8 long ago, took 1.10 since (its last report no longer names 1.8
-    // only because a later rollback replaced it). d: on 1.9 all along.
+    // only because a later rollback replaced it), and crashed on it. d: on 1.9
+    // all along, with crashes from long ago that never grew. e: crashed right
+    // after it took 1.10, before the first check of it.
     const Fleet fleet = fleetOf({
             reportAt(day1, a, "1.9") + reportAt(day3, a, "1.10&prev=1.9&trial=1"),
             reportAt(day1, b, "1.9") + reportAt(day2, b, "1.10&prev=1.9&trial=1")
                     + reportAt(day3, b, "1.9&bad=1&lastbad=1.10"),
-            reportAt(day1, c, "1.7&bad=1&lastbad=1.8") + reportAt(day2, c, "1.10&prev=1.7&bad=2&lastbad=1.9")
-                    + reportAt(day3, c, "1.10&prev=1.7&bad=2&lastbad=1.9"),
-            reportAt(day3, d, "1.9"),
+            // The later log first: crashes are told apart in any order.
+            reportAt(day3, c, "1.10&prev=1.7&bad=2&lastbad=1.9&crashes=2"),
+            reportAt(day1, c, "1.7&bad=1&lastbad=1.8")
+                    + reportAt(day2, c, "1.10&prev=1.7&bad=2&lastbad=1.9&crashes=0"),
+            reportAt(day1, d, "1.9&crashes=5") + reportAt(day3, d, "1.9&crashes=5"),
+            reportAt(day3, e, "1.10&prev=1.9&crashes=1") + reportAt(day1, e, "1.9&crashes=0"),
     });
     const QList<Fleet::VersionCounts> versions = fleet.versions();
     QStringList names;
@@ -224,16 +244,18 @@ void TestFleet::versionCounts()
     // Numerically ordered, newest first: 1.10 after 1.9 is not a string order.
     QCOMPARE(names, (QStringList { "1.10", "1.9", "1.8" })); // 1.7: nobody runs it, nobody rolled it back
     const auto counts = [&](int i) {
-        return QList<int> { versions[i].running, versions[i].trial, versions[i].rolledBack };
+        return QList<int> { versions[i].running, versions[i].trial, versions[i].rolledBack,
+                            versions[i].crashed };
     };
-    QCOMPARE(counts(0), (QList<int> { 2, 1, 1 })); // 1.10: a and c run it, a on trial, b rolled it back
-    QCOMPARE(counts(1), (QList<int> { 2, 0, 1 })); // 1.9: b and d, c rolled it back
-    QCOMPARE(counts(2), (QList<int> { 0, 0, 1 })); // 1.8: c rolled it back
+    // 1.10: a, c and e run it, a on trial, b rolled it back, c and e crashed on it.
+    QCOMPARE(counts(0), (QList<int> { 3, 1, 1, 2 }));
+    QCOMPARE(counts(1), (QList<int> { 2, 0, 1, 0 })); // 1.9: b and d, c rolled it back
+    QCOMPARE(counts(2), (QList<int> { 0, 0, 1, 0 })); // 1.8: c rolled it back
 
     const QByteArray page =
             FleetPage::write(fleet, QDateTime(QDate(2026, 12, 10), QTime(9, 0), QTimeZone::utc()), 7);
-    QVERIFY(page.contains("<tr><td>1.10</td><td>2</td><td>1</td><td>1</td></tr>"));
-    QVERIFY(page.contains("<tr><td>1.8</td><td>0</td><td>0</td><td>1</td></tr>"));
+    QVERIFY(page.contains("<tr><td>1.10</td><td>3</td><td>1</td><td>1</td><td>2</td></tr>"));
+    QVERIFY(page.contains("<tr><td>1.8</td><td>0</td><td>0</td><td>1</td><td>0</td></tr>"));
 }
 
 void TestFleet::silence_data()
@@ -374,14 +396,19 @@ void TestFleet::realProgram()
     // The generated desktops run 1.1.0 unless they rolled it back (every
     // tenth); the IIS desktop runs 1.1.0 too. All reported on the log's last
     // day, so within a day of its latest line, except the IIS desktop.
-    int running110 = 0, rolledBack = 0, silent = 0;
+    // One in 25 fell back a graphics level after a crash in its driver.
+    int running110 = 0, rolledBack = 0, silent = 0, crashed = 0;
+    const int columns = int(FleetPage::desktopColumns().size());
     for (const QByteArray &row : rows.mid(1, desktops)) {
         const QList<QByteArray> fields = row.trimmed().split(',');
-        QCOMPARE(fields.size(), 11);
+        QCOMPARE(fields.size(), columns);
         running110 += fields[1] == "1.1.0" ? 1 : 0;
         rolledBack += fields[7] == "1.1.0" ? 1 : 0;
-        silent += fields[10] == "是" ? 1 : 0;
+        silent += fields[columns - 1] == "是" ? 1 : 0;
+        crashed += fields[9] == "1" && fields[10] == "1" && fields[11] == "igd10iumd64.dll" ? 1 : 0;
     }
+    // Desktops 7, 32, 57 … of 500; 82, 182 … send only other requests.
+    QCOMPARE(crashed, 15);
     QCOMPARE(running110 + rolledBack, desktops);
     QVERIFY(rolledBack > 0);
     QCOMPARE(silent, 1);
@@ -390,7 +417,8 @@ void TestFleet::realProgram()
     QVERIFY(page.open(QIODevice::ReadOnly));
     const QByteArray html = page.readAll();
     QVERIFY(html.contains(QStringLiteral("<tr><td>1.1.0</td><td>%1</td>").arg(running110).toUtf8()));
-    QVERIFY(html.contains(QStringLiteral("<tr><td>1.0.0</td><td>%1</td><td>0</td><td>0</td></tr>")
+    QVERIFY(html.contains("<td>15</td></tr>")); // the desktops whose driver crashed on 1.1.0
+    QVERIFY(html.contains(QStringLiteral("<tr><td>1.0.0</td><td>%1</td><td>0</td><td>0</td><td>0</td></tr>")
                                   .arg(rolledBack)
                                   .toUtf8()));
     QVERIFY(html.contains("<svg"));

@@ -1,5 +1,6 @@
 #include "config/logging.h"
 #include "launcher/installstate.h"
+#include "launcher/status.h"
 #include "releasefixtures.h"
 #include "testhttpserver.h"
 #include "update/packagestager.h"
@@ -8,6 +9,8 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSignalSpy>
 #include <QSysInfo>
 #include <QTemporaryDir>
@@ -242,9 +245,12 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("policy");
         QTest::addColumn<QString>("report");
-        const QString full = QStringLiteral("id=00112233445566778899aabbccddeeff&v=1.1.0&prev=1.0.0&trial=1"
-                                            "&ring=pilot&bad=2&lastbad=1.0.5&os=")
-                + Updater::platform();
+        const QString full =
+                QStringLiteral("id=00112233445566778899aabbccddeeff&v=1.1.0&prev=1.0.0&trial=1"
+                               "&ring=pilot&bad=2&lastbad=1.0.5&os=")
+                + Updater::platform()
+                + QStringLiteral(
+                        "&gfx=2&crashes=3&crashmod=igd10iumd64.dll&dl=ok&dlbytes=140509184&dlsec=95");
         QTest::newRow("reported") << QByteArray("ring=pilot\n") << full;
         QTest::newRow("a ring that is no name")
                 << QByteArray("ring=pilot&x=1\n") << QString(full).remove(QStringLiteral("&ring=pilot"));
@@ -262,10 +268,17 @@ private Q_SLOTS:
         s.previous = "1.0.0";
         s.trial = "1.1.0";
         s.bad = { "0.9.0", "1.0.5" };
+        s.crashes = 3;
+        s.lastCrashModule = "igd10iumd64.dll";
+        s.downloadResult = "ok";
+        s.downloadBytes = 140509184;
+        s.downloadSeconds = 95;
         QVERIFY(InstallState::write(rootFile(QStringLiteral("update/state.ini")).toStdString(), s));
         addVersion(QStringLiteral("1.0.0"));
         QVERIFY(writeFile(rootFile(QStringLiteral("update-policy.ini")), policy));
+        qputenv("FENESTRA_GRAPHICS_LEVEL", "2");
         check(QStringLiteral("1.1.0"));
+        qunsetenv("FENESTRA_GRAPHICS_LEVEL");
         const QList<TestHttpServer::Request> asked = server.requestsFor("/manifest.json");
         QCOMPARE(asked.size(), 1);
         const QByteArray target = asked.constFirst().target;
@@ -282,6 +295,71 @@ private Q_SLOTS:
             if (personal.size() >= 3)
                 QVERIFY2(!sent.contains(personal.toUtf8()), qPrintable(personal));
         }
+    }
+
+    // How each check ended, and its download, stay in the state for the next
+    // check's report and IT's status file.
+    void checkKeepsHowItEnded_data()
+    {
+        QTest::addColumn<QString>("offered"); // a release in the manifest, if any
+        QTest::addColumn<bool>("packageWrong");
+        QTest::addColumn<QByteArray>("signatureOrBusy"); // "busy", "bad" or empty
+        QTest::addColumn<QString>("result");
+        QTest::addColumn<QString>("download");
+        QTest::newRow("nothing new") << QString() << false << QByteArray() << "current" << QString();
+        QTest::newRow("staged") << "1.1.0" << false << QByteArray() << "staged"
+                                << "ok";
+        QTest::newRow("a package that is not the listed one")
+                << "1.1.0" << true << QByteArray() << "download-failed"
+                << "failed";
+        QTest::newRow("a forged manifest")
+                << QString() << false << QByteArray("bad") << "refused" << QString();
+        QTest::newRow("a busy channel")
+                << QString() << false << QByteArray("busy") << "unreachable" << QString();
+    }
+
+    void checkKeepsHowItEnded()
+    {
+        QFETCH(QString, offered);
+        QFETCH(bool, packageWrong);
+        QFETCH(QByteArray, signatureOrBusy);
+        QFETCH(QString, result);
+        QFETCH(QString, download);
+        addVersion(QStringLiteral("1.0.0"));
+        setState("1.0.0");
+        QList<UpdateManifest::Release> releases;
+        if (!offered.isEmpty()) {
+            releases << release(offered, QByteArray(4096, 'n'));
+            if (packageWrong)
+                releases.last().sha256 = QByteArray(64, '0');
+        }
+        publish(channel(1765000000, offered.isEmpty() ? QStringLiteral("1.0.0") : offered, releases), first);
+        if (signatureOrBusy == "bad")
+            signature = second.sign("another manifest");
+        busyRetryAfter = signatureOrBusy == "busy" ? QByteArray("60") : QByteArray();
+        // What the launcher wrote before it started this shell.
+        Status::Facts launched;
+        launched.state = state();
+        launched.started = "1.0.0";
+        launched.startedAt = "2026-12-10T07:00:00Z";
+        launched.graphicsLevel = 1;
+        QVERIFY(writeFile(rootFile(QStringLiteral("update/status.json")),
+                          QByteArray::fromStdString(Status::json(launched))));
+        const qint64 before = QDateTime::currentSecsSinceEpoch();
+        check();
+        busyRetryAfter.clear();
+        // IT's status file tells the check at once, and keeps the launcher's start.
+        const QJsonObject status =
+                QJsonDocument::fromJson(readFile(rootFile(QStringLiteral("update/status.json")))).object();
+        QCOMPARE(status.value(QStringLiteral("last_check_result")).toString(), result);
+        QCOMPARE(status.value(QStringLiteral("started_at")).toString(),
+                 QStringLiteral("2026-12-10T07:00:00Z"));
+        QCOMPARE(status.value(QStringLiteral("graphics_level")).toInt(), 1);
+        const InstallState::State s = state();
+        QCOMPARE(QString::fromStdString(s.lastCheckResult), result);
+        QVERIFY(s.lastCheckAt >= before && s.lastCheckAt <= QDateTime::currentSecsSinceEpoch());
+        QCOMPARE(QString::fromStdString(s.downloadResult), download);
+        QCOMPARE(s.downloadBytes, download.isEmpty() ? 0 : packages.value(offered).size());
     }
 
     // A busy channel says when to come back; a server cannot silence a desktop for days.

@@ -5,6 +5,7 @@
 #include <QHash>
 
 #include <algorithm>
+#include <tuple>
 
 namespace {
 
@@ -20,13 +21,13 @@ bool isOs(const QByteArray &value)
     });
 }
 
-// How many versions a desktop rolled back: at most 9999.
-bool isCount(const QByteArray &value, int &count)
+// A count the shell sends: at most `digits` digits.
+template <typename Number> bool isCount(const QByteArray &value, Number &count, int digits = 4)
 {
-    if (value.isEmpty() || value.size() > 4
+    if (value.isEmpty() || value.size() > digits
         || !std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; }))
         return false;
-    count = value.toInt();
+    count = Number(value.toLongLong());
     return true;
 }
 
@@ -70,8 +71,26 @@ std::optional<Fleet::Report> Fleet::reportFrom(QByteArrayView query)
         || !optional("lastbad", isVersion, report.lastBad) || !optional("ring", isRing, report.ring)
         || !optional("os", isOs, report.os))
         return std::nullopt;
-    if (values.contains("bad") && !isCount(values.value("bad"), report.bad))
+    const auto isModule = [](const QByteArray &value) {
+        return InstallState::isModuleName(value.toStdString());
+    };
+    const auto isDownload = [](const QByteArray &value) { return value == "ok" || value == "failed"; };
+    if (!optional("crashmod", isModule, report.crashModule) || !optional("dl", isDownload, report.download))
         return std::nullopt;
+    // The counts the shell bounds: rollbacks as its state keeps them, crashes
+    // up to a million, bytes up to a TiB, seconds up to the year 9999.
+    const auto count = [&](const char *key, auto &out, int digits) {
+        return !values.contains(key) || isCount(values.value(key), out, digits);
+    };
+    if (!count("bad", report.bad, 4) || !count("crashes", report.crashes, 7)
+        || !count("dlbytes", report.downloadBytes, 13) || !count("dlsec", report.downloadSeconds, 12))
+        return std::nullopt;
+    if (values.contains("gfx")) {
+        const QByteArray level = values.value("gfx");
+        if (level.size() != 1 || level[0] < '0' || level[0] > '3')
+            return std::nullopt;
+        report.graphicsLevel = level[0] - '0';
+    }
     return report;
 }
 
@@ -164,7 +183,7 @@ void Fleet::addReport(const Report &report)
             ++m_counts.refused;
             return;
         }
-        found = m_desktops.insert(report.id, Desktop { report, {}, {} });
+        found = m_desktops.insert(report.id, Desktop { report, {}, {}, {} });
     }
     ++m_counts.reports;
     Desktop &desktop = *found;
@@ -173,6 +192,16 @@ void Fleet::addReport(const Report &report)
         desktop.last = report;
     if (!report.lastBad.isEmpty() && desktop.rolledBack.size() < maxRolledBackPerDesktop)
         desktop.rolledBack.insert(report.lastBad);
+    auto seen = desktop.crashesWhileOn.find(report.version);
+    if (seen == desktop.crashesWhileOn.end() && desktop.crashesWhileOn.size() < maxVersionsPerDesktop)
+        seen = desktop.crashesWhileOn.insert(report.version,
+                                             { report.time, report.time, report.crashes, report.crashes });
+    if (seen != desktop.crashesWhileOn.end()) {
+        if (report.time < seen->first)
+            std::tie(seen->first, seen->atFirst) = std::tie(report.time, report.crashes);
+        if (report.time >= seen->last)
+            std::tie(seen->last, seen->atLast) = std::tie(report.time, report.crashes);
+    }
     auto &day = desktop.days[report.time.date()];
     if (day.second.isEmpty() || report.time >= day.first)
         day = { report.time, report.version };
@@ -193,6 +222,16 @@ QList<Fleet::VersionCounts> Fleet::versions() const
             ++running.trial;
         for (const QString &version : desktop.rolledBack)
             ++entry(version).rolledBack;
+        QList<std::pair<QString, Desktop::CrashCounts>> ran;
+        for (auto it = desktop.crashesWhileOn.cbegin(); it != desktop.crashesWhileOn.cend(); ++it)
+            ran.append({ it.key(), it.value() });
+        std::sort(ran.begin(), ran.end(),
+                  [](const auto &a, const auto &b) { return a.second.first < b.second.first; });
+        for (qsizetype i = 0; i < ran.size(); ++i) {
+            const Desktop::CrashCounts &counts = ran[i].second;
+            if (counts.atLast > counts.atFirst || (i > 0 && counts.atFirst > ran[i - 1].second.atLast))
+                ++entry(ran[i].first).crashed;
+        }
     }
     QList<VersionCounts> list = byVersion.values();
     std::sort(list.begin(), list.end(), [](const VersionCounts &a, const VersionCounts &b) {

@@ -4,6 +4,7 @@
 
 #include <QDate>
 #include <QDateTime>
+#include <QHash>
 #include <QIODevice>
 #include <QList>
 #include <QMap>
@@ -26,6 +27,12 @@ public:
         QString id, version, previous, pending, ring, lastBad, os;
         bool trial = false;
         int bad = 0;
+        int graphicsLevel = -1; // -1: not told
+        int crashes = 0; // since the installation
+        QString crashModule; // where the last one happened
+        QString download; // how the last download ended: ok, failed or empty
+        qint64 downloadBytes = 0;
+        qint64 downloadSeconds = 0;
     };
 
     struct Desktop
@@ -35,6 +42,16 @@ public:
         QSet<QString> rolledBack;
         // Per day, the version of that day's last report.
         QMap<QDate, std::pair<QDateTime, QString>> days;
+        // Per version, the crashes its first and its last report counted:
+        // the desktop crashed while it ran the version when they differ, or
+        // when its first counted more than the last of the version before.
+        // Kept by time, so that logs may be read in any order.
+        struct CrashCounts
+        {
+            QDateTime first, last;
+            int atFirst = 0, atLast = 0;
+        };
+        QHash<QString, CrashCounts> crashesWhileOn;
     };
 
     struct VersionCounts
@@ -43,6 +60,7 @@ public:
         int running = 0; // desktops whose last report names it
         int trial = 0; // of those, on trial
         int rolledBack = 0; // desktops that rolled it back
+        int crashed = 0; // desktops that crashed while they ran it
     };
 
     struct Day
@@ -65,6 +83,7 @@ public:
     // A bound on memory against a log full of made-up ids.
     static constexpr int maxDesktops = 1000000;
     static constexpr int maxRolledBackPerDesktop = 64;
+    static constexpr int maxVersionsPerDesktop = 64;
 
     // The report in a manifest request's query; none when a value is missing
     // or is not what the shell sends.

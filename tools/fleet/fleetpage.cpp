@@ -107,7 +107,10 @@ QStringList FleetPage::desktopColumns()
              QStringLiteral("上一版本"), QStringLiteral("待安装版本"),
              QStringLiteral("分组"),     QStringLiteral("试运行"),
              QStringLiteral("已回滚"),   QStringLiteral("最后回滚的版本"),
-             QStringLiteral("系统"),     QStringLiteral("最后报告"),
+             QStringLiteral("系统"),     QStringLiteral("图形级别"),
+             QStringLiteral("崩溃次数"), QStringLiteral("最后崩溃的模块"),
+             QStringLiteral("最后下载"), QStringLiteral("下载字节"),
+             QStringLiteral("下载秒数"), QStringLiteral("最后报告"),
              QStringLiteral("沉默") };
 }
 
@@ -123,6 +126,14 @@ QStringList FleetPage::desktopRow(const Fleet::Desktop &desktop, const QDateTime
              QString::number(r.bad),
              r.lastBad,
              r.os,
+             r.graphicsLevel < 0 ? QString() : QString::number(r.graphicsLevel),
+             QString::number(r.crashes),
+             r.crashModule,
+             r.download == QLatin1String("ok")               ? QStringLiteral("成功")
+                     : r.download == QLatin1String("failed") ? QStringLiteral("失败")
+                                                             : QString(),
+             r.download.isEmpty() ? QString() : QString::number(r.downloadBytes),
+             r.download.isEmpty() ? QString() : QString::number(r.downloadSeconds),
              timeText(r.time),
              isSilent(desktop, now, silentDays) ? QStringLiteral("是") : QStringLiteral("否") };
 }
@@ -160,11 +171,11 @@ QByteArray FleetPage::write(const Fleet &fleet, const QDateTime &now, int silent
 
     page += QStringLiteral("<h2>各版本</h2>\n<table>\n");
     page += cells({ QStringLiteral("版本"), QStringLiteral("桌面电脑"), QStringLiteral("试运行"),
-                    QStringLiteral("已回滚") },
+                    QStringLiteral("已回滚"), QStringLiteral("运行时崩溃过") },
                   "th");
     for (const Fleet::VersionCounts &v : fleet.versions())
         page += cells({ v.version, QString::number(v.running), QString::number(v.trial),
-                        QString::number(v.rolledBack) },
+                        QString::number(v.rolledBack), QString::number(v.crashed) },
                       "td");
     page += QStringLiteral("</table>\n");
 
