@@ -249,9 +249,10 @@ private Q_SLOTS:
 
         const int checksBefore = int(m_server.requestsFor("/appindex/fenestra/manifest.json").size());
         startLauncher();
-        QTRY_VERIFY_WITH_TIMEOUT(m_server.requestsFor("/appindex/fenestra/manifest.json").size() > checksBefore,
-                                 startTimeout);
-        QVERIFY2(launcherLog().contains(QLatin1String("crash of 1.3.0: signal 11")), qPrintable(launcherLog()));
+        QTRY_VERIFY_WITH_TIMEOUT(
+                m_server.requestsFor("/appindex/fenestra/manifest.json").size() > checksBefore, startTimeout);
+        QVERIFY2(launcherLog().contains(QLatin1String("crash of 1.3.0: signal 11")),
+                 qPrintable(launcherLog()));
         QVERIFY(state().isBad("1.3.0"));
         const QUrlQuery report = lastReport();
         QCOMPARE(report.queryItemValue(QStringLiteral("v")), QStringLiteral("1.1.0"));
