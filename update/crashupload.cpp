@@ -99,8 +99,7 @@ void CrashUpload::start()
     if (m_sending)
         return;
     QString problem;
-    m_address = address(Policy::read(m_root).updates.crashUpload, m_builtIn,
-                        &problem);
+    m_address = address(Policy::read(m_root).updates.crashUpload, m_builtIn, &problem);
     if (!problem.isEmpty())
         log(problem);
     if (!m_address.isValid()) {
