@@ -31,6 +31,8 @@ QQuickWindow *mainWindow(QQmlApplicationEngine &engine)
 
 int main(int argc, char *argv[])
 {
+    // For the launcher, which tells a graphics driver's crash from one of ours.
+    CrashWriter::install();
     // Qt WebEngine has to set up its shared graphics context before the
     // application object exists.
     QtWebEngineQuick::initialize();
@@ -39,8 +41,6 @@ int main(int argc, char *argv[])
     SingleInstance instance(AppDir::path());
     if (!instance.isFirst())
         return 0;
-    // For the launcher, which tells a graphics driver's crash from one of ours.
-    CrashWriter::install(AppDir::path());
     useChineseLanguage();
     LogFile log(AppDir::filePath(QStringLiteral("logs/fenestra.log")));
     quitOnTerminationSignals();

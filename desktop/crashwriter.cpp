@@ -1,10 +1,12 @@
 #include "desktop/crashwriter.h"
 
+#include "config/appdir.h"
 #include "launcher/crashhandoff.h"
 #include "launcher/installlayout.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #ifdef Q_OS_LINUX
 #include <csignal>
@@ -202,6 +204,16 @@ void install(const QString &root)
     CrashHandoff::install();
 #else
     Q_UNUSED(root);
+#endif
+}
+
+void install()
+{
+#ifdef Q_OS_LINUX
+    install(AppDir::locate(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath()).path);
+#else
+    // The launcher finds the installation; the shell only hands the crash over.
+    install(QString());
 #endif
 }
 

@@ -13,5 +13,10 @@ namespace CrashWriter {
 
 // Watches for crashes from now on; `root` is the installation's root.
 void install(const QString &root);
+// The same for the installation this executable belongs to, found from the
+// executable's own path: needs no application object, so that main() can call
+// it first, before anything draws (a graphics driver is likeliest to crash
+// when the first context is made).
+void install();
 
 } // namespace CrashWriter

@@ -6,7 +6,7 @@
 // writes the dump from outside: a crashed process cannot be trusted to write
 // one of itself. The launcher makes a small shared block and two events under
 // a fresh name and passes that name in the shell's environment; the shell's
-// unhandled-exception filter writes the crashing thread and its exception
+// unhandled-exception filter writes the crashing thread and its
 // exception into the block, signals "crashed", and waits a bounded time for
 // "dump written" before the exception ends the process as it would have. A
 // shell started without the launcher finds no name and changes nothing.

@@ -48,13 +48,16 @@ bool softwareQuick(int level)
     return level >= 3;
 }
 
-int pinnedLevel(const std::string &policy, std::string *problem)
+int pinnedLevel(const std::vector<std::string> &files, std::string *problem)
 {
-    Pin pin;
-    ini_parse_string_length(policy.data(), policy.size(), takeKey, &pin);
-    if (!pin.seenTop && !pin.seenUpdate)
-        return -1;
-    const std::string &value = pin.seenTop && !pin.top.empty() ? pin.top : pin.inUpdate;
+    std::string value;
+    for (const std::string &file : files) {
+        Pin pin;
+        ini_parse_string_length(file.data(), file.size(), takeKey, &pin);
+        const std::string &own = pin.seenTop && !pin.top.empty() ? pin.top : pin.inUpdate;
+        if (!own.empty())
+            value = own;
+    }
     if (value.empty())
         return -1;
     if (value.size() == 1 && value[0] >= '0' && value[0] <= '0' + MaxLevel)

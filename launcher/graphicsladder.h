@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // The steps by which the shell draws with less of the graphics card, one more
 // after each crash in a graphics driver:
@@ -17,9 +18,10 @@ std::string chromiumFlags(const std::string &fromEnvironment, int level);
 // Whether `level` sets QT_QUICK_BACKEND=software.
 bool softwareQuick(int level);
 
-// The level IT pinned with `graphics=0..3` in update-policy.ini (at the top or
-// in its [update] section, as the shell reads the file), -1 when none.
+// The level IT pinned with `graphics=0..3` in its policy files (at the top or
+// in their [update] section, as the shell reads them), -1 when none. `files`
+// are their texts, the oldest name first: a later file that sets the key wins.
 // `problem` says why a value given was not taken.
-int pinnedLevel(const std::string &policy, std::string *problem = nullptr);
+int pinnedLevel(const std::vector<std::string> &files, std::string *problem = nullptr);
 
 } // namespace GraphicsLadder

@@ -145,9 +145,12 @@ std::string qtRuntime(const std::string &root, const std::string &version)
     return name.substr(0, 128 - sizeText.size()) + sizeText;
 }
 
-std::string policyText(const std::string &root)
+std::vector<std::string> policyTexts(const std::string &root)
 {
-    return readBounded(path(root) / fs::u8path(InstallLayout::policyFile), 64 * 1024);
+    std::vector<std::string> texts;
+    for (const char *name : { InstallLayout::oldPolicyFile, InstallLayout::policyFile })
+        texts.push_back(readBounded(path(root) / fs::u8path(name), 64 * 1024));
+    return texts;
 }
 
 void clearCrashSummary(const std::string &root)

@@ -34,8 +34,9 @@ void log(const std::string &root, const std::string &line);
 // opening it, and changed by any other build of Qt. Empty when the version
 // has none of its own, as a shell built against the system's Qt.
 std::string qtRuntime(const std::string &root, const std::string &version);
-// update-policy.ini as text; empty when missing or larger than such a file is.
-std::string policyText(const std::string &root);
+// IT's policy files as text, update-policy.ini first, then policy.ini, whose
+// keys win; each empty when missing or larger than such a file is.
+std::vector<std::string> policyTexts(const std::string &root);
 // Removed before each start, so that only that start's crash can leave one.
 void clearCrashSummary(const std::string &root);
 // The summary the shell left about its crash, at most 4 KiB of it, removed

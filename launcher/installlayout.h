@@ -23,8 +23,11 @@ inline constexpr const char *lockFile = "update/launcher.lock";
 inline constexpr const char *firstFrameFile = "update/first-frame";
 // Release packages being downloaded.
 inline constexpr const char *downloadsFolder = "update/downloads";
-// IT's say about updates: enabled, pin, ring.
-inline constexpr const char *policyFile = "update-policy.ini";
+// IT's say about updates, graphics and background tabs.
+inline constexpr const char *policyFile = "policy.ini";
+// Its name while it held updates alone, still read first (the installer's
+// options write it): a key policy.ini sets wins.
+inline constexpr const char *oldPolicyFile = "update-policy.ini";
 inline constexpr const char *launcherLog = "logs/launcher.log";
 inline constexpr const char *launcherOldLog = "logs/launcher.old.log";
 // What the launcher keeps of the shell's crashes: the summary below, and on

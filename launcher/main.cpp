@@ -209,9 +209,9 @@ int main(int argc, char **argv)
     }
 
     std::string problem;
-    const int pinned = GraphicsLadder::pinnedLevel(Installation::policyText(root), &problem);
+    const int pinned = GraphicsLadder::pinnedLevel(Installation::policyTexts(root), &problem);
     if (!problem.empty())
-        Installation::log(root, std::string(InstallLayout::policyFile) + ": " + problem);
+        Installation::log(root, "IT's policy: " + problem);
     const Environment it;
     StartPlan::Past past;
     for (;;) {

@@ -1,11 +1,11 @@
 #include "update/crashupload.h"
 
 #include "config/logging.h"
+#include "config/policy.h"
 #include "launcher/installlayout.h"
 #include "launcher/installstate.h"
 #include "net/boundedfetch.h"
 #include "net/networkaccess.h"
-#include "update/rollout.h"
 
 #include <QDir>
 #include <QFile>
@@ -99,8 +99,7 @@ void CrashUpload::start()
     if (m_sending)
         return;
     QString problem;
-    m_address = address(Rollout::readPolicy(filePath(InstallLayout::policyFile)).crashUpload, m_builtIn,
-                        &problem);
+    m_address = address(Policy::read(m_root).updates.crashUpload, m_builtIn, &problem);
     if (!problem.isEmpty())
         log(problem);
     if (!m_address.isValid()) {

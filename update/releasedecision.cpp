@@ -36,8 +36,8 @@ Decision decide(const UpdateManifest *manifest, const Situation &situation)
     if (!situation.policy.enabled) {
         if (!pending.isEmpty())
             return make(Decision::Kind::Withdraw, pending,
-                        QStringLiteral("turned off by update-policy.ini, withdrew %1").arg(pending));
-        return make(Decision::Kind::Nothing, QString(), QStringLiteral("turned off by update-policy.ini"));
+                        QStringLiteral("turned off by IT's policy, withdrew %1").arg(pending));
+        return make(Decision::Kind::Nothing, QString(), QStringLiteral("turned off by IT's policy"));
     }
     if (!manifest)
         return make(Decision::Kind::Nothing, QString(), QStringLiteral("no manifest"));

@@ -195,9 +195,10 @@ void Updater::check()
         finishCheck("no-state");
         return;
     }
-    const ReleaseDecision::Situation now = situation(state);
-    if (!now.policy.problem.isEmpty())
-        log(QStringLiteral("update-policy.ini: %1").arg(now.policy.problem));
+    const Policy policy = Policy::read(m_root);
+    for (const QString &problem : policy.problems)
+        log(problem);
+    const ReleaseDecision::Situation now = situation(state, policy.updates);
     if (!now.policy.enabled) {
         const ReleaseDecision::Decision decision = ReleaseDecision::decide(nullptr, now);
         log(decision.why);
@@ -272,17 +273,19 @@ void Updater::fetched()
         finishCheck("no-state");
         return;
     }
-    const ReleaseDecision::Decision decision = ReleaseDecision::decide(&verdict.manifest, situation(state));
+    const ReleaseDecision::Decision decision =
+            ReleaseDecision::decide(&verdict.manifest, situation(state, Policy::read(m_root).updates));
     log(QStringLiteral("checked the manifest, serial %1: %2").arg(verdict.manifest.serial).arg(decision.why));
     act(decision, "current");
 }
 
-ReleaseDecision::Situation Updater::situation(const InstallState::State &state) const
+ReleaseDecision::Situation Updater::situation(const InstallState::State &state,
+                                              const Rollout::Policy &policy) const
 {
     ReleaseDecision::Situation situation;
     situation.state = state;
     situation.ownVersion = m_ownVersion;
-    situation.policy = Rollout::readPolicy(filePath(InstallLayout::policyFile));
+    situation.policy = policy;
     situation.platform = platform();
     bool told = false;
     const int level = qEnvironmentVariableIntValue("FENESTRA_GRAPHICS_LEVEL", &told);

@@ -91,7 +91,8 @@ private:
     // IT's status file tells the check at once, not only at the launcher's next write.
     void refreshStatus(const InstallState::State &state) const;
     void removeOldVersions();
-    ReleaseDecision::Situation situation(const InstallState::State &state) const;
+    ReleaseDecision::Situation situation(const InstallState::State &state,
+                                         const Rollout::Policy &policy) const;
     QString filePath(const char *relative) const;
     bool readState(InstallState::State &state) const;
     bool writeState(const InstallState::State &state) const;

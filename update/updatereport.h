@@ -13,7 +13,7 @@
 // Only what the update state and the launcher hold, each field checked and
 // bounded; nothing that names a person or a machine (a crash's module is a
 // file name without its folder).
-// IT turns it off with report=0 in update-policy.ini.
+// IT turns it off with report=0 in its policy file.
 //
 //   id       the installation's random id (32 hexadecimal digits)
 //   v        the version this shell runs

@@ -35,9 +35,10 @@ void readsItsPin()
     struct Row
     {
         const char *name;
-        std::string policy;
+        std::string policy; // policy.ini
         int level;
         bool problem;
+        std::string old = std::string(); // update-policy.ini
     };
     const std::vector<Row> rows = {
         { "no file", "", -1, false },
@@ -52,10 +53,15 @@ void readsItsPin()
         { "not a number", "graphics=software\n", -1, true },
         { "negative", "graphics=-1\n", -1, true },
         { "two digits", "graphics=02\n", -1, true },
+        { "the old file alone", "", 2, false, "graphics=2\n" },
+        { "the new file wins", "[update]\ngraphics=1\n", 1, false, "graphics=2\n" },
+        { "the new file set empty keeps the old one's", "graphics=\n[tabs]\nrest=0\n", 3, false,
+          "[update]\ngraphics=3\n" },
+        { "a bad value in the new file pins nothing", "graphics=9\n", -1, true, "graphics=2\n" },
     };
     for (const Row &row : rows) {
         std::string problem;
-        CHECK(row.name, GraphicsLadder::pinnedLevel(row.policy, &problem) == row.level);
+        CHECK(row.name, GraphicsLadder::pinnedLevel({ row.old, row.policy }, &problem) == row.level);
         CHECK(row.name, problem.empty() != row.problem);
     }
 }

@@ -1065,6 +1065,11 @@ void keepsTheGraphicsLevel()
                   != std::string::npos);
 
     fs::remove(passed);
+    writeFile(installation.root() / InstallLayout::oldPolicyFile, "graphics=2\n");
+    CHECK("pinned in the old policy file",
+          installation.start() == 0
+                  && readFile(passed) == "2|--it-flag --disable-gpu-compositing --disable-gpu|\n");
+    fs::remove(passed);
     writeFile(installation.root() / InstallLayout::policyFile, "[update]\ngraphics=3\n");
     CHECK("pinned by IT",
           installation.start() == 0

@@ -16,8 +16,8 @@
 ;              /NOUPDATE turns updates off, /RING=<name> puts the desktop in a
 ;              rollout ring: either writes update-policy.ini with just that.
 ;              A config.dll beside the installer is installed when none is there yet.
-; Uninstaller: /S silent, /REMOVEDATA also removes config.dll, update-policy.ini
-;              and the user's data (the uninstaller's page shows the same choice
+; Uninstaller: /S silent, /REMOVEDATA also removes config.dll, IT's policy.ini
+;              and update-policy.ini and the user's data (the uninstaller's page shows the same choice
 ;              as a box, unticked).
 ; An upgrade keeps the update state (the installation's id, the version it
 ; replaces, for the launcher to fall back to, the bad versions, what the
@@ -98,6 +98,7 @@ VIAddVersionKey /LANG=${LANG_SIMPCHINESE} "LegalCopyright" "Fenestra"
   StrCmp ${name} "下载" ${label}
   StrCmp ${name} "server" ${label}
   StrCmp ${name} "update-policy.ini" ${label}
+  StrCmp ${name} "policy.ini" ${label}
 !macroend
 
 !macro RemoveProgramFiles un
@@ -235,6 +236,7 @@ Function CheckFolder
 FunctionEnd
 
 ; /NOUPDATE and /RING=<name> write update-policy.ini; without them IT's file stays.
+; IT's policy.ini, read after it, is never written here: a key it sets wins.
 Function WritePolicy
   ${GetParameters} $1
   StrCpy $2 ""
@@ -363,6 +365,7 @@ Section /o "un.删除配置和数据（config.dll、更新设置、报表、日�
   RMDir /r "$INSTDIR\下载"
   RMDir /r "$INSTDIR\server"
   Delete "$INSTDIR\update-policy.ini"
+  Delete "$INSTDIR\policy.ini"
 SectionEnd
 
 Section "-un.folder"

@@ -140,6 +140,23 @@ WebEngineView {
         onRetry: webEngineView.reload()
     }
 
+    // A tab not shown for a while rests, never deeper than the engine recommends.
+    lifecycleState: tabRest.state
+    TabRest {
+        id: tabRest
+        shown: webEngineView.visible
+        recommendedState: webEngineView.recommendedState
+        // Asked as the tab goes out of sight, while its page still runs; no
+        // one types into a hidden tab.
+        onShownChanged: {
+            if (!shown) {
+                webEngineView.runJavaScript(inputCheck, function(unsaved) {
+                    tabRest.unsavedInput = unsaved === true
+                })
+            }
+        }
+    }
+
     // Adopting keeps what a fresh load of the address would lose: a posted
     // form's data, content the opener writes, and window.opener. Engines that
     // crash in the adoption (adoptsNewWindows false) get the address loaded.

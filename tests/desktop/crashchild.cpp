@@ -1,5 +1,6 @@
 // Crashes after CrashWriter::install(<root>), so that a test can read what was
-// written down: crashchild <root> own|overflow|abort
+// written down: crashchild <root> own|overflow|abort; an empty root installs it
+// for the installation the child's own path lies in.
 #include "desktop/crashwriter.h"
 
 #include <QByteArray>
@@ -31,7 +32,10 @@ int main(int argc, char *argv[])
     // Its crashes leave no core file behind.
     const rlimit noCore { 0, 0 };
     setrlimit(RLIMIT_CORE, &noCore);
-    CrashWriter::install(QString::fromLocal8Bit(argv[1]));
+    if (argv[1][0] == '\0')
+        CrashWriter::install();
+    else
+        CrashWriter::install(QString::fromLocal8Bit(argv[1]));
     const QByteArray how = argv[2];
     if (how == "abort")
         std::abort();

@@ -21,16 +21,22 @@ private Q_SLOTS:
         QTest::addColumn<QString>("how");
         QTest::addColumn<QString>("rootName");
         QTest::addColumn<QString>("module"); // "child": the crashing program itself; else a part of the name
+        // Whether the child runs from a version folder of the root and finds
+        // the root itself, as the shell does first thing in main().
+        QTest::addColumn<bool>("installed");
         QTest::newRow("in its own code") << "own"
                                          << "root"
-                                         << "child";
+                                         << "child" << false;
         QTest::newRow("a stack overflow") << "overflow"
                                           << "root"
-                                          << "child";
+                                          << "child" << false;
         QTest::newRow("an abort, in the C library") << "abort"
                                                     << "root"
-                                                    << "libc";
-        QTest::newRow("a root with spaces and Chinese") << "own" << QStringLiteral("门窗 软件") << "child";
+                                                    << "libc" << false;
+        QTest::newRow("a root with spaces and Chinese")
+                << "own" << QStringLiteral("门窗 软件") << "child" << false;
+        QTest::newRow("the root found from its own path")
+                << "own" << QStringLiteral("门窗 软件") << "child" << true;
     }
 
     void crashIsWrittenDown()
@@ -38,12 +44,23 @@ private Q_SLOTS:
         QFETCH(QString, how);
         QFETCH(QString, rootName);
         QFETCH(QString, module);
+        QFETCH(bool, installed);
         QTemporaryDir work;
         const QString root = work.filePath(rootName);
         QVERIFY(QDir().mkpath(root));
+        QString program = QStringLiteral(FENESTRA_CRASHCHILD);
+        if (installed) {
+            const QString bin = QDir(root).filePath(QStringLiteral("versions/1.0.0/bin"));
+            QVERIFY(QDir().mkpath(bin) && QDir().mkpath(QDir(root).filePath(QStringLiteral("update"))));
+            QFile state(QDir(root).filePath(QString::fromLatin1(InstallLayout::stateFile)));
+            QVERIFY(state.open(QIODevice::WriteOnly) && state.write("current=1.0.0\n") > 0);
+            state.close();
+            program = QDir(bin).filePath(QStringLiteral("crashchild"));
+            QVERIFY(QFile::copy(QStringLiteral(FENESTRA_CRASHCHILD), program));
+        }
 
         QProcess child;
-        child.start(QStringLiteral(FENESTRA_CRASHCHILD), { root, how });
+        child.start(program, { installed ? QString() : root, how });
         QVERIFY(child.waitForFinished(30000));
         QCOMPARE(child.exitStatus(), QProcess::CrashExit);
 
@@ -52,7 +69,7 @@ private Q_SLOTS:
         const CrashKind::Summary read = CrashKind::parseSummary(summary.readAll().toStdString());
         const QString written = QString::fromStdString(read.module);
         if (module == QLatin1String("child"))
-            QCOMPARE(written, QFileInfo(QStringLiteral(FENESTRA_CRASHCHILD)).canonicalFilePath());
+            QCOMPARE(written, QFileInfo(program).canonicalFilePath());
         else
             QVERIFY2(QFileInfo(written).fileName().contains(module), qPrintable(written));
         QVERIFY2(!read.offset.empty(), "no offset");

@@ -84,7 +84,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("id");
         QTest::addColumn<int>("share");
-        QTest::addColumn<QString>("policy"); // update-policy.ini
+        QTest::addColumn<QString>("policy"); // policy.ini
         QTest::addColumn<QStringList>("bad");
         QTest::addColumn<QString>("platform");
         QTest::addColumn<QString>("expected");
@@ -131,50 +131,16 @@ private Q_SLOTS:
         QFETCH(QString, expected);
         QFETCH(bool, pinned);
         QTemporaryDir dir;
-        const QString file = dir.filePath(QStringLiteral("update-policy.ini"));
+        const QString file = dir.filePath(QStringLiteral("policy.ini"));
         if (!policy.isEmpty()) {
             QFile out(file);
             QVERIFY(out.open(QIODevice::WriteOnly));
             out.write(policy.toUtf8() + '\n');
         }
         const Rollout::Choice choice =
-                Rollout::choose(manifest(share), id, Rollout::readPolicy(file), bad, platform);
+                Rollout::choose(manifest(share), id, Policy::read(dir.path()).updates, bad, platform);
         QCOMPARE(choice.version, expected);
         QCOMPARE(choice.pinned, pinned);
-    }
-
-    // What IT may write to turn updates off, and what is not understood.
-    void policyWords_data()
-    {
-        QTest::addColumn<QString>("file");
-        QTest::addColumn<bool>("enabled");
-        QTest::addColumn<bool>("understood");
-        QTest::newRow("missing key") << "pin=1.0.0" << true << true;
-        for (const char *word : { "0", "false", "off", "no", "OFF", "False" })
-            QTest::newRow(word) << QStringLiteral("enabled=%1").arg(QLatin1String(word)) << false << true;
-        for (const char *word : { "1", "true", "on", "yes", "Yes" })
-            QTest::newRow(word) << QStringLiteral("enabled=%1").arg(QLatin1String(word)) << true << true;
-        QTest::newRow("under [update]") << "[update]\nenabled=0" << false << true;
-        QTest::newRow("not understood") << "enabled=nope" << false << false;
-        // The report takes the same words, on its own.
-        QTest::newRow("report off") << "report=off" << true << true;
-        QTest::newRow("report not understood") << "report=maybe" << true << false;
-    }
-
-    void policyWords()
-    {
-        QFETCH(QString, file);
-        QFETCH(bool, enabled);
-        QFETCH(bool, understood);
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("update-policy.ini"));
-        QFile out(path);
-        QVERIFY(out.open(QIODevice::WriteOnly));
-        out.write(file.toUtf8() + '\n');
-        out.close();
-        const Rollout::Policy policy = Rollout::readPolicy(path);
-        QCOMPARE(policy.enabled, enabled);
-        QCOMPARE(policy.problem.isEmpty(), understood);
     }
 };
 

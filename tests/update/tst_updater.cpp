@@ -579,7 +579,7 @@ private Q_SLOTS:
         addVersion(QStringLiteral("1.1.0"));
         setState("1.0.0", "1.1.0");
         QVERIFY(writeFile(rootFile(QStringLiteral("update-policy.ini")), "[update]\nenabled=false\n"));
-        QVERIFY(check().contains(QStringLiteral("turned off by update-policy.ini, withdrew 1.1.0")));
+        QVERIFY(check().contains(QStringLiteral("turned off by IT's policy, withdrew 1.1.0")));
         QVERIFY(state().pending.empty());
         QVERIFY(server.requests().isEmpty());
     }

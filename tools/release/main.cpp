@@ -90,10 +90,9 @@ int main(int argc, char *argv[])
     const QCommandLineOption saltOption(
             QStringLiteral("salt"), QStringLiteral("Picks the desktops of a share (default: the target)."),
             QStringLiteral("text"));
-    const QCommandLineOption ringOption(
-            QStringLiteral("ring"),
-            QStringLiteral("Desktops whose update-policy.ini names ring NAME take V."),
-            QStringLiteral("name=v"));
+    const QCommandLineOption ringOption(QStringLiteral("ring"),
+                                        QStringLiteral("Desktops whose policy.ini names ring NAME take V."),
+                                        QStringLiteral("name=v"));
     const QCommandLineOption pinOption(QStringLiteral("pin"),
                                        QStringLiteral("The installation with id ID takes V."),
                                        QStringLiteral("id=v"));
