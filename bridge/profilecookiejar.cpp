@@ -10,12 +10,14 @@
 #include <QTimer>
 #include <QWebEngineCookieStore>
 
-ProfileCookieJar::ProfileCookieJar(QQuickWebEngineProfile *profile, QObject *parent) : QNetworkCookieJar(parent)
+ProfileCookieJar::ProfileCookieJar(QQuickWebEngineProfile *profile, QObject *parent)
+    : QNetworkCookieJar(parent)
 {
     if (!profile->isOffTheRecord() && !profile->persistentStoragePath().isEmpty()
         && profile->persistentCookiesPolicy() != QQuickWebEngineProfile::NoPersistentCookies) {
         m_path = QDir(profile->persistentStoragePath()).filePath(fileName());
-        m_keepsSessionCookies = profile->persistentCookiesPolicy() == QQuickWebEngineProfile::ForcePersistentCookies;
+        m_keepsSessionCookies =
+                profile->persistentCookiesPolicy() == QQuickWebEngineProfile::ForcePersistentCookies;
         load();
     }
     QWebEngineCookieStore *store = profile->cookieStore();
