@@ -1,5 +1,6 @@
 #include "bridge/menuopt.h"
 
+#include "bridge/profilecookiejar.h"
 #include "config/appdir.h"
 #include "config/logging.h"
 #include "net/boundedfetch.h"
@@ -13,12 +14,10 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QNetworkAccessManager>
-#include <QNetworkCookieJar>
 #include <QNetworkRequest>
 #include <QPixmap>
 #include <QQuickWebEngineProfile>
 #include <QUrl>
-#include <QWebEngineCookieStore>
 
 MenuOpt *MenuOpt::getInstance()
 {
@@ -31,17 +30,8 @@ MenuOpt::MenuOpt(QObject *parent) : QObject(parent), manager(NetworkAccess::crea
 
 void MenuOpt::useCookiesOf(QObject *profile)
 {
-    auto *webProfile = qobject_cast<QQuickWebEngineProfile *>(profile);
-    if (!webProfile)
-        return;
-    QWebEngineCookieStore *store = webProfile->cookieStore();
-    QNetworkCookieJar *jar = manager->cookieJar();
-    connect(store, &QWebEngineCookieStore::cookieAdded, jar,
-            [jar](const QNetworkCookie &cookie) { jar->insertCookie(cookie); });
-    connect(store, &QWebEngineCookieStore::cookieRemoved, jar,
-            [jar](const QNetworkCookie &cookie) { jar->deleteCookie(cookie); });
-    // Those kept from earlier sessions arrive as cookieAdded too.
-    store->loadAllCookies();
+    if (auto *webProfile = qobject_cast<QQuickWebEngineProfile *>(profile))
+        manager->setCookieJar(new ProfileCookieJar(webProfile, manager));
 }
 
 void MenuOpt::copyText(const QString &text)

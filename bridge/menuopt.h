@@ -27,8 +27,8 @@ public:
 
     explicit MenuOpt(QObject *parent = nullptr);
 
-    // Keeps the manager's cookies those of `profile` (a WebEngineProfile): all
-    // it holds now, and every cookie it adds or removes from then on.
+    // Keeps the manager's cookies those of `profile` (a WebEngineProfile), also
+    // those it kept from an earlier start.
     Q_INVOKABLE void useCookiesOf(QObject *profile);
 
     // Puts `text` on the clipboard as plain text.

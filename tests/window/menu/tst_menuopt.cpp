@@ -1,4 +1,5 @@
 #include "bridge/menuopt.h"
+#include "bridge/profilecookiejar.h"
 #include "config/appdir.h"
 #include "filedialoguser.h"
 #include "logcapture.h"
@@ -12,6 +13,8 @@
 #include <QDir>
 #include <QImageReader>
 #include <QNetworkAccessManager>
+#include <QNetworkCookie>
+#include <QQuickWebEngineProfile>
 #include <QSignalSpy>
 #include <QtTest>
 #include <QtWebEngineQuick>
@@ -354,6 +357,54 @@ private Q_SLOTS:
         QCOMPARE(QDir(expected).entryList(QDir::Files), QStringList());
         QCOMPARE(opener.opened, QList<QUrl>());
         QCOMPARE(log.lines(), QStringList({ downloaded }));
+    }
+
+    // What the menu's cookies start from: the file the last start left in the
+    // profile's folder, read the way the profile keeps its own cookies.
+    void keptCookiesFollowTheProfile_data()
+    {
+        QTest::addColumn<QQuickWebEngineProfile::PersistentCookiesPolicy>("policy");
+        QTest::addColumn<bool>("offTheRecord");
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<bool>("kept");
+        const QByteArray session = "sid=1; HttpOnly; domain=127.0.0.1; path=/\n";
+        const QByteArray lasting = "sid=1; expires=Fri, 01-Jan-2100 00:00:00 GMT; domain=127.0.0.1; path=/\n";
+        const QByteArray expired = "sid=1; expires=Thu, 01-Jan-2015 00:00:00 GMT; domain=127.0.0.1; path=/\n";
+        using P = QQuickWebEngineProfile;
+        QTest::newRow("session cookie, kept by the profile")
+                << P::ForcePersistentCookies << false << session << true;
+        QTest::newRow("session cookie, dropped by the profile")
+                << P::AllowPersistentCookies << false << session << false;
+        QTest::newRow("lasting cookie") << P::AllowPersistentCookies << false << lasting << true;
+        QTest::newRow("expired cookie") << P::ForcePersistentCookies << false << expired << false;
+        QTest::newRow("profile keeping no cookies") << P::NoPersistentCookies << false << lasting << false;
+        QTest::newRow("off-the-record profile") << P::ForcePersistentCookies << true << lasting << false;
+        QTest::newRow("file past its bound")
+                << P::ForcePersistentCookies << false
+                << QByteArray(ProfileCookieJar::maxFileSize, ' ') + '\n' + lasting << false;
+    }
+
+    void keptCookiesFollowTheProfile()
+    {
+        QFETCH(QQuickWebEngineProfile::PersistentCookiesPolicy, policy);
+        QFETCH(bool, offTheRecord);
+        QFETCH(QByteArray, file);
+        QFETCH(bool, kept);
+        // The engine writes into the folder even after the profile is gone: it
+        // lies in the test's home, which goes once the engine has ended.
+        const QDir folder(testHomePath() + QStringLiteral("/kept cookies/") + QTest::currentDataTag());
+        QVERIFY(folder.mkpath(QStringLiteral(".")));
+        QQuickWebEngineProfile profile;
+        profile.setStorageName(QStringLiteral("kept"));
+        profile.setPersistentStoragePath(folder.path());
+        profile.setOffTheRecord(offTheRecord);
+        profile.setPersistentCookiesPolicy(policy);
+        QFile stored(folder.filePath(ProfileCookieJar::fileName()));
+        QVERIFY(stored.open(QIODevice::WriteOnly) && stored.write(file) == file.size());
+        stored.close();
+
+        const ProfileCookieJar jar(&profile);
+        QCOMPARE(jar.cookiesForUrl(QUrl(QStringLiteral("http://127.0.0.1/a.png"))).size(), kept ? 1 : 0);
     }
 
     void singleInstance()
