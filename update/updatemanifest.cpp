@@ -88,6 +88,15 @@ bool readReference(const QJsonObject &object, double maxSize, UpdateManifest::Re
     return true;
 }
 
+// A mirror's base address: http or https with a host, nothing that could
+// carry a password or be lost (a fragment).
+bool isMirror(const QString &text)
+{
+    const QUrl url(text, QUrl::StrictMode);
+    return url.isValid() && !url.host().isEmpty() && url.userInfo().isEmpty() && !url.hasFragment()
+            && (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"));
+}
+
 QJsonObject referenceObject(const UpdateManifest::Reference &reference)
 {
     return { { QStringLiteral("url"), reference.url.toString(QUrl::FullyEncoded) },
@@ -149,6 +158,11 @@ QString parseInto(const QByteArray &document, UpdateManifest &out)
         return QStringLiteral("malformed revoked keys");
     if (!readTexts(root.value(QLatin1String("pulled")), UpdateManifest::maxPulled, isVersion, out.pulled))
         return QStringLiteral("malformed pulled versions");
+    QStringList mirrors;
+    if (!readTexts(root.value(QLatin1String("mirrors")), UpdateManifest::maxMirrors, isMirror, mirrors))
+        return QStringLiteral("malformed mirrors");
+    for (const QString &mirror : std::as_const(mirrors))
+        out.mirrors.append(QUrl(mirror, QUrl::StrictMode));
     const QJsonValue releasesValue = root.value(QLatin1String("releases"));
     if (!releasesValue.isUndefined() && !releasesValue.isArray())
         return QStringLiteral("malformed release");
@@ -221,14 +235,21 @@ QByteArray UpdateManifest::toJson() const
                                       { QStringLiteral("salt"), rollout.salt },
                                       { QStringLiteral("rings"), versionMap(rollout.rings) },
                                       { QStringLiteral("pins"), versionMap(rollout.pins) } };
-    const QJsonObject root { { QStringLiteral("program"), program },
-                             { QStringLiteral("serial"), QJsonValue(qint64(serial)) },
-                             { QStringLiteral("signed"), timeText(signedAt) },
-                             { QStringLiteral("expires"), timeText(expires) },
-                             { QStringLiteral("replaces_serials"), replaced },
-                             { QStringLiteral("revoked_keys"), QJsonArray::fromStringList(revokedKeys) },
-                             { QStringLiteral("pulled"), QJsonArray::fromStringList(pulled) },
-                             { QStringLiteral("releases"), releaseList },
-                             { QStringLiteral("rollout"), rolloutObject } };
+    QJsonObject root { { QStringLiteral("program"), program },
+                       { QStringLiteral("serial"), QJsonValue(qint64(serial)) },
+                       { QStringLiteral("signed"), timeText(signedAt) },
+                       { QStringLiteral("expires"), timeText(expires) },
+                       { QStringLiteral("replaces_serials"), replaced },
+                       { QStringLiteral("revoked_keys"), QJsonArray::fromStringList(revokedKeys) },
+                       { QStringLiteral("pulled"), QJsonArray::fromStringList(pulled) },
+                       { QStringLiteral("releases"), releaseList },
+                       { QStringLiteral("rollout"), rolloutObject } };
+    // Only when there are any: a channel without mirrors signs what it signed before.
+    if (!mirrors.isEmpty()) {
+        QJsonArray mirrorList;
+        for (const QUrl &mirror : mirrors)
+            mirrorList.append(mirror.toString(QUrl::FullyEncoded));
+        root.insert(QStringLiteral("mirrors"), mirrorList);
+    }
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
