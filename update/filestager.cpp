@@ -18,6 +18,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -28,6 +29,12 @@ using Place = FetchPlaces::Place;
 void log(const QString &line)
 {
     qCInfo(lcUpdate).noquote() << line;
+}
+
+// The server behind a place: one that does not answer is down for all its files.
+QString server(const Place &place)
+{
+    return place.url.adjusted(QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment).toString();
 }
 
 QString where(const Place &place)
@@ -290,7 +297,8 @@ private:
         for (const Place &place :
              FetchPlaces::inOrder(m_mirrors, PackageFormat::contentFolder() + QLatin1Char('/') + sum,
                                   m_content.resolved(QUrl(sum)))) {
-            if (m_down.contains(where(place)))
+            if ((place.kind != FetchPlaces::Kind::Origin && m_down.contains(server(place)))
+                || (place.kind == FetchPlaces::Kind::Share && !shareReachable()))
                 continue;
             if (!file.isOpen() && !file.open(QIODevice::WriteOnly | QIODevice::Truncate))
                 return QStringLiteral("cannot write %1").arg(entry.path);
@@ -309,8 +317,8 @@ private:
                 continue;
             // A place that does not answer would cost each file its wait.
             if (place.kind != FetchPlaces::Kind::Share && !m_fetcher.answered()) {
-                m_down.insert(where(place));
-                log(QStringLiteral("not asking %1 again for this release: %2").arg(where(place), problem));
+                m_down.insert(server(place));
+                log(QStringLiteral("not asking %1 again for this release: %2").arg(server(place), problem));
             } else if (place.kind != FetchPlaces::Kind::Share || QFileInfo::exists(place.path)) {
                 // A share that lacks a file awaits the first desktop: nothing to say.
                 log(QStringLiteral("skipped %1 for %2: %3").arg(where(place), entry.path, problem));
@@ -364,12 +372,25 @@ private:
         return read < 0 ? QStringLiteral("cannot read it") : QString();
     }
 
+    // Whether IT's share is there at all: an unreachable one would cost each
+    // file the system's wait for it.
+    bool shareReachable()
+    {
+        if (!m_shareReachable) {
+            m_shareReachable = QFileInfo(m_mirrors.share).isDir();
+            if (!*m_shareReachable)
+                log(QStringLiteral("cannot reach the share %1 for this release")
+                            .arg(QDir::toNativeSeparators(m_mirrors.share)));
+        }
+        return *m_shareReachable;
+    }
+
     // Leaves the verified entry in IT's share for the next desktop: under a
     // temporary name first, so that no reader meets half a file, and never
     // over a good one another desktop put there.
     void share(const Entry &entry)
     {
-        if (m_mirrors.share.isEmpty() || m_shareUnwritable)
+        if (m_mirrors.share.isEmpty() || m_shareUnwritable || !shareReachable())
             return;
         const QString folder = m_mirrors.share + QLatin1Char('/') + PackageFormat::contentFolder();
         const QString shared = folder + QLatin1Char('/') + QString::fromLatin1(entry.sha256);
@@ -406,9 +427,10 @@ private:
     QHash<QByteArray, QString> m_staged; // sum -> a file written into the staging folder
     qint64 m_copied = 0;
     std::array<qint64, 4> m_from {};
-    QSet<QString> m_down; // places that did not answer
+    QSet<QString> m_down; // servers that did not answer
     QSet<QByteArray> m_wrongInShare; // sums of files the share holds wrong
     bool m_shareUnwritable = false;
+    std::optional<bool> m_shareReachable; // asked once, when first needed
 };
 
 } // namespace

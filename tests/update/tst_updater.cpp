@@ -560,6 +560,8 @@ private Q_SLOTS:
                                                                  << "files" << shell << "origin";
         QTest::newRow("a wrong file in the share is replaced") << QString() << "wrong share"
                                                                << "files" << shell << "origin";
+        QTest::newRow("a share that cannot be reached is left alone") << QString() << "share gone"
+                                                                      << "files" << shell << "origin";
     }
 
     void fetchesOnlyTheFilesThatChanged()
@@ -581,6 +583,9 @@ private Q_SLOTS:
         if (mirror.endsWith(QLatin1String("share")))
             QVERIFY(writeFile(rootFile(QStringLiteral("policy.ini")),
                               "mirror=" + QDir::toNativeSeparators(share.path()).toUtf8() + '\n'));
+        const QString gone = share.filePath(QStringLiteral("gone"));
+        if (mirror == QLatin1String("share gone"))
+            QVERIFY(writeFile(rootFile(QStringLiteral("policy.ini")), "mirror=" + gone.toUtf8() + '\n'));
         UpdateManifest::Release releases[2];
         const char *versions[2] = { "1.0.0", "1.1.0" };
         for (int i = 0; i < 2; ++i) {
@@ -686,6 +691,16 @@ private Q_SLOTS:
         QCOMPARE(QString::fromStdString(s.downloadFrom), from);
         const qint64 readOfShare = mirror == QLatin1String("wrong share") ? QFileInfo(sharedShell).size() : 0;
         QCOMPARE(s.downloadBytes, channelBytes + mirrorBytes + readOfShare);
+        // A cache that does not answer costs one wait, not one for each file.
+        if (mirror.startsWith(QLatin1String("down")) && via == QLatin1String("files"))
+            QCOMPARE(lines.filter(QStringLiteral("not asking")),
+                     QStringList { QStringLiteral("not asking http://127.0.0.1:1 again for this release: "
+                                                  "Connection refused") });
+        if (mirror == QLatin1String("share gone")) {
+            QCOMPARE(lines.filter(QStringLiteral("cannot reach the share")),
+                     QStringList { QStringLiteral("cannot reach the share %1 for this release").arg(gone) });
+            QVERIFY(!QFileInfo::exists(gone));
+        }
         if (!mirror.endsWith(QLatin1String("share")))
             return;
 
