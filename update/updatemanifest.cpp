@@ -88,15 +88,6 @@ bool readReference(const QJsonObject &object, double maxSize, UpdateManifest::Re
     return true;
 }
 
-// A mirror's base address: http or https with a host, nothing that could
-// carry a password or be lost (a fragment).
-bool isMirror(const QString &text)
-{
-    const QUrl url(text, QUrl::StrictMode);
-    return url.isValid() && !url.host().isEmpty() && url.userInfo().isEmpty() && !url.hasFragment()
-            && (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"));
-}
-
 QJsonObject referenceObject(const UpdateManifest::Reference &reference)
 {
     return { { QStringLiteral("url"), reference.url.toString(QUrl::FullyEncoded) },
@@ -159,6 +150,9 @@ QString parseInto(const QByteArray &document, UpdateManifest &out)
     if (!readTexts(root.value(QLatin1String("pulled")), UpdateManifest::maxPulled, isVersion, out.pulled))
         return QStringLiteral("malformed pulled versions");
     QStringList mirrors;
+    const auto isMirror = [](const QString &text) {
+        return UpdateManifest::isMirror(QUrl(text, QUrl::StrictMode));
+    };
     if (!readTexts(root.value(QLatin1String("mirrors")), UpdateManifest::maxMirrors, isMirror, mirrors))
         return QStringLiteral("malformed mirrors");
     for (const QString &mirror : std::as_const(mirrors))
@@ -197,6 +191,13 @@ QJsonObject versionMap(const QHash<QString, QString> &map)
 }
 
 } // namespace
+
+bool UpdateManifest::isMirror(const QUrl &address)
+{
+    return address.isValid() && !address.host().isEmpty() && address.userInfo().isEmpty()
+            && !address.hasFragment()
+            && (address.scheme() == QLatin1String("http") || address.scheme() == QLatin1String("https"));
+}
 
 const UpdateManifest::Release *UpdateManifest::release(const QString &version, const QString &platform) const
 {

@@ -74,6 +74,10 @@ struct UpdateManifest
     QList<Release> releases;
     Rollout rollout;
 
+    // Whether `address` may stand in `mirrors`: http or https with a host,
+    // nothing that could carry a password or be lost (a fragment).
+    static bool isMirror(const QUrl &address);
+
     // The release of `version` for `platform`; null when the manifest lists none.
     const Release *release(const QString &version, const QString &platform) const;
 
