@@ -161,7 +161,8 @@ private:
 private Q_SLOTS:
     void initTestCase()
     {
-        if (QStandardPaths::findExecutable(QStringLiteral("nginx"), { QStringLiteral("/usr/sbin") }).isEmpty())
+        if (QStandardPaths::findExecutable(QStringLiteral("nginx"), { QStringLiteral("/usr/sbin") })
+                    .isEmpty())
             QSKIP("no nginx (apt-get install nginx-light)");
         // A release of a few files, the largest over several of the cache's slices.
         QTemporaryDir deployed;
@@ -203,14 +204,13 @@ private Q_SLOTS:
                     body, "application/octet-stream", asked.hasMatch() ? 206 : 200);
             response.withHeader("Cache-Control", "public, max-age=31536000, immutable")
                     .withHeader("Accept-Ranges", "bytes")
-                    .withHeader("ETag", '"' + QCryptographicHash::hash(whole, QCryptographicHash::Sha256).toHex()
+                    .withHeader("ETag",
+                                '"' + QCryptographicHash::hash(whole, QCryptographicHash::Sha256).toHex()
                                         + '"');
             if (asked.hasMatch())
-                response.withHeader("Content-Range", QStringLiteral("bytes %1-%2/%3")
-                                                             .arg(first)
-                                                             .arg(last)
-                                                             .arg(whole.size())
-                                                             .toLatin1());
+                response.withHeader(
+                        "Content-Range",
+                        QStringLiteral("bytes %1-%2/%3").arg(first).arg(last).arg(whole.size()).toLatin1());
             return response;
         });
         QVERIFY(origin.listen());
@@ -236,8 +236,9 @@ private Q_SLOTS:
         QList<FetchPlaces::Kind> from;
         QElapsedTimer took;
         took.start();
-        stageEverywhere({ QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(port)), QString(), {} }, [](int) {},
-                        problems, from);
+        stageEverywhere(
+                { QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(port)), QString(), {} }, [](int) {},
+                problems, from);
         nginx.kill();
         nginx.waitForFinished(5000);
         QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
@@ -259,14 +260,15 @@ private Q_SLOTS:
         served.clear();
         QStringList problems;
         QList<FetchPlaces::Kind> from;
-        stageEverywhere({ QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(port)), QString(), {} },
-                        [&nginx](int done) {
-                            if (done >= atOnce && nginx.state() != QProcess::NotRunning) {
-                                nginx.kill();
-                                nginx.waitForFinished(5000);
-                            }
-                        },
-                        problems, from);
+        stageEverywhere(
+                { QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(port)), QString(), {} },
+                [&nginx](int done) {
+                    if (done >= atOnce && nginx.state() != QProcess::NotRunning) {
+                        nginx.kill();
+                        nginx.waitForFinished(5000);
+                    }
+                },
+                problems, from);
         nginx.kill();
         nginx.waitForFinished(5000);
         QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
