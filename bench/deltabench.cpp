@@ -135,7 +135,7 @@ int main(int argc, char *argv[])
     QElapsedTimer timer;
     timer.start();
     const FileStager::Result byFiles =
-            FileStager::stage(releases[1], versions + QLatin1Char('/') + releases[0].version, versions);
+            FileStager::stage(releases[1], versions + QLatin1Char('/') + releases[0].version, versions, {});
     const qint64 filesMs = timer.elapsed();
     timer.restart();
     const PackageStager::Result byPackage = PackageStager::stage(

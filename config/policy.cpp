@@ -3,6 +3,7 @@
 #include "launcher/installlayout.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QSettings>
@@ -21,6 +22,36 @@ using Values = QHash<QString, Value>;
 
 const QStringList updateKeys = { QStringLiteral("enabled"), QStringLiteral("pin"), QStringLiteral("ring"),
                                  QStringLiteral("report"), QStringLiteral("crash_upload") };
+// Keys whose value is a Windows path: read as written, as QSettings would
+// take the backslashes of \\server\share for escapes.
+const QStringList pathKeys = { QStringLiteral("mirror") };
+
+// The value of update key `key` as `text` has it, without quotes: at the top
+// of the file or under [update], the top first.
+QString asWritten(const QByteArray &text, const QString &key)
+{
+    QString top;
+    QString inUpdate;
+    QString section;
+    for (const QByteArray &rawLine : text.split('\n')) {
+        const QString line = QString::fromUtf8(rawLine).trimmed();
+        if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
+            section = line.mid(1, line.size() - 2).trimmed().toLower();
+            continue;
+        }
+        const qsizetype equals = line.indexOf(QLatin1Char('='));
+        if (equals < 0 || line.left(equals).trimmed() != key)
+            continue;
+        QString value = line.mid(equals + 1).trimmed();
+        if (value.size() >= 2 && value.startsWith(QLatin1Char('"')) && value.endsWith(QLatin1Char('"')))
+            value = value.mid(1, value.size() - 2);
+        if (section.isEmpty())
+            top = value;
+        else if (section == QLatin1String("update"))
+            inUpdate = value;
+    }
+    return top.isEmpty() ? inUpdate : top;
+}
 const QStringList tabKeys = { QStringLiteral("tabs/rest"), QStringLiteral("tabs/freeze_after_minutes"),
                               QStringLiteral("tabs/discard_after_minutes") };
 
@@ -47,6 +78,10 @@ void take(const QString &folder, const QString &name, Values &values, QStringLis
     }
     for (const QString &key : tabKeys)
         set(key, file.value(key).toString().trimmed());
+    QFile raw(path);
+    const QByteArray text = raw.open(QIODevice::ReadOnly) ? raw.read(maxFileSize) : QByteArray();
+    for (const QString &key : pathKeys)
+        set(key, asWritten(text, key));
 }
 
 QString problem(const QString &key, const Value &value, const QString &outcome)
@@ -89,6 +124,37 @@ void readMinutes(const Values &values, const QString &key, int lowest, std::chro
     target = std::chrono::minutes(minutes);
 }
 
+// mirror= as an http(s) address with a host, or an absolute folder; anything
+// else is a problem and leaves no mirror.
+void readMirror(const Values &values, Policy::Updates &updates, QStringList &problems)
+{
+    const QString key = QStringLiteral("mirror");
+    if (!values.contains(key))
+        return;
+    const Value value = values.value(key);
+    const QString &text = value.text;
+    // Short enough that <share>/files/<sha256> and its temporary name stay
+    // within Windows' 260 characters.
+    constexpr int longest = 160;
+    if (text.startsWith(QLatin1String("http://"), Qt::CaseInsensitive)
+        || text.startsWith(QLatin1String("https://"), Qt::CaseInsensitive)) {
+        const QUrl address(text, QUrl::StrictMode);
+        if (address.isValid() && !address.host().isEmpty() && !address.hasFragment()
+            && address.userInfo().isEmpty() && text.size() <= 2048) {
+            updates.mirror = address;
+            return;
+        }
+    } else if (const QString folder = QString(text).replace(QLatin1Char('\\'), QLatin1Char('/'));
+               text.size() <= longest && QDir::isAbsolutePath(folder)) {
+        // IT writes Windows' separators; Qt takes '/' on every system.
+        updates.share = folder;
+        while (updates.share.size() > 1 && updates.share.endsWith(QLatin1Char('/')))
+            updates.share.chop(1);
+        return;
+    }
+    problems << problem(key, value, QStringLiteral("no mirror is used"));
+}
+
 } // namespace
 
 Policy Policy::read(const QString &folder)
@@ -104,6 +170,7 @@ Policy Policy::read(const QString &folder)
     updates.pin = values.value(QStringLiteral("pin")).text;
     updates.ring = values.value(QStringLiteral("ring")).text;
     updates.crashUpload = values.value(QStringLiteral("crash_upload")).text;
+    readMirror(values, updates, policy.problems);
 
     Tabs &tabs = policy.tabs;
     tabs.rest = readSwitch(values, QStringLiteral("tabs/rest"), policy.problems);

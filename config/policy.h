@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 
 #include <chrono>
 
@@ -14,6 +15,9 @@
 //   ring=pilot                   the manifest's version for this ring
 //   report=0                     the checks do not say what this desktop runs
 //   crash_upload=https://…       where crash dumps go
+//   mirror=http://cache.plant/   a plant cache (http or https) or a share
+//                                (\\server\share, an absolute folder) asked
+//                                for the release's files before the channel
 //   [tabs]
 //   rest=0                       background tabs keep running (default on)
 //   freeze_after_minutes=10      a tab not shown this long is frozen (1 to 1440)
@@ -37,6 +41,10 @@ struct Policy
         bool report = true;
         // Where the shell sends its crash dumps; empty: the build's own, if any.
         QString crashUpload;
+        // mirror=: a plant cache standing for the channel's folder, or a
+        // folder (a share) holding files/<sha256>; at most one is set.
+        QUrl mirror;
+        QString share;
     };
     struct Tabs
     {

@@ -293,6 +293,8 @@ int takeKey(void *user, const char *section, const char *name, const char *value
         state.downloadResult = isResultWord(value) ? std::string(value) : std::string();
     } else if (key == "download_via") {
         state.downloadVia = isDownloadWay(value) ? std::string(value) : std::string();
+    } else if (key == "download_from") {
+        state.downloadFrom = isDownloadPlace(value) ? std::string(value) : std::string();
     } else if (key == "download_bytes") {
         unsigned long long bytes = 0;
         state.downloadBytes = parseUnsigned(value, bytes) ? (long long)std::min(bytes, MaxBytes) : 0;
@@ -319,7 +321,8 @@ bool isWritable(const State &s)
             && s.crashes >= 0 && (s.lastCrashModule.empty() || isModuleName(s.lastCrashModule))
             && s.lastCheckAt >= 0 && (s.lastCheckResult.empty() || isResultWord(s.lastCheckResult))
             && (s.downloadResult.empty() || isResultWord(s.downloadResult))
-            && (s.downloadVia.empty() || isDownloadWay(s.downloadVia)) && s.downloadBytes >= 0
+            && (s.downloadVia.empty() || isDownloadWay(s.downloadVia))
+            && (s.downloadFrom.empty() || isDownloadPlace(s.downloadFrom)) && s.downloadBytes >= 0
             && s.downloadSeconds >= 0;
 }
 
@@ -345,7 +348,8 @@ std::string serialize(const State &s)
             + "\ngraphics_runtime=" + s.graphicsRuntime + "\ncrashes=" + std::to_string(s.crashes)
             + "\nlast_crash_module=" + s.lastCrashModule + "\nlast_check_at=" + std::to_string(s.lastCheckAt)
             + "\nlast_check_result=" + s.lastCheckResult + "\ndownload_result=" + s.downloadResult
-            + "\ndownload_via=" + s.downloadVia + "\ndownload_bytes=" + std::to_string(s.downloadBytes)
+            + "\ndownload_via=" + s.downloadVia + "\ndownload_from=" + s.downloadFrom
+            + "\ndownload_bytes=" + std::to_string(s.downloadBytes)
             + "\ndownload_seconds=" + std::to_string(s.downloadSeconds) + "\n";
 }
 
@@ -451,6 +455,11 @@ bool isResultWord(const std::string &word)
 bool isDownloadWay(const std::string &word)
 {
     return word == "files" || word == "package";
+}
+
+bool isDownloadPlace(const std::string &word)
+{
+    return word == "mirror" || word == "share" || word == "manifest" || word == "origin";
 }
 
 bool versionLess(const std::string &a, const std::string &b)

@@ -39,13 +39,15 @@ struct State
     // module the last one happened in; the last update check, when (seconds
     // since 1970) and how it ended (a word, see isResultWord); the last package
     // download, how it ended, how it fetched the release (see isDownloadWay),
-    // the bytes it fetched and the seconds it took.
+    // from which kind of place most of it came (see isDownloadPlace), the
+    // bytes it fetched and the seconds it took.
     int crashes = 0;
     std::string lastCrashModule;
     long long lastCheckAt = 0;
     std::string lastCheckResult;
     std::string downloadResult;
     std::string downloadVia;
+    std::string downloadFrom;
     long long downloadBytes = 0;
     long long downloadSeconds = 0;
 
@@ -102,6 +104,9 @@ bool isResultWord(const std::string &word);
 // How a release was fetched: "files" (only the files that changed, by their
 // content) or "package" (the whole package).
 bool isDownloadWay(const std::string &word);
+// Where a release came from: "mirror" (IT's plant cache), "share" (IT's
+// folder), "manifest" (a mirror the manifest names) or "origin" (the channel).
+bool isDownloadPlace(const std::string &word);
 // Orders versions by their dot-separated parts, numerically where both are numbers.
 bool versionLess(const std::string &a, const std::string &b);
 

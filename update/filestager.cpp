@@ -1,5 +1,6 @@
 #include "update/filestager.h"
 
+#include "config/logging.h"
 #include "net/boundedfetch.h"
 #include "net/networkaccess.h"
 #include "update/packageformat.h"
@@ -11,15 +12,36 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QNetworkAccessManager>
+#include <QRandomGenerator>
+#include <QSet>
 #include <QTimer>
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace {
 
 using Entry = PackageFormat::FileList::Entry;
 using Result = FileStager::Result;
+using Place = FetchPlaces::Place;
+
+void log(const QString &line)
+{
+    qCInfo(lcUpdate).noquote() << line;
+}
+
+// The server behind a place: one that does not answer is down for all its files.
+QString server(const Place &place)
+{
+    return place.url.adjusted(QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment).toString();
+}
+
+QString where(const Place &place)
+{
+    return place.kind == FetchPlaces::Kind::Share ? QDir::toNativeSeparators(place.path)
+                                                  : place.url.toString(QUrl::RemoveQuery);
+}
 
 // The channel's files, one GET at a time on this thread, within one deadline
 // for them all; a cancel aborts the one running.
@@ -33,11 +55,18 @@ public:
     { }
 
     qint64 bytesFetched() const { return m_fetched; }
+    void countRead(qint64 bytes) { m_fetched += bytes; }
+    bool timeLeft() const { return !m_deadline.hasExpired(); }
+
+    // Whether the last get() met a server that answered in time, though
+    // perhaps with an error or another file.
+    bool answered() const { return m_answered; }
 
     // Hands `url`'s body, at most `size` bytes, to `sink`; the problem, or empty.
     QString get(const QUrl &url, qint64 size, const BoundedFetch::Sink &sink)
     {
         const qint64 left = m_deadline.remainingTime();
+        m_answered = false;
         if (left <= 0)
             return QStringLiteral("took too long");
         QNetworkRequest request(url);
@@ -68,6 +97,8 @@ public:
         });
         watch.start(100);
         fetch.waitForFinished();
+        m_answered = fetch.status() > 0 && fetch.outcome() != BoundedFetch::Outcome::Stalled
+                && fetch.outcome() != BoundedFetch::Outcome::TimedOut;
         if (m_cancel && m_cancel->load())
             return QStringLiteral("cancelled");
         if (fetch.outcome() == BoundedFetch::Outcome::Refused)
@@ -84,16 +115,18 @@ private:
     const QDeadlineTimer m_deadline;
     const std::atomic_bool *m_cancel;
     qint64 m_fetched = 0;
+    bool m_answered = false;
 };
 
 class Builder
 {
 public:
     Builder(const QString &staging, const QString &currentFolder, const QUrl &contentFolder,
-            const std::atomic_bool *cancel, Fetcher &fetcher)
+            const FetchPlaces::Mirrors &mirrors, const std::atomic_bool *cancel, Fetcher &fetcher)
         : m_staging(staging),
           m_current(currentFolder),
           m_content(contentFolder),
+          m_mirrors(mirrors),
           m_cancel(cancel),
           m_fetcher(fetcher)
     {
@@ -110,6 +143,7 @@ public:
     }
 
     qint64 bytesCopied() const { return m_copied; }
+    const std::array<qint64, 4> &bytesFrom() const { return m_from; }
 
     QString build(const PackageFormat::FileList &list)
     {
@@ -248,49 +282,174 @@ private:
         return true;
     }
 
+    // Fetches the entry from the first place that gives it as listed.
     QString fetch(const Entry &entry)
     {
         QFile file;
         if (!create(entry, file))
             return QStringLiteral("cannot write %1").arg(entry.path);
+        if (entry.size == 0) {
+            written(entry, file);
+            return QString();
+        }
+        const QString sum = QString::fromLatin1(entry.sha256);
+        QString problem;
+        for (const Place &place :
+             FetchPlaces::inOrder(m_mirrors, PackageFormat::contentFolder() + QLatin1Char('/') + sum,
+                                  m_content.resolved(QUrl(sum)))) {
+            if ((place.kind != FetchPlaces::Kind::Origin && m_down.contains(server(place)))
+                || (place.kind == FetchPlaces::Kind::Share && !shareReachable()))
+                continue;
+            if (!file.isOpen() && !file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+                return QStringLiteral("cannot write %1").arg(entry.path);
+            problem = take(place, entry, file);
+            if (problem.isEmpty()) {
+                m_from[size_t(place.kind)] += entry.size;
+                written(entry, file);
+                if (place.kind != FetchPlaces::Kind::Share)
+                    share(entry);
+                return QString();
+            }
+            file.close();
+            if (cancelled() || !m_fetcher.timeLeft())
+                break;
+            if (place.kind == FetchPlaces::Kind::Origin)
+                continue;
+            // A place that does not answer would cost each file its wait.
+            if (place.kind != FetchPlaces::Kind::Share && !m_fetcher.answered()) {
+                m_down.insert(server(place));
+                log(QStringLiteral("not asking %1 again for this release: %2").arg(server(place), problem));
+            } else if (place.kind != FetchPlaces::Kind::Share || QFileInfo::exists(place.path)) {
+                // A share that lacks a file awaits the first desktop: nothing to say.
+                log(QStringLiteral("skipped %1 for %2: %3").arg(where(place), entry.path, problem));
+            }
+        }
+        file.remove();
+        return QStringLiteral("%1 (%2): %3").arg(entry.path, sum, problem);
+    }
+
+    // Writes the entry as `place` holds it into `file`; the problem, or empty.
+    QString take(const Place &place, const Entry &entry, QFile &file)
+    {
         QCryptographicHash hash(QCryptographicHash::Sha256);
         qint64 received = 0;
-        QString problem;
-        if (entry.size > 0)
-            problem = m_fetcher.get(m_content.resolved(QUrl(QString::fromLatin1(entry.sha256))), entry.size,
-                                    [&](QByteArrayView piece) {
-                                        hash.addData(piece);
-                                        received += piece.size();
-                                        return file.write(piece.data(), piece.size()) == piece.size();
-                                    });
+        const BoundedFetch::Sink sink = [&](QByteArrayView piece) {
+            hash.addData(piece);
+            received += piece.size();
+            return file.write(piece.data(), piece.size()) == piece.size();
+        };
+        QString problem = place.kind == FetchPlaces::Kind::Share ? read(place.path, entry.size, sink)
+                                                                 : m_fetcher.get(place.url, entry.size, sink);
         if (problem.isEmpty() && (received != entry.size || hash.result().toHex() != entry.sha256))
             problem = QStringLiteral("not the listed file");
         if (problem.isEmpty() && !file.flush())
             problem = QStringLiteral("cannot write it");
-        if (!problem.isEmpty()) {
-            file.remove();
-            return QStringLiteral("%1 (%2): %3").arg(entry.path, QString::fromLatin1(entry.sha256), problem);
+        if (place.kind == FetchPlaces::Kind::Share && problem == QLatin1String("not the listed file"))
+            m_wrongInShare.insert(entry.sha256);
+        return problem;
+    }
+
+    // Hands the share's file `path`, of `size` bytes, to `sink`; the problem, or empty.
+    QString read(const QString &path, qint64 size, const BoundedFetch::Sink &sink)
+    {
+        QFile from(path);
+        if (!from.open(QIODevice::ReadOnly))
+            return QStringLiteral("cannot read it");
+        if (from.size() != size)
+            return QStringLiteral("not the listed file");
+        QByteArray buffer(256 * 1024, Qt::Uninitialized);
+        qint64 read = 0;
+        qint64 total = 0;
+        while (total < size
+               && (read = from.read(buffer.data(), qMin<qint64>(buffer.size(), size - total))) > 0) {
+            if (cancelled() || !m_fetcher.timeLeft())
+                return QStringLiteral("cancelled");
+            m_fetcher.countRead(read);
+            total += read;
+            if (!sink(QByteArrayView(buffer.constData(), read)))
+                return QStringLiteral("cannot write it");
         }
-        written(entry, file);
-        return QString();
+        return read < 0 ? QStringLiteral("cannot read it") : QString();
+    }
+
+    // Whether IT's share is there at all: an unreachable one would cost each
+    // file the system's wait for it.
+    bool shareReachable()
+    {
+        if (!m_shareReachable) {
+            m_shareReachable = QFileInfo(m_mirrors.share).isDir();
+            if (!*m_shareReachable)
+                log(QStringLiteral("cannot reach the share %1 for this release")
+                            .arg(QDir::toNativeSeparators(m_mirrors.share)));
+        }
+        return *m_shareReachable;
+    }
+
+    // Leaves the verified entry in IT's share for the next desktop: under a
+    // temporary name first, so that no reader meets half a file, and never
+    // over a good one another desktop put there.
+    void share(const Entry &entry)
+    {
+        if (m_mirrors.share.isEmpty() || m_shareUnwritable || !shareReachable())
+            return;
+        const QString folder = m_mirrors.share + QLatin1Char('/') + PackageFormat::contentFolder();
+        const QString shared = folder + QLatin1Char('/') + QString::fromLatin1(entry.sha256);
+        const bool wrong = m_wrongInShare.contains(entry.sha256);
+        if (!wrong && QFileInfo::exists(shared))
+            return;
+        const QString partial = shared
+                + QStringLiteral(".%1.part")
+                          .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
+        QString problem;
+        if (!QDir().mkpath(folder))
+            problem = QStringLiteral("cannot make %1").arg(QDir::toNativeSeparators(folder));
+        else if (!QFile::copy(target(entry), partial))
+            problem = QStringLiteral("cannot write %1").arg(QDir::toNativeSeparators(partial));
+        else if (wrong)
+            QFile::remove(shared);
+        // Another desktop may have put it there meanwhile: the same content.
+        if (problem.isEmpty() && !QFile::rename(partial, shared) && !QFileInfo::exists(shared))
+            problem = QStringLiteral("cannot write %1").arg(QDir::toNativeSeparators(shared));
+        QFile::remove(partial);
+        if (problem.isEmpty())
+            return;
+        m_shareUnwritable = true;
+        log(QStringLiteral("cannot leave the release's files in the share: %1").arg(problem));
     }
 
     const QString m_staging;
     const QString m_current;
     const QUrl m_content;
+    const FetchPlaces::Mirrors m_mirrors;
     const std::atomic_bool *m_cancel;
     Fetcher &m_fetcher;
     QHash<QByteArray, QString> m_currentBySum; // sum -> path in the running version
     QHash<QByteArray, QString> m_staged; // sum -> a file written into the staging folder
     qint64 m_copied = 0;
+    std::array<qint64, 4> m_from {};
+    QSet<QString> m_down; // servers that did not answer
+    QSet<QByteArray> m_wrongInShare; // sums of files the share holds wrong
+    bool m_shareUnwritable = false;
+    std::optional<bool> m_shareReachable; // asked once, when first needed
 };
 
 } // namespace
 
 namespace FileStager {
 
+FetchPlaces::Kind Result::mostlyFrom() const
+{
+    size_t most = size_t(FetchPlaces::Kind::Origin);
+    for (size_t kind = 0; kind < bytesFrom.size(); ++kind) {
+        if (bytesFrom[kind] > bytesFrom[most])
+            most = kind;
+    }
+    return FetchPlaces::Kind(most);
+}
+
 Result stage(const UpdateManifest::Release &release, const QString &currentFolder,
-             const QString &versionsFolder, const std::atomic_bool *cancel)
+             const QString &versionsFolder, const FetchPlaces::Mirrors &mirrors,
+             const std::atomic_bool *cancel)
 {
     Result result;
     if (!release.files) {
@@ -322,10 +481,11 @@ Result stage(const UpdateManifest::Release &release, const QString &currentFolde
     if (!result.problem.isEmpty())
         return result;
     const QUrl content = release.files->url.resolved(QUrl(PackageFormat::contentFolder() + QLatin1Char('/')));
-    Builder builder(staging, currentFolder, content, cancel, fetcher);
+    Builder builder(staging, currentFolder, content, mirrors, cancel, fetcher);
     result.problem = builder.build(list);
     result.bytesFetched = fetcher.bytesFetched();
     result.bytesCopied = builder.bytesCopied();
+    result.bytesFrom = builder.bytesFrom();
     if (!result.problem.isEmpty()) {
         PackageStager::removeVersionFolder(staging);
         return result;

@@ -18,11 +18,23 @@ PackageDownload::~PackageDownload()
         m_verifier->wait();
 }
 
-void PackageDownload::start(const QUrl &url, const QString &file, qint64 size, const QByteArray &sha256)
+void PackageDownload::start(const QList<FetchPlaces::Place> &places, const QString &file, qint64 size,
+                            const QByteArray &sha256)
 {
+    m_places = places;
     m_size = size;
     m_sha256 = sha256;
     m_file.setFileName(file);
+    fetchFromNext();
+}
+
+void PackageDownload::fetchFromNext()
+{
+    const QUrl url = m_places.value(m_next++).url;
+    const QString file = m_file.fileName();
+    m_started = false;
+    m_refusal.clear();
+    m_remove = false;
     if (m_file.size() > m_size)
         m_file.remove();
     if (!m_file.open(QIODevice::ReadWrite)) {
@@ -158,5 +170,10 @@ void PackageDownload::finish(const QString &problem)
         m_fetch = nullptr;
     }
     m_file.close();
+    if (!problem.isEmpty() && m_next < m_places.size()) {
+        Q_EMIT skipped(m_places.value(m_next - 1).url, problem);
+        fetchFromNext();
+        return;
+    }
     Q_EMIT finished(problem);
 }

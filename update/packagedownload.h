@@ -1,5 +1,7 @@
 #pragma once
 
+#include "update/fetchplaces.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QObject>
@@ -11,7 +13,8 @@ class QNetworkAccessManager;
 class QThread;
 
 // Fetches a release package into a partial file, resuming what an earlier run
-// left with a range request. Never takes more than the listed size, gives up
+// left with a range request, from the first of its places (FetchPlaces) that
+// gives it whole. Never takes more than the listed size, gives up
 // after a minute without data and after half an hour in all, writes nothing
 // of an answer other than 200 or 206, and keeps the file only when its SHA-256
 // matches.
@@ -23,8 +26,13 @@ public:
     PackageDownload(QNetworkAccessManager *network, QObject *parent = nullptr);
     ~PackageDownload() override;
 
-    // Downloads `url` to `file` (`size` bytes, `sha256` in hex); finished() follows.
-    void start(const QUrl &url, const QString &file, qint64 size, const QByteArray &sha256);
+    // Downloads the package from `places` to `file` (`size` bytes, `sha256`
+    // in hex); finished() follows, after a skipped() for each place that failed.
+    void start(const QList<FetchPlaces::Place> &places, const QString &file, qint64 size,
+               const QByteArray &sha256);
+
+    // The place that gave the package, once it has.
+    FetchPlaces::Kind from() const { return m_places.value(m_next - 1).kind; }
 
     // The bytes this download took from the network; a part an earlier run
     // fetched is not counted again.
@@ -37,8 +45,12 @@ public:
 Q_SIGNALS:
     // `problem` is empty when `file` holds the package; a package found wrong is deleted.
     void finished(const QString &problem);
+    // `place` failed; the next is asked.
+    void skipped(const QUrl &place, const QString &problem);
 
 private:
+    // Asks the next place.
+    void fetchFromNext();
     bool take(QByteArrayView piece);
     void ended();
     void finish(const QString &problem);
@@ -47,6 +59,8 @@ private:
     void verifyThenFinish();
 
     QNetworkAccessManager *m_network;
+    QList<FetchPlaces::Place> m_places;
+    qsizetype m_next = 0;
     QPointer<BoundedFetch> m_fetch;
     QPointer<QThread> m_verifier;
     QFile m_file;

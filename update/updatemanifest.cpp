@@ -149,6 +149,14 @@ QString parseInto(const QByteArray &document, UpdateManifest &out)
         return QStringLiteral("malformed revoked keys");
     if (!readTexts(root.value(QLatin1String("pulled")), UpdateManifest::maxPulled, isVersion, out.pulled))
         return QStringLiteral("malformed pulled versions");
+    QStringList mirrors;
+    const auto isMirror = [](const QString &text) {
+        return UpdateManifest::isMirror(QUrl(text, QUrl::StrictMode));
+    };
+    if (!readTexts(root.value(QLatin1String("mirrors")), UpdateManifest::maxMirrors, isMirror, mirrors))
+        return QStringLiteral("malformed mirrors");
+    for (const QString &mirror : std::as_const(mirrors))
+        out.mirrors.append(QUrl(mirror, QUrl::StrictMode));
     const QJsonValue releasesValue = root.value(QLatin1String("releases"));
     if (!releasesValue.isUndefined() && !releasesValue.isArray())
         return QStringLiteral("malformed release");
@@ -183,6 +191,13 @@ QJsonObject versionMap(const QHash<QString, QString> &map)
 }
 
 } // namespace
+
+bool UpdateManifest::isMirror(const QUrl &address)
+{
+    return address.isValid() && !address.host().isEmpty() && address.userInfo().isEmpty()
+            && !address.hasFragment()
+            && (address.scheme() == QLatin1String("http") || address.scheme() == QLatin1String("https"));
+}
 
 const UpdateManifest::Release *UpdateManifest::release(const QString &version, const QString &platform) const
 {
@@ -221,14 +236,21 @@ QByteArray UpdateManifest::toJson() const
                                       { QStringLiteral("salt"), rollout.salt },
                                       { QStringLiteral("rings"), versionMap(rollout.rings) },
                                       { QStringLiteral("pins"), versionMap(rollout.pins) } };
-    const QJsonObject root { { QStringLiteral("program"), program },
-                             { QStringLiteral("serial"), QJsonValue(qint64(serial)) },
-                             { QStringLiteral("signed"), timeText(signedAt) },
-                             { QStringLiteral("expires"), timeText(expires) },
-                             { QStringLiteral("replaces_serials"), replaced },
-                             { QStringLiteral("revoked_keys"), QJsonArray::fromStringList(revokedKeys) },
-                             { QStringLiteral("pulled"), QJsonArray::fromStringList(pulled) },
-                             { QStringLiteral("releases"), releaseList },
-                             { QStringLiteral("rollout"), rolloutObject } };
+    QJsonObject root { { QStringLiteral("program"), program },
+                       { QStringLiteral("serial"), QJsonValue(qint64(serial)) },
+                       { QStringLiteral("signed"), timeText(signedAt) },
+                       { QStringLiteral("expires"), timeText(expires) },
+                       { QStringLiteral("replaces_serials"), replaced },
+                       { QStringLiteral("revoked_keys"), QJsonArray::fromStringList(revokedKeys) },
+                       { QStringLiteral("pulled"), QJsonArray::fromStringList(pulled) },
+                       { QStringLiteral("releases"), releaseList },
+                       { QStringLiteral("rollout"), rolloutObject } };
+    // Only when there are any: a channel without mirrors signs what it signed before.
+    if (!mirrors.isEmpty()) {
+        QJsonArray mirrorList;
+        for (const QUrl &mirror : mirrors)
+            mirrorList.append(mirror.toString(QUrl::FullyEncoded));
+        root.insert(QStringLiteral("mirrors"), mirrorList);
+    }
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }

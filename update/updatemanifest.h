@@ -55,6 +55,7 @@ struct UpdateManifest
     static constexpr int maxRevokedKeys = 16;
     static constexpr int maxPulled = 64;
     static constexpr int maxReplacedSerials = 16;
+    static constexpr int maxMirrors = 8;
 
     QString program = QStringLiteral("fenestra");
     quint64 serial = 0;
@@ -67,8 +68,15 @@ struct UpdateManifest
     QStringList revokedKeys;
     // Versions withdrawn: a desktop that runs one may go back to an older target.
     QStringList pulled;
+    // Base addresses (http or https) that serve the channel's folder as the
+    // channel does, asked for a release's files before it (FetchPlaces).
+    QList<QUrl> mirrors;
     QList<Release> releases;
     Rollout rollout;
+
+    // Whether `address` may stand in `mirrors`: http or https with a host,
+    // nothing that could carry a password or be lost (a fragment).
+    static bool isMirror(const QUrl &address);
 
     // The release of `version` for `platform`; null when the manifest lists none.
     const Release *release(const QString &version, const QString &platform) const;

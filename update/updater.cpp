@@ -198,6 +198,7 @@ void Updater::check()
     const Policy policy = Policy::read(m_root);
     for (const QString &problem : policy.problems)
         log(problem);
+    m_mirrors = { policy.updates.mirror, policy.updates.share, {} };
     const ReleaseDecision::Situation now = situation(state, policy.updates);
     if (!now.policy.enabled) {
         const ReleaseDecision::Decision decision = ReleaseDecision::decide(nullptr, now);
@@ -273,6 +274,7 @@ void Updater::fetched()
         finishCheck("no-state");
         return;
     }
+    m_mirrors.manifest = verdict.manifest.mirrors;
     const ReleaseDecision::Decision decision =
             ReleaseDecision::decide(&verdict.manifest, situation(state, Policy::read(m_root).updates));
     log(QStringLiteral("checked the manifest, serial %1: %2").arg(verdict.manifest.serial).arg(decision.why));
@@ -340,8 +342,8 @@ void Updater::fetchRelease(const UpdateManifest::Release &release)
     }
     // Copying and hashing a version's files takes seconds: off the window's thread.
     auto result = std::make_shared<FileStager::Result>();
-    QThread *thread = QThread::create([this, result, release, own, versions] {
-        *result = FileStager::stage(release, own, versions, &m_cancelStaging);
+    QThread *thread = QThread::create([this, result, release, own, versions, mirrors = m_mirrors] {
+        *result = FileStager::stage(release, own, versions, mirrors, &m_cancelStaging);
     });
     connect(thread, &QThread::finished, this, [this, thread, result, release] {
         thread->deleteLater();
@@ -354,6 +356,7 @@ void Updater::fetchRelease(const UpdateManifest::Release &release)
         }
         m_download.result = "ok";
         m_download.via = "files";
+        m_download.from = FetchPlaces::word(result->mostlyFrom());
         m_download.seconds = m_downloadTook.elapsed() / 1000;
         log(QStringLiteral("fetched %1 by its files: %2 bytes fetched, %3 bytes copied")
                     .arg(release.version)
@@ -377,10 +380,15 @@ void Updater::download(const UpdateManifest::Release &release)
     const QString file = downloads + QLatin1Char('/') + fileName;
     const QString versions = filePath(InstallLayout::versionsFolder);
     auto *download = new PackageDownload(m_network, this);
+    connect(download, &PackageDownload::skipped, this, [release](const QUrl &place, const QString &problem) {
+        log(QStringLiteral("skipped %1 for the package of %2: %3")
+                    .arg(place.toString(QUrl::RemoveQuery), release.version, problem));
+    });
     connect(download, &PackageDownload::finished, this,
             [this, download, file, release, versions](const QString &problem) {
                 download->deleteLater();
                 m_download = { problem.isEmpty() ? "ok" : "failed", "package",
+                               problem.isEmpty() ? FetchPlaces::word(download->from()) : nullptr,
                                m_download.bytes + download->bytesFetched(), m_downloadTook.elapsed() / 1000 };
                 const QString target = release.version;
                 if (!problem.isEmpty()) {
@@ -406,7 +414,8 @@ void Updater::download(const UpdateManifest::Release &release)
                 m_staging = thread;
                 thread->start(QThread::LowPriority);
             });
-    download->start(release.url, file, release.size, release.sha256);
+    download->start(FetchPlaces::inOrder(m_mirrors, release.url.fileName(), release.url), file, release.size,
+                    release.sha256);
 }
 
 void Updater::removeDownloads(const QString &kept) const
@@ -457,6 +466,7 @@ void Updater::finishCheck(const char *result)
         if (m_download.result) {
             state.downloadResult = m_download.result;
             state.downloadVia = m_download.via;
+            state.downloadFrom = m_download.from ? m_download.from : "";
             state.downloadBytes = m_download.bytes;
             state.downloadSeconds = m_download.seconds;
         }

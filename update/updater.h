@@ -1,5 +1,6 @@
 #pragma once
 
+#include "update/fetchplaces.h"
 #include "update/packagestager.h"
 #include "update/releasedecision.h"
 
@@ -110,11 +111,14 @@ private:
     bool m_checking = false;
     // What the channel's Retry-After asked of the next check, if anything.
     std::optional<std::chrono::milliseconds> m_retryAfter;
+    // IT's and this check's manifest's, asked before the channel.
+    FetchPlaces::Mirrors m_mirrors;
     // How this check's download went, kept with its result.
     struct Download
     {
         const char *result = nullptr; // none this check
         const char *via = nullptr; // "files" or "package"
+        const char *from = nullptr; // FetchPlaces::word() of the place that gave most
         qint64 bytes = 0; // the file list's and files' too when the package followed them
         qint64 seconds = 0;
     } m_download;

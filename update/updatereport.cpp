@@ -49,6 +49,8 @@ QUrl withReport(const QUrl &manifest, const ReleaseDecision::Situation &situatio
         query.addQueryItem(QStringLiteral("dl"), fromStd(state.downloadResult));
         if (InstallState::isDownloadWay(state.downloadVia))
             query.addQueryItem(QStringLiteral("dlvia"), fromStd(state.downloadVia));
+        if (InstallState::isDownloadPlace(state.downloadFrom))
+            query.addQueryItem(QStringLiteral("dlfrom"), fromStd(state.downloadFrom));
         query.addQueryItem(QStringLiteral("dlbytes"), QString::number(state.downloadBytes));
         query.addQueryItem(QStringLiteral("dlsec"), QString::number(state.downloadSeconds));
     }

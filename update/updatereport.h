@@ -30,6 +30,8 @@
 //   crashmod the file name of the module the last one happened in
 //   dl       how the last download ended: ok or failed
 //   dlvia    how it fetched: files (only those that changed) or package
+//   dlfrom   where most of it came from: mirror (IT's plant cache), share
+//            (IT's folder), manifest (a mirror the manifest names) or origin
 //   dlbytes  the bytes it fetched
 //   dlsec    the seconds it took
 namespace UpdateReport {

@@ -47,6 +47,7 @@ void readsWhatTheFileHolds()
     full.lastCheckResult = "staged";
     full.downloadResult = "ok";
     full.downloadVia = "files";
+    full.downloadFrom = "share";
     full.downloadBytes = 140509184;
     full.downloadSeconds = 95;
     InstallState::State onlyCurrent;
@@ -69,7 +70,8 @@ void readsWhatTheFileHolds()
                   + std::string(64, 'b')
                   + "\ngraphics_level=2\ngraphics_runtime=Qt6Core.dll:7341056\ncrashes=3\n"
                     "last_crash_module=nvwgf2umx.dll\nlast_check_at=1765350000\nlast_check_result=staged\n"
-                    "download_result=ok\ndownload_via=files\ndownload_bytes=140509184\ndownload_seconds=95\n",
+                    "download_result=ok\ndownload_via=files\ndownload_from=share\ndownload_bytes=140509184\n"
+                    "download_seconds=95\n",
           true, full },
         { "the last line of a key wins, as the installer appends", "current=0.9\ncurrent=1.0.0\n", true,
           onlyCurrent },
@@ -94,7 +96,8 @@ void readsWhatTheFileHolds()
         { "a negative graphics level", "graphics_level=-1\ncurrent=1.0.0\n", true, onlyCurrent },
         { "report values that are not what their key holds",
           "crashes=-1\nlast_crash_module=C:\\x\\y.dll\nlast_check_at=x\nlast_check_result=Staged!\n"
-          "download_result=\ndownload_via=parcel\ndownload_bytes=99999999999999999999\ndownload_seconds=-3\n"
+          "download_result=\ndownload_via=parcel\ndownload_from=ftp\ndownload_bytes="
+          "99999999999999999999\ndownload_seconds=-3\n"
           "current=1.0.0\n",
           true, onlyCurrent },
         { "id not 32 hex", "installation_id=xyz\ncurrent=1.0.0\n", true, onlyCurrent },
@@ -125,7 +128,8 @@ void readsWhatTheFileHolds()
         CHECK(row.name, got.lastCheckAt == e.lastCheckAt && got.lastCheckResult == e.lastCheckResult);
         CHECK(row.name,
               got.downloadResult == e.downloadResult && got.downloadVia == e.downloadVia
-                      && got.downloadBytes == e.downloadBytes && got.downloadSeconds == e.downloadSeconds);
+                      && got.downloadFrom == e.downloadFrom && got.downloadBytes == e.downloadBytes
+                      && got.downloadSeconds == e.downloadSeconds);
     }
 }
 

@@ -162,6 +162,8 @@ void TestFleet::lines_data()
     QTest::newRow("negative download bytes") << check(report + "&dl=ok&dlbytes=-1") << 0 << 0 << 1 << 0;
     QTest::newRow("downloaded neither by files nor by package")
             << check(report + "&dl=ok&dlvia=%3Cb%3E") << 0 << 0 << 1 << 0;
+    QTest::newRow("downloaded from a place no shell names")
+            << check(report + "&dl=ok&dlfrom=%5C%5Cfs%5Cshare") << 0 << 0 << 1 << 0;
 }
 
 void TestFleet::lines()
@@ -182,11 +184,11 @@ void TestFleet::lines()
 void TestFleet::reportValues()
 {
     // Percent-encoded as a proxy might log it, in an offset time zone.
-    const Fleet fleet = fleetOf(
-            { combinedLine("/c/manifest.json?id=00112233445566778899aabbccddeeff&v=1%2E2.0"
-                           "&pending=1.3&trial=0&ring=hall_2&bad=12&os=linux-x86_64&gfx=2&crashes=31"
-                           "&crashmod=libGLESv2.dll&dl=failed&dlvia=files&dlbytes=140509184&dlsec=1800",
-                           "200", "09/Dec/2026:23:30:00 -0500") });
+    const Fleet fleet = fleetOf({ combinedLine(
+            "/c/manifest.json?id=00112233445566778899aabbccddeeff&v=1%2E2.0"
+            "&pending=1.3&trial=0&ring=hall_2&bad=12&os=linux-x86_64&gfx=2&crashes=31"
+            "&crashmod=libGLESv2.dll&dl=failed&dlvia=files&dlfrom=share&dlbytes=140509184&dlsec=1800",
+            "200", "09/Dec/2026:23:30:00 -0500") });
     QCOMPARE(fleet.desktops().size(), 1);
     const Fleet::Report r = fleet.desktops().first().last;
     QCOMPARE(r.id, QStringLiteral("00112233445566778899aabbccddeeff"));
@@ -207,6 +209,8 @@ void TestFleet::reportValues()
     const QStringList row = FleetPage::desktopRow(fleet.desktops().first(), r.time, 7);
     QCOMPARE(row.value(FleetPage::desktopColumns().indexOf(QStringLiteral("下载方式"))),
              QStringLiteral("按文件"));
+    QCOMPARE(row.value(FleetPage::desktopColumns().indexOf(QStringLiteral("下载来源"))),
+             QStringLiteral("共享文件夹"));
     QCOMPARE(r.time, QDateTime(QDate(2026, 12, 10), QTime(4, 30), QTimeZone::utc()));
 }
 

@@ -245,6 +245,52 @@ private Q_SLOTS:
                           == QStringList { QStringLiteral("0123456789ABCDEF"),
                                            QStringLiteral("FEDCBA9876543210") };
               } },
+            { "mirrors named",
+              [](ReleasePlan::Request &r) {
+                  r.target = QStringLiteral("1.1.0");
+                  r.mirrors = QStringList { QStringLiteral("http://cdn.example.com/fenestra/") };
+              },
+              last(),
+              std::nullopt,
+              {},
+              QString(),
+              [](const UpdateManifest &m) {
+                  return m.mirrors == QList<QUrl> { QUrl(QStringLiteral("http://cdn.example.com/fenestra/")) }
+                  && UpdateManifest::parse(m.toJson(), nullptr).mirrors == m.mirrors;
+              } },
+            { "the last manifest's mirrors stay unless given",
+              target("1.1.0"),
+              [] {
+                  UpdateManifest m = last();
+                  m.mirrors << QUrl(QStringLiteral("http://cdn.example.com/"));
+                  return m;
+              }(),
+              std::nullopt,
+              {},
+              QString(),
+              [](const UpdateManifest &m) {
+                  return m.mirrors == QList<QUrl> { QUrl(QStringLiteral("http://cdn.example.com/")) };
+              } },
+            { "a mirror that carries a password",
+              [](ReleasePlan::Request &r) {
+                  r.target = QStringLiteral("1.1.0");
+                  r.mirrors = QStringList { QStringLiteral("https://it:pw@cdn.example.com/") };
+              },
+              last(),
+              std::nullopt,
+              {},
+              QStringLiteral("is no mirror"),
+              nullptr },
+            { "a folder is no mirror of the manifest's",
+              [](ReleasePlan::Request &r) {
+                  r.target = QStringLiteral("1.1.0");
+                  r.mirrors = QStringList { QStringLiteral("\\\\plant-fs\\share") };
+              },
+              last(),
+              std::nullopt,
+              {},
+              QStringLiteral("is no mirror"),
+              nullptr },
             { "a manifest over 64 KiB",
               [](ReleasePlan::Request &r) {
                   r.target = QStringLiteral("1.1.0");

@@ -49,6 +49,12 @@ bool writeFile(const QString &path, const QByteArray &content)
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
 }
 
+// The package as the channel alone serves it.
+QList<FetchPlaces::Place> origin(const TestHttpServer &server)
+{
+    return { { FetchPlaces::Kind::Origin, server.url(QStringLiteral("/package.tar.gz")), QString() } };
+}
+
 } // namespace
 
 class TestStaging : public QObject
@@ -268,7 +274,7 @@ private Q_SLOTS:
         QNetworkAccessManager network;
         PackageDownload refused(&network);
         QSignalSpy refusedDone(&refused, &PackageDownload::finished);
-        refused.start(server.url(QStringLiteral("/package.tar.gz")), file, package.size(), sha256);
+        refused.start(origin(server), file, package.size(), sha256);
         QVERIFY(refusedDone.wait(20000));
         QVERIFY2(refusedDone.first().first().toString().contains(QString::number(status)),
                  qPrintable(refusedDone.first().first().toString()));
@@ -277,7 +283,7 @@ private Q_SLOTS:
         broken = false;
         PackageDownload resumed(&network);
         QSignalSpy resumedDone(&resumed, &PackageDownload::finished);
-        resumed.start(server.url(QStringLiteral("/package.tar.gz")), file, package.size(), sha256);
+        resumed.start(origin(server), file, package.size(), sha256);
         QVERIFY(resumedDone.wait(20000));
         QCOMPARE(resumedDone.first().first().toString(), QString());
         QCOMPARE(server.requests().last().header("range"), QByteArray("bytes=1000-"));
@@ -320,7 +326,7 @@ private Q_SLOTS:
 
         PackageDownload first(&network);
         QSignalSpy firstDone(&first, &PackageDownload::finished);
-        first.start(server.url(QStringLiteral("/package.tar.gz")), file, package.size(), sha256);
+        first.start(origin(server), file, package.size(), sha256);
         QVERIFY(firstDone.wait(20000));
         QVERIFY(firstDone.first().first().toString().startsWith(QLatin1String("download cut short")));
         const qint64 kept = QFileInfo(file).size();
@@ -328,7 +334,7 @@ private Q_SLOTS:
 
         PackageDownload second(&network);
         QSignalSpy secondDone(&second, &PackageDownload::finished);
-        second.start(server.url(QStringLiteral("/package.tar.gz")), file, package.size(), sha256);
+        second.start(origin(server), file, package.size(), sha256);
         QVERIFY(secondDone.wait(20000));
         QCOMPARE(secondDone.first().first().toString(), QString());
         QCOMPARE(requests, 2);
@@ -362,8 +368,7 @@ private Q_SLOTS:
         const QByteArray sha256 = rightHash
                 ? QCryptographicHash::hash(package, QCryptographicHash::Sha256).toHex()
                 : QByteArray(64, '0');
-        download.start(server.url(QStringLiteral("/package.tar.gz")), file, package.size() + listedSize,
-                       sha256);
+        download.start(origin(server), file, package.size() + listedSize, sha256);
         QVERIFY(done.wait(20000));
         QCOMPARE(done.first().first().toString(), problem);
         QVERIFY(!QFileInfo::exists(file));

@@ -148,6 +148,20 @@ private Q_SLOTS:
         QTest::newRow("version that is no folder name")
                 << unsafe << first.sign(unsafe) << none << now << "malformed release"
                 << "";
+        // Mirrors stand for the channel's folder over http(s) only: never a
+        // file: folder, nor an address that leaks a password.
+        for (const char *mirror : { "file:///srv/share", "http://it:pw@cache/", "http:///nohost" }) {
+            const QByteArray odd =
+                    document([mirror](UpdateManifest &m) { m.mirrors << QUrl(QString::fromLatin1(mirror)); });
+            QTest::addRow("mirror %s", mirror) << odd << first.sign(odd) << none << now << "malformed mirrors"
+                                               << "";
+        }
+        const QByteArray many = document([](UpdateManifest &m) {
+            for (int i = 0; i <= UpdateManifest::maxMirrors; ++i)
+                m.mirrors << QUrl(QStringLiteral("http://cache%1/").arg(i));
+        });
+        QTest::newRow("too many mirrors") << many << first.sign(many) << none << now << "malformed mirrors"
+                                          << "";
         QByteArray unzoned = good;
         unzoned.replace("2026-11-30T12:00:00Z", "2026-11-30T12:00:00");
         QTest::newRow("a time without its zone")
@@ -309,6 +323,8 @@ private Q_SLOTS:
         m.pulled << QStringLiteral("1.2.0");
         m.revokedKeys << first.id();
         m.replacesSerials << 1795000000;
+        m.mirrors << QUrl(QStringLiteral("http://cache.plant/fenestra/"))
+                  << QUrl(QStringLiteral("https://cdn.example.com/c%20d"));
         m.releases[0].files = UpdateManifest::Reference {
             QUrl(QStringLiteral("http://127.0.0.1/fenestra-1.1.0-linux-x86_64.files")), 4000,
             QByteArray(64, 'b')
@@ -323,6 +339,7 @@ private Q_SLOTS:
         QCOMPARE(read.pulled, m.pulled);
         QCOMPARE(read.revokedKeys, m.revokedKeys);
         QCOMPARE(read.replacesSerials, m.replacesSerials);
+        QCOMPARE(read.mirrors, m.mirrors);
         const UpdateManifest::Release *release =
                 read.release(QStringLiteral("1.1.0"), QStringLiteral("linux-x86_64"));
         QVERIFY(release);

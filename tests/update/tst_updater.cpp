@@ -1,9 +1,11 @@
 #include "config/logging.h"
+#include "config/policy.h"
 #include "launcher/installstate.h"
 #include "launcher/status.h"
 #include "packer.h"
 #include "releasefixtures.h"
 #include "testhttpserver.h"
+#include "update/fetchplaces.h"
 #include "update/packagestager.h"
 #include "update/updatemanifest.h"
 #include "update/updater.h"
@@ -118,6 +120,9 @@ private:
     QTemporaryDir channelFolder;
     bool channelFails = false; // its files/ answer 500
     qint64 channelBytes = 0; // served of it
+    // A plant cache of it below /cache/, and one below /wrong/ that gives
+    // other bytes of the same size.
+    qint64 mirrorBytes = 0; // served by them
     QtMessageHandler previousHandler = nullptr;
 
     QString rootFile(const QString &relative) const { return root.filePath(relative); }
@@ -217,6 +222,18 @@ private Q_SLOTS:
             return TestHttpServer::Response::text(signature, "text/plain");
         });
         server.setFallback([this](const TestHttpServer::Request &request) {
+            for (const QByteArray mirror : { QByteArray("/cache/"), QByteArray("/wrong/") }) {
+                if (!request.path().startsWith(mirror))
+                    continue;
+                const QString name = QString::fromUtf8(request.path().mid(mirror.size()));
+                QByteArray body = readFile(channelFolder.filePath(name));
+                if (body.isEmpty())
+                    return TestHttpServer::Response::text("not here", "text/plain", 404);
+                if (mirror == "/wrong/")
+                    body.fill('#');
+                mirrorBytes += body.size();
+                return TestHttpServer::Response::text(body, "application/octet-stream");
+            }
             if (request.path().startsWith("/channel/")) {
                 const QString name = QString::fromUtf8(request.path().mid(9));
                 if (channelFails && name.startsWith(QLatin1String("files/")))
@@ -433,36 +450,142 @@ private Q_SLOTS:
     // A release that changes the shell alone fetches the shell alone, copies
     // the rest from the running version, and stages what its package holds;
     // whatever goes wrong on that way, the package still brings the release.
+    void placesInOrder_data()
+    {
+        QTest::addColumn<QString>("mirror"); // as IT wrote it
+        QTest::addColumn<QStringList>("manifest");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QStringList>("places"); // kind and address or path
+        const QString sum = QStringLiteral("files/") + QString(64, QLatin1Char('a'));
+        const QString channel = QStringLiteral("https://updates.example.com/fenestra/channel/");
+        const QString origin = channel + sum;
+        const QStringList none;
+        QTest::newRow("the channel alone") << "" << none << sum << QStringList { "origin " + origin };
+        QTest::newRow("all of them, best first")
+                << "http://cache.plant:8080/fenestra" << QStringList { "http://cdn.example.com/f/" } << sum
+                << QStringList { "mirror http://cache.plant:8080/fenestra/" + sum,
+                                 "manifest http://cdn.example.com/f/" + sum, "origin " + origin };
+        QTest::newRow("a UNC share holds files by content")
+                << "\\\\plant-fs\\fenestra\\" << none << sum
+                << QStringList { "share //plant-fs/fenestra/" + sum, "origin " + origin };
+        QTest::newRow("but no package")
+                << "\\\\plant-fs\\fenestra" << QStringList { "http://cdn.example.com/" }
+                << "fenestra-1.1.0.tar.gz"
+                << QStringList { "manifest http://cdn.example.com/fenestra-1.1.0.tar.gz",
+                                 "origin " + channel + "fenestra-1.1.0.tar.gz" };
+        QTest::newRow("a mirror that is the channel is asked once")
+                << "https://updates.example.com/fenestra/channel/"
+                << QStringList { "https://updates.example.com/fenestra/channel" } << sum
+                << QStringList { "mirror " + origin };
+        QTest::newRow("a name with a colon stays below the mirror")
+                << "http://cache/" << none << "a:b"
+                << QStringList { "mirror http://cache/a:b", "origin " + channel + "a:b" };
+    }
+
+    // IT's place, the manifest's, then the channel: through Policy, as IT writes it.
+    void placesInOrder()
+    {
+        QFETCH(QString, mirror);
+        QFETCH(QStringList, manifest);
+        QFETCH(QString, name);
+        QFETCH(QStringList, places);
+        QTemporaryDir folder;
+        QVERIFY(writeFile(folder.filePath(QStringLiteral("policy.ini")), "mirror=" + mirror.toUtf8() + '\n'));
+        const Policy policy = Policy::read(folder.path());
+        QVERIFY2(mirror.isEmpty() || policy.problems.isEmpty(), qPrintable(policy.problems.join(' ')));
+        FetchPlaces::Mirrors mirrors { policy.updates.mirror, policy.updates.share, {} };
+        for (const QString &address : manifest)
+            mirrors.manifest << QUrl(address);
+        QStringList got;
+        for (const FetchPlaces::Place &place : FetchPlaces::inOrder(
+                     mirrors, name,
+                     QUrl(QStringLiteral("https://updates.example.com/fenestra/channel/") + name)))
+            got << QString::fromLatin1(FetchPlaces::word(place.kind)) + QLatin1Char(' ')
+                            + (place.url.isEmpty() ? place.path : place.url.toString());
+        QCOMPARE(got, places);
+    }
+
     void fetchesOnlyTheFilesThatChanged_data()
     {
         QTest::addColumn<QString>("fault");
+        // IT's plant cache (cache, down, wrong: another file) or share (share,
+        // wrong share), and the manifest's mirror (manifest).
+        QTest::addColumn<QString>("mirror");
         QTest::addColumn<QString>("via");
-        QTest::addColumn<QStringList>("fetched"); // the files fetched by content
+        QTest::addColumn<QStringList>("fetched"); // the files fetched by content from the channel
+        QTest::addColumn<QString>("from"); // where the state says it came from
         const QStringList shell = { QStringLiteral("bin/fenestra") };
-        QTest::newRow("one file changed") << QString() << "files" << shell;
+        const QStringList none;
+        QTest::newRow("one file changed") << QString() << ""
+                                          << "files" << shell << "origin";
         QTest::newRow("a file of the running version damaged")
                 << "damaged copy"
+                << ""
                 << "files"
-                << QStringList { QStringLiteral("bin/fenestra"), QStringLiteral("lib/libQt6Core.so.6.8.0") };
+                << QStringList { QStringLiteral("bin/fenestra"), QStringLiteral("lib/libQt6Core.so.6.8.0") }
+                << "origin";
         QTest::newRow("a file not the listed one") << "wrong file"
-                                                   << "package" << shell;
+                                                   << ""
+                                                   << "package" << shell << "origin";
         QTest::newRow("a file list not the listed one") << "wrong list"
-                                                        << "package" << QStringList();
+                                                        << ""
+                                                        << "package" << none << "origin";
         QTest::newRow("no file list") << "no list"
-                                      << "package" << QStringList();
+                                      << ""
+                                      << "package" << none << "origin";
         QTest::newRow("a list naming a path outside") << "path outside"
-                                                      << "package" << QStringList();
+                                                      << ""
+                                                      << "package" << none << "origin";
         QTest::newRow("a server error") << "server error"
-                                        << "package" << QStringList();
+                                        << ""
+                                        << "package" << none << "origin";
+        QTest::newRow("from the plant cache") << QString() << "cache"
+                                              << "files" << none << "mirror";
+        QTest::newRow("the plant cache down") << QString() << "down"
+                                              << "files" << shell << "origin";
+        QTest::newRow("the plant cache gives another file") << QString() << "wrong"
+                                                            << "files" << shell << "origin";
+        QTest::newRow("the manifest's mirror when the plant cache is down") << QString() << "down, manifest"
+                                                                            << "files" << none << "manifest";
+        QTest::newRow("a package from the plant cache") << "no list"
+                                                        << "cache"
+                                                        << "package" << none << "mirror";
+        QTest::newRow("a package when the plant cache is down") << "no list"
+                                                                << "down"
+                                                                << "package" << none << "origin";
+        QTest::newRow("a package the plant cache gives wrong") << "no list"
+                                                               << "wrong"
+                                                               << "package" << none << "origin";
+        QTest::newRow("a share that fills for the next desktop") << QString() << "share"
+                                                                 << "files" << shell << "origin";
+        QTest::newRow("a wrong file in the share is replaced") << QString() << "wrong share"
+                                                               << "files" << shell << "origin";
+        QTest::newRow("a share that cannot be reached is left alone") << QString() << "share gone"
+                                                                      << "files" << shell << "origin";
     }
 
     void fetchesOnlyTheFilesThatChanged()
     {
         QFETCH(QString, fault);
+        QFETCH(QString, mirror);
         QFETCH(QString, via);
         QFETCH(QStringList, fetched);
+        QFETCH(QString, from);
         QVERIFY(QDir(channelFolder.path()).removeRecursively() && QDir().mkpath(channelFolder.path()));
         QTemporaryDir work;
+        QTemporaryDir share;
+        if (mirror == QLatin1String("cache") || mirror == QLatin1String("wrong"))
+            QVERIFY(writeFile(rootFile(QStringLiteral("policy.ini")),
+                              "[update]\nmirror=" + server.url(QLatin1Char('/') + mirror).toEncoded()
+                                      + '\n'));
+        if (mirror.startsWith(QLatin1String("down")))
+            QVERIFY(writeFile(rootFile(QStringLiteral("policy.ini")), "mirror=http://127.0.0.1:1/plant\n"));
+        if (mirror.endsWith(QLatin1String("share")))
+            QVERIFY(writeFile(rootFile(QStringLiteral("policy.ini")),
+                              "mirror=" + QDir::toNativeSeparators(share.path()).toUtf8() + '\n'));
+        const QString gone = share.filePath(QStringLiteral("gone"));
+        if (mirror == QLatin1String("share gone"))
+            QVERIFY(writeFile(rootFile(QStringLiteral("policy.ini")), "mirror=" + gone.toUtf8() + '\n'));
         UpdateManifest::Release releases[2];
         const char *versions[2] = { "1.0.0", "1.1.0" };
         for (int i = 0; i < 2; ++i) {
@@ -511,10 +634,19 @@ private Q_SLOTS:
             target.files->size = text.size();
             target.files->sha256 = QCryptographicHash::hash(text, QCryptographicHash::Sha256).toHex();
         }
+        const QString sharedShell = share.filePath(
+                QStringLiteral("files/") + QFileInfo(contentOf(QStringLiteral("bin/fenestra"))).fileName());
+        if (mirror == QLatin1String("wrong share"))
+            QVERIFY(writeFile(sharedShell,
+                              QByteArray(QFileInfo(contentOf(QStringLiteral("bin/fenestra"))).size(), '#')));
         channelFails = fault == QLatin1String("server error");
-        publish(channel(1765000000, QStringLiteral("1.1.0"), { releases[0], target }), first);
+        UpdateManifest published = channel(1765000000, QStringLiteral("1.1.0"), { releases[0], target });
+        if (mirror.endsWith(QLatin1String("manifest")))
+            published.mirrors << server.url(QStringLiteral("/cache"));
+        publish(published, first);
         server.clearRequests();
         channelBytes = 0;
+        mirrorBytes = 0;
         // What an earlier check left of the package.
         const QString partial = rootFile(
                 QStringLiteral("update/downloads/fenestra-1.1.0-%1.tar.gz.part").arg(Updater::platform()));
@@ -549,12 +681,45 @@ private Q_SLOTS:
             QVERIFY2(contentAsked.isEmpty(), qPrintable(contentAsked.join(QLatin1Char(' '))));
         const qint64 listBytes = fault == QLatin1String("no list") ? 0 : QFileInfo(list).size();
         const qint64 packageBytes = via == QLatin1String("package") ? target.size : 0;
-        QCOMPARE(packageRequests(), via == QLatin1String("package") ? 1 : 0);
-        QCOMPARE(channelBytes, listBytes + contentBytes + packageBytes);
+        QCOMPARE(packageRequests(),
+                 via == QLatin1String("package") ? (mirror == QLatin1String("wrong") ? 2 : 1) : 0);
+        const qint64 packageFromMirror = mirror == QLatin1String("cache") ? packageBytes : 0;
+        QCOMPARE(channelBytes, listBytes + contentBytes + packageBytes - packageFromMirror);
         QVERIFY(!QFileInfo::exists(partial));
         const InstallState::State s = state();
         QCOMPARE(QString::fromStdString(s.downloadVia), via);
-        QCOMPARE(s.downloadBytes, channelBytes);
+        QCOMPARE(QString::fromStdString(s.downloadFrom), from);
+        const qint64 readOfShare = mirror == QLatin1String("wrong share") ? QFileInfo(sharedShell).size() : 0;
+        QCOMPARE(s.downloadBytes, channelBytes + mirrorBytes + readOfShare);
+        // A cache that does not answer costs one wait, not one for each file.
+        if (mirror.startsWith(QLatin1String("down")) && via == QLatin1String("files"))
+            QCOMPARE(lines.filter(QStringLiteral("not asking")),
+                     QStringList { QStringLiteral("not asking http://127.0.0.1:1 again for this release: "
+                                                  "Connection refused") });
+        if (mirror == QLatin1String("share gone")) {
+            QCOMPARE(lines.filter(QStringLiteral("cannot reach the share")),
+                     QStringList { QStringLiteral("cannot reach the share %1 for this release").arg(gone) });
+            QVERIFY(!QFileInfo::exists(gone));
+        }
+        if (!mirror.endsWith(QLatin1String("share")))
+            return;
+
+        // The share holds what this desktop fetched, whole, for the next one.
+        QCOMPARE(readFile(sharedShell), readFile(contentOf(QStringLiteral("bin/fenestra"))));
+        QCOMPARE(QDir(share.filePath(QStringLiteral("files"))).entryList(QDir::Files),
+                 QStringList { QFileInfo(sharedShell).fileName() });
+        QVERIFY(PackageStager::removeVersionFolder(installed + QStringLiteral("/1.1.0")));
+        setState("1.0.0");
+        server.clearRequests();
+        channelBytes = 0;
+        const QStringList next = check();
+        QVERIFY2(next.contains(QStringLiteral("staged 1.1.0 for the next start")),
+                 qPrintable(next.join(QLatin1Char('\n'))));
+        QCOMPARE(treeOf(installed + QStringLiteral("/1.1.0")),
+                 treeOf(fromPackage.filePath(QStringLiteral("1.1.0"))));
+        QCOMPARE(channelBytes, listBytes);
+        QCOMPARE(QString::fromStdString(state().downloadFrom), QStringLiteral("share"));
+        QCOMPARE(state().downloadBytes, listBytes + QFileInfo(sharedShell).size());
     }
 
     // A busy channel says when to come back; a server cannot silence a desktop for days.

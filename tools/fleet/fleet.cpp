@@ -78,8 +78,11 @@ std::optional<Fleet::Report> Fleet::reportFrom(QByteArrayView query)
     const auto isWay = [](const QByteArray &value) {
         return InstallState::isDownloadWay(value.toStdString());
     };
+    const auto isPlace = [](const QByteArray &value) {
+        return InstallState::isDownloadPlace(value.toStdString());
+    };
     if (!optional("crashmod", isModule, report.crashModule) || !optional("dl", isDownload, report.download)
-        || !optional("dlvia", isWay, report.downloadVia))
+        || !optional("dlvia", isWay, report.downloadVia) || !optional("dlfrom", isPlace, report.downloadFrom))
         return std::nullopt;
     // The counts the shell bounds: rollbacks as its state keeps them, crashes
     // up to a million, bytes up to a TiB, seconds up to the year 9999.

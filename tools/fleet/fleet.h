@@ -32,6 +32,7 @@ public:
         QString crashModule; // where the last one happened
         QString download; // how the last download ended: ok, failed or empty
         QString downloadVia; // files, package or empty
+        QString downloadFrom; // mirror, share, manifest, origin or empty
         qint64 downloadBytes = 0;
         qint64 downloadSeconds = 0;
     };

@@ -94,6 +94,20 @@ QString chart(const QList<Fleet::Day> &days)
     return svg + QStringLiteral("</p>\n");
 }
 
+// Where a desktop's last release came from, as IT calls the places.
+QString placeText(const QString &place)
+{
+    if (place == QLatin1String("mirror"))
+        return QStringLiteral("工厂缓存");
+    if (place == QLatin1String("share"))
+        return QStringLiteral("共享文件夹");
+    if (place == QLatin1String("manifest"))
+        return QStringLiteral("清单镜像");
+    if (place == QLatin1String("origin"))
+        return QStringLiteral("发布源");
+    return QString();
+}
+
 } // namespace
 
 bool FleetPage::isSilent(const Fleet::Desktop &desktop, const QDateTime &now, int silentDays)
@@ -107,8 +121,9 @@ QStringList FleetPage::desktopColumns()
              QStringLiteral("待安装版本"), QStringLiteral("分组"),           QStringLiteral("试运行"),
              QStringLiteral("已回滚"),     QStringLiteral("最后回滚的版本"), QStringLiteral("系统"),
              QStringLiteral("图形级别"),   QStringLiteral("崩溃次数"),       QStringLiteral("最后崩溃的模块"),
-             QStringLiteral("最后下载"),   QStringLiteral("下载方式"),       QStringLiteral("下载字节"),
-             QStringLiteral("下载秒数"),   QStringLiteral("最后报告"),       QStringLiteral("沉默") };
+             QStringLiteral("最后下载"),   QStringLiteral("下载方式"),       QStringLiteral("下载来源"),
+             QStringLiteral("下载字节"),   QStringLiteral("下载秒数"),       QStringLiteral("最后报告"),
+             QStringLiteral("沉默") };
 }
 
 QStringList FleetPage::desktopRow(const Fleet::Desktop &desktop, const QDateTime &now, int silentDays)
@@ -132,6 +147,7 @@ QStringList FleetPage::desktopRow(const Fleet::Desktop &desktop, const QDateTime
              r.downloadVia == QLatin1String("files")             ? QStringLiteral("按文件")
                      : r.downloadVia == QLatin1String("package") ? QStringLiteral("整包")
                                                                  : QString(),
+             placeText(r.downloadFrom),
              r.download.isEmpty() ? QString() : QString::number(r.downloadBytes),
              r.download.isEmpty() ? QString() : QString::number(r.downloadSeconds),
              timeText(r.time),

@@ -121,8 +121,14 @@ int main(int argc, char *argv[])
             QStringLiteral("replace-serial"),
             QStringLiteral("Undoes serial N published by mistake: desktops that hold it take this manifest."),
             QStringLiteral("n"));
+    const QCommandLineOption mirrorOption(
+            QStringLiteral("mirror"),
+            QStringLiteral("An http(s) address that serves the channel folder too, asked before the channel "
+                           "(repeat for more; 'none' for none; default: the last manifest's)."),
+            QStringLiteral("url"));
     parser.addOptions({ channelOption, baseUrlOption, shareOption, saltOption, ringOption, pinOption,
-                        serialOption, daysOption, platformOption, pullOption, revokeOption, replaceOption });
+                        serialOption, daysOption, platformOption, pullOption, revokeOption, replaceOption,
+                        mirrorOption });
     parser.process(app);
     const QStringList arguments = parser.positionalArguments();
     if (arguments.size() != 3)
@@ -154,6 +160,10 @@ int main(int argc, char *argv[])
     request.pull = parser.values(pullOption);
     for (const QString &value : parser.values(revokeOption))
         request.revokeKeys << keyIdOf(value);
+    if (parser.isSet(mirrorOption))
+        request.mirrors = parser.values(mirrorOption) == QStringList { QStringLiteral("none") }
+                ? QStringList()
+                : parser.values(mirrorOption);
     for (const QString &value : parser.values(replaceOption)) {
         request.replaceSerials << value.toULongLong(&ok);
         if (!ok)

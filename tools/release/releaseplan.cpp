@@ -62,6 +62,13 @@ QString checkRequest(const Request &request)
         if (!InstallState::isKeyId(key.toUpper().toStdString()))
             return QStringLiteral("'%1' is no key id (16 hexadecimal digits)").arg(key);
     }
+    for (const QString &mirror : request.mirrors.value_or(QStringList())) {
+        if (!UpdateManifest::isMirror(QUrl(mirror, QUrl::StrictMode)))
+            return QStringLiteral("'%1' is no mirror: an http or https address without a password")
+                    .arg(mirror);
+    }
+    if (request.mirrors && request.mirrors->size() > UpdateManifest::maxMirrors)
+        return QStringLiteral("more than %1 mirrors").arg(UpdateManifest::maxMirrors);
     return QString();
 }
 
@@ -105,6 +112,12 @@ Result compose(const std::optional<UpdateManifest> &previous, const Request &req
         }
         m.pulled = previous->pulled;
         m.revokedKeys = previous->revokedKeys;
+        m.mirrors = previous->mirrors;
+    }
+    if (request.mirrors) {
+        m.mirrors.clear();
+        for (const QString &mirror : *request.mirrors)
+            m.mirrors << QUrl(mirror, QUrl::StrictMode);
     }
     if (packed) {
         if (m.release(packed->version, packed->platform)

@@ -29,6 +29,8 @@ struct Request
     QStringList pull;
     QStringList revokeKeys;
     QList<quint64> replaceSerials;
+    // The manifest's mirrors; none: the last manifest's, an empty list: none.
+    std::optional<QStringList> mirrors;
 };
 
 struct Result
