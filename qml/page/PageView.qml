@@ -146,14 +146,20 @@ WebEngineView {
         id: tabRest
         shown: webEngineView.visible
         recommendedState: webEngineView.recommendedState
-        // Asked as the tab goes out of sight, while its page still runs; no
-        // one types into a hidden tab.
-        onShownChanged: {
-            if (!shown) {
-                webEngineView.runJavaScript(inputCheck, function(unsaved) {
-                    tabRest.unsavedInput = unsaved === true
-                })
-            }
+        onShownChanged: shown ? inputCheckDelay.stop() : inputCheckDelay.restart()
+    }
+
+    // The page is asked for input the user would lose a moment after its tab
+    // goes out of sight, while it still runs (no one types into a hidden tab).
+    // Not at once: a tab that closes goes out of sight first, and Qt 6.8
+    // crashes when the answer reaches a view that is being destroyed.
+    Timer {
+        id: inputCheckDelay
+        interval: 500
+        onTriggered: {
+            webEngineView.runJavaScript(tabRest.inputCheck, function(unsaved) {
+                tabRest.unsavedInput = unsaved === true
+            })
         }
     }
 
