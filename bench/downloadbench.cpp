@@ -4,6 +4,7 @@
 // the process's peak memory.
 #include "config/appdir.h"
 #include "isolatedhome.h"
+#include "loopbacknginx.h"
 #include "net/synservdb.h"
 
 #include <QApplication>
@@ -13,12 +14,8 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QStandardPaths>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTextStream>
-#include <QThread>
 
 #include <algorithm>
 
@@ -52,51 +49,6 @@ qint64 median(QList<qint64> values)
     return values.at(values.size() / 2);
 }
 
-quint16 freeLoopbackPort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost);
-    return probe.serverPort();
-}
-
-// nginx serving `root` on 127.0.0.1:`port`, in the foreground, with every file
-// it writes kept in `folder`.
-bool startNginx(QProcess &nginx, const QString &folder, const QString &root, quint16 port)
-{
-    const QString executable =
-            QStandardPaths::findExecutable(QStringLiteral("nginx"), { QStringLiteral("/usr/sbin") });
-    if (executable.isEmpty())
-        return false;
-    QFile config(folder + QStringLiteral("/nginx.conf"));
-    if (!config.open(QIODevice::WriteOnly))
-        return false;
-    // One process, no user switch: it reads the benchmark's own private folder.
-    config.write(
-            QStringLiteral("daemon off;\nmaster_process off;\npid %1/nginx.pid;\nerror_log %1/error.log;\n"
-                           "events {}\nhttp {\n  access_log off;\n  sendfile on;\n"
-                           "  client_body_temp_path %1/body;\n  proxy_temp_path %1/proxy;\n"
-                           "  fastcgi_temp_path %1/fastcgi;\n  uwsgi_temp_path %1/uwsgi;\n"
-                           "  scgi_temp_path %1/scgi;\n"
-                           "  server {\n    listen 127.0.0.1:%2;\n    root %3;\n  }\n}\n")
-                    .arg(folder)
-                    .arg(port)
-                    .arg(root)
-                    .toUtf8());
-    config.close();
-    nginx.setProcessChannelMode(QProcess::ForwardedChannels);
-    nginx.start(executable,
-                { QStringLiteral("-p"), folder, QStringLiteral("-e"), folder + QStringLiteral("/error.log"),
-                  QStringLiteral("-c"), config.fileName() });
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost, port);
-        if (socket.waitForConnected(100))
-            return true;
-        QThread::msleep(50);
-    }
-    return false;
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -123,13 +75,12 @@ int main(int argc, char *argv[])
     }
     big.close();
 
-    QProcess nginx;
-    const quint16 port = freeLoopbackPort();
-    if (!startNginx(nginx, folder.path(), root, port)) {
+    LoopbackNginx nginx;
+    if (!nginx.start(QStringLiteral("  sendfile on;"), QStringLiteral("    root %1;").arg(root))) {
         out << "nginx did not start: install it (apt-get install nginx-light)\n";
         return 1;
     }
-    const QString address = QStringLiteral("http://127.0.0.1:%1/big.bin").arg(port);
+    const QString address = nginx.url().resolved(QUrl(QStringLiteral("big.bin"))).toString();
 
     QList<qint64> synServDbMs, curlMs;
     const qint64 peakBefore = peakResidentKiB();
@@ -157,7 +108,6 @@ int main(int argc, char *argv[])
     }
     const qint64 peakAfter = peakResidentKiB();
     nginx.kill();
-    nginx.waitForFinished(5000);
 
     const double ours = mibPerSecond(fileSize, median(synServDbMs));
     const double theirs = mibPerSecond(fileSize, median(curlMs));

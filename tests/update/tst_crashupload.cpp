@@ -1,5 +1,6 @@
 #include "config/logging.h"
 #include "launcher/installstate.h"
+#include "logcapture.h"
 #include "testhttpserver.h"
 #include "update/crashupload.h"
 
@@ -10,14 +11,6 @@
 #include <QtTest>
 
 namespace {
-
-QStringList updateLines;
-
-void recordUpdateLines(QtMsgType, const QMessageLogContext &context, const QString &message)
-{
-    if (qstrcmp(context.category, lcUpdate().categoryName()) == 0)
-        updateLines << message;
-}
 
 bool writeFile(const QString &path, const QByteArray &content, const QDateTime &modified = {})
 {
@@ -79,7 +72,6 @@ private:
     TestHttpServer server;
     QTemporaryDir root;
     int answerStatus = 200;
-    QtMessageHandler previousHandler = nullptr;
 
     QString rootFile(const QString &relative) const { return root.filePath(relative); }
     QString dump(const QString &name) const { return rootFile(QStringLiteral("logs/crashes/") + name); }
@@ -87,13 +79,13 @@ private:
     // One round as the shell runs it after an update check; the lines it logged.
     QStringList round(const QString &builtIn)
     {
-        updateLines.clear();
+        const LogCapture log(lcUpdate());
         CrashUpload upload(root.path(), QStringLiteral("1.1.0"), builtIn);
         QSignalSpy finished(&upload, &CrashUpload::finished);
         upload.start();
         if (finished.isEmpty() && !finished.wait(20000))
             return { QStringLiteral("no end of the round") };
-        return updateLines;
+        return log.lines();
     }
 
     QList<TestHttpServer::Request> uploads() const { return server.requestsFor("/submit"); }
@@ -106,10 +98,7 @@ private Q_SLOTS:
                                                   "text/plain", answerStatus);
         });
         QVERIFY(server.listen());
-        previousHandler = qInstallMessageHandler(recordUpdateLines);
     }
-
-    void cleanupTestCase() { qInstallMessageHandler(previousHandler); }
 
     void init()
     {

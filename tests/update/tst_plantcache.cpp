@@ -1,15 +1,12 @@
+#include "loopbacknginx.h"
 #include "packer.h"
 #include "testhttpserver.h"
 #include "update/filestager.h"
 
 #include <QCryptographicHash>
 #include <QDir>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
-#include <QStandardPaths>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
@@ -37,54 +34,21 @@ QByteArray randomBytes(qsizetype size, quint32 seed)
     return bytes;
 }
 
-quint16 freePort()
+// The nginx recipe docs/updates.md gives IT.
+bool startPlantCache(LoopbackNginx &nginx, const QUrl &channel)
 {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost);
-    return probe.serverPort();
-}
-
-// The nginx recipe docs/updates.md gives IT, with every file it writes in `folder`.
-bool startPlantCache(QProcess &nginx, const QString &folder, quint16 port, const QUrl &channel)
-{
-    const QString executable =
-            QStandardPaths::findExecutable(QStringLiteral("nginx"), { QStringLiteral("/usr/sbin") });
-    if (executable.isEmpty())
-        return false;
-    const QString config = folder + QStringLiteral("/nginx.conf");
-    // One process, no user switch: it keeps to the test's own folder.
-    const QString text =
-            QStringLiteral("daemon off;\nmaster_process off;\npid %1/nginx.pid;\nerror_log %1/error.log;\n"
-                           "events {}\nhttp {\n  access_log off;\n"
-                           "  client_body_temp_path %1/body;\n  proxy_temp_path %1/proxy;\n"
-                           "  fastcgi_temp_path %1/fastcgi;\n  uwsgi_temp_path %1/uwsgi;\n"
-                           "  scgi_temp_path %1/scgi;\n"
-                           "  proxy_cache_path %1/cache levels=1:2 keys_zone=fenestra:10m max_size=20g "
-                           "inactive=60d use_temp_path=off;\n"
-                           "  server {\n    listen 127.0.0.1:%2;\n    location / {\n"
+    return nginx.start(
+            QStringLiteral("  proxy_cache_path %1/cache levels=1:2 keys_zone=fenestra:10m max_size=20g "
+                           "inactive=60d use_temp_path=off;")
+                    .arg(nginx.folder()),
+            QStringLiteral("    location / {\n"
                            "      slice 1m;\n      proxy_cache fenestra;\n"
                            "      proxy_cache_key $uri$is_args$args$slice_range;\n"
                            "      proxy_set_header Range $slice_range;\n      proxy_http_version 1.1;\n"
                            "      proxy_cache_valid 200 206 60d;\n      proxy_cache_lock on;\n"
                            "      proxy_cache_lock_timeout 10m;\n      proxy_cache_lock_age 10m;\n"
-                           "      proxy_pass %3;\n    }\n  }\n}\n")
-                    .arg(folder)
-                    .arg(port)
-                    .arg(channel.toString());
-    if (!writeFile(config, text.toUtf8()))
-        return false;
-    nginx.setProcessChannelMode(QProcess::ForwardedChannels);
-    nginx.start(executable,
-                { QStringLiteral("-p"), folder, QStringLiteral("-e"), folder + QStringLiteral("/error.log"),
-                  QStringLiteral("-c"), config });
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost, port);
-        if (socket.waitForConnected(100))
-            return true;
-        QThread::msleep(50);
-    }
-    return false;
+                           "      proxy_pass %1;\n    }")
+                    .arg(channel.toString()));
 }
 
 } // namespace
@@ -161,8 +125,7 @@ private:
 private Q_SLOTS:
     void initTestCase()
     {
-        if (QStandardPaths::findExecutable(QStringLiteral("nginx"), { QStringLiteral("/usr/sbin") })
-                    .isEmpty())
+        if (!LoopbackNginx::isInstalled())
             QSKIP("no nginx (apt-get install nginx-light)");
         // A release of a few files, the largest over several of the cache's slices.
         QTemporaryDir deployed;
@@ -226,21 +189,15 @@ private Q_SLOTS:
     // Fifty desktops through one cache: the channel sends each file about once.
     void onceThroughTheCache()
     {
-        QTemporaryDir folder;
-        QProcess nginx;
-        const quint16 port = freePort();
-        QVERIFY2(startPlantCache(nginx, folder.path(), port, origin.url(QStringLiteral("/channel/"))),
-                 "nginx did not start");
+        LoopbackNginx nginx;
+        QVERIFY2(startPlantCache(nginx, origin.url(QStringLiteral("/channel/"))), "nginx did not start");
         served.clear();
         QStringList problems;
         QList<FetchPlaces::Kind> from;
         QElapsedTimer took;
         took.start();
         stageEverywhere(
-                { QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(port)), QString(), {} }, [](int) {},
-                problems, from);
-        nginx.kill();
-        nginx.waitForFinished(5000);
+                { nginx.url(), QString(), {} }, [](int) {}, problems, from);
         QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
         QCOMPARE(from.count(FetchPlaces::Kind::Mirror), desktops);
         qInfo("%d desktops in %lld ms: the channel sent %lld bytes for %lld bytes of files", desktops,
@@ -252,25 +209,18 @@ private Q_SLOTS:
     // The cache killed after the first desktops: the rest fetch from the channel.
     void aCacheThatDiesMidway()
     {
-        QTemporaryDir folder;
-        QProcess nginx;
-        const quint16 port = freePort();
-        QVERIFY2(startPlantCache(nginx, folder.path(), port, origin.url(QStringLiteral("/channel/"))),
-                 "nginx did not start");
+        LoopbackNginx nginx;
+        QVERIFY2(startPlantCache(nginx, origin.url(QStringLiteral("/channel/"))), "nginx did not start");
         served.clear();
         QStringList problems;
         QList<FetchPlaces::Kind> from;
         stageEverywhere(
-                { QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(port)), QString(), {} },
+                { nginx.url(), QString(), {} },
                 [&nginx](int done) {
-                    if (done >= atOnce && nginx.state() != QProcess::NotRunning) {
+                    if (done >= atOnce)
                         nginx.kill();
-                        nginx.waitForFinished(5000);
-                    }
                 },
                 problems, from);
-        nginx.kill();
-        nginx.waitForFinished(5000);
         QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
         QVERIFY(from.count(FetchPlaces::Kind::Mirror) >= atOnce);
         QVERIFY(from.count(FetchPlaces::Kind::Origin) >= desktops - 2 * atOnce);

@@ -2,6 +2,7 @@
 #include "config/policy.h"
 #include "launcher/installstate.h"
 #include "launcher/status.h"
+#include "logcapture.h"
 #include "packer.h"
 #include "releasefixtures.h"
 #include "testhttpserver.h"
@@ -23,14 +24,6 @@
 #include <filesystem>
 
 namespace {
-
-QStringList updateLines;
-
-void recordUpdateLines(QtMsgType, const QMessageLogContext &context, const QString &message)
-{
-    if (qstrcmp(context.category, lcUpdate().categoryName()) == 0)
-        updateLines << message;
-}
 
 QByteArray readFile(const QString &path)
 {
@@ -123,7 +116,6 @@ private:
     // A plant cache of it below /cache/, and one below /wrong/ that gives
     // other bytes of the same size.
     qint64 mirrorBytes = 0; // served by them
-    QtMessageHandler previousHandler = nullptr;
 
     QString rootFile(const QString &relative) const { return root.filePath(relative); }
 
@@ -188,7 +180,7 @@ private:
     // One check by a shell of `ownVersion`; the lines it logged.
     QStringList check(const QString &ownVersion = QStringLiteral("1.0.0"))
     {
-        updateLines.clear();
+        const LogCapture log(lcUpdate());
         Updater::Channel c;
         c.manifest = server.url(QStringLiteral("/manifest.json"));
         c.keys = QStringList { first.publicKey(), second.publicKey() };
@@ -197,7 +189,7 @@ private:
         updater.check();
         if (finished.isEmpty() && !finished.wait(30000))
             return { QStringLiteral("no end of the check") };
-        return updateLines;
+        return log.lines();
     }
 
     int packageRequests() const
@@ -250,10 +242,7 @@ private Q_SLOTS:
             return TestHttpServer::Response::text(packages.value(version), "application/gzip");
         });
         QVERIFY(server.listen());
-        previousHandler = qInstallMessageHandler(recordUpdateLines);
     }
-
-    void cleanupTestCase() { qInstallMessageHandler(previousHandler); }
 
     void init()
     {
