@@ -278,6 +278,12 @@ std::string json(const Facts &facts)
     field(out, "last_crash_module", s.lastCrashModule.empty() ? "null" : quote(s.lastCrashModule));
     field(out, "last_check_at", s.lastCheckAt == 0 ? "null" : quote(isoUtc(s.lastCheckAt)));
     field(out, "last_check_result", s.lastCheckResult.empty() ? "null" : quote(s.lastCheckResult));
+    const bool downloaded = !s.downloadResult.empty();
+    field(out, "last_download_result", downloaded ? quote(s.downloadResult) : "null");
+    field(out, "last_download_via", downloaded && !s.downloadVia.empty() ? quote(s.downloadVia) : "null");
+    field(out, "last_download_from", downloaded && !s.downloadFrom.empty() ? quote(s.downloadFrom) : "null");
+    field(out, "last_download_bytes", downloaded ? std::to_string(s.downloadBytes) : "null");
+    field(out, "last_download_seconds", downloaded ? std::to_string(s.downloadSeconds) : "null");
     const LastExit &exit = facts.lastExit;
     if (exit.kind == Exit::None) {
         field(out, "last_exit", "null", true);

@@ -22,6 +22,11 @@ Status::Facts facts(const std::string &cause)
     f.state.lastCrashModule = "igd10iumd64.dll";
     f.state.lastCheckAt = 1796890560;
     f.state.lastCheckResult = "staged";
+    f.state.downloadResult = "staged";
+    f.state.downloadVia = "files";
+    f.state.downloadFrom = "share";
+    f.state.downloadBytes = 140509184;
+    f.state.downloadSeconds = 95;
     f.lastExit.kind = Status::Exit::Crashed;
     f.lastExit.version = "1.1.0";
     f.lastExit.at = "2026-12-10T08:15:00Z";
@@ -68,6 +73,9 @@ void writesValidJson()
         CHECK(row.name, members["crashes"] == "4" && members["last_crash_module"] == "igd10iumd64.dll");
         CHECK(row.name,
               members["last_check_at"] == "2026-12-10T08:16:00Z" && members["last_check_result"] == "staged");
+        CHECK(row.name, members["last_download_via"] == "files" && members["last_download_from"] == "share");
+        CHECK(row.name,
+              members["last_download_bytes"] == "140509184" && members["last_download_seconds"] == "95");
         CHECK(row.name, json.size() < 8 * 1024);
         const Status::LastExit back = Status::readLastExit(json);
         CHECK(row.name, back.kind == Status::Exit::Crashed && back.version == "1.1.0");
