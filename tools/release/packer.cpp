@@ -213,7 +213,8 @@ Made runZstd(const QString &old, const QString &file, const QString &out, qint64
     // Its notes on better parameters at level 19 are no news; its errors are.
     QProcess zstd;
     zstd.start(QStringLiteral("zstd"),
-               { QStringLiteral("-q"), QStringLiteral("-f"), QStringLiteral("-%1").arg(patchLevel),
+               { QStringLiteral("-q"), QStringLiteral("-f"),
+                 QStringLiteral("-%1").arg(newSize > largePatchSize ? largePatchLevel : patchLevel),
                  QStringLiteral("--long=%1").arg(ZstdPatch::windowLogFor(QFileInfo(old).size(), newSize)),
                  QStringLiteral("--patch-from=") + old, file, QStringLiteral("-o"), out });
     if (!zstd.waitForStarted())
