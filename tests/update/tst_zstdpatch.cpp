@@ -1,3 +1,4 @@
+#include "update/packageformat.h"
 #include "update/zstdpatch.h"
 
 #include <QFile>
@@ -22,12 +23,49 @@ QByteArray readFile(const QString &path)
 
 } // namespace
 
-// What a patch may cost a desktop, and what the decoder refuses of one.
+// The list of a release's patches, what a patch may cost a desktop, and what
+// the decoder refuses of one.
 class TestZstdPatch : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
+    void readsOnlyAWellFormedPatchList_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<int>("entries"); // -1: refused
+        const QByteArray a(64, 'a');
+        const QByteArray b(64, 'b');
+        const QByteArray c(64, 'c');
+        const QByteArray heading = "fenestra-patches 1\n";
+        QTest::newRow("two patches") << heading + a + '\t' + b + "\t10\t" + c + '\n' + c + '\t' + b + "\t20\t"
+                        + a + '\n' << 2;
+        QTest::newRow("none") << heading << 0;
+        QTest::newRow("another heading") << "fenestra-files 1\n" + a + '\t' + b + "\t10\t" + c + '\n' << -1;
+        QTest::newRow("a patch of a file into itself") << heading + a + '\t' + a + "\t10\t" + c + '\n' << -1;
+        QTest::newRow("an empty patch") << heading + a + '\t' + b + "\t0\t" + c + '\n' << -1;
+        QTest::newRow("a pair twice")
+                << heading + a + '\t' + b + "\t10\t" + c + '\n' + a + '\t' + b + "\t20\t" + a + '\n'
+                << -1;
+        QTest::newRow("upper-case digits") << heading + a.toUpper() + '\t' + b + "\t10\t" + c + '\n' << -1;
+        QTest::newRow("a field more") << heading + a + '\t' + b + "\t10\t" + c + "\tx\n" << -1;
+    }
+
+    void readsOnlyAWellFormedPatchList()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(int, entries);
+        PackageFormat::PatchList list;
+        QCOMPARE(PackageFormat::PatchList::read(text, list), entries >= 0);
+        QCOMPARE(list.entries.size(), qMax(entries, 0));
+        if (entries > 0) {
+            QCOMPARE(list.toText(), text);
+            QCOMPARE(list.entries.at(0).name(),
+                     QStringLiteral("patches/") + QString(64, QLatin1Char('a')) + QLatin1Char('-')
+                             + QString(64, QLatin1Char('b')) + QStringLiteral(".zst"));
+        }
+    }
+
     void windowWithinMemory_data()
     {
         QTest::addColumn<qint64>("oldSize");
