@@ -5,6 +5,7 @@
 #include "net/networkaccess.h"
 #include "update/packageformat.h"
 #include "update/packagestager.h"
+#include "update/zstdpatch.h"
 
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
@@ -14,8 +15,10 @@
 #include <QNetworkAccessManager>
 #include <QRandomGenerator>
 #include <QSet>
+#include <QTemporaryFile>
 #include <QTimer>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -23,6 +26,7 @@
 namespace {
 
 using Entry = PackageFormat::FileList::Entry;
+using PatchList = PackageFormat::PatchList;
 using Result = FileStager::Result;
 using Place = FetchPlaces::Place;
 
@@ -121,12 +125,16 @@ private:
 class Builder
 {
 public:
-    Builder(const QString &staging, const QString &currentFolder, const QUrl &contentFolder,
-            const FetchPlaces::Mirrors &mirrors, const std::atomic_bool *cancel, Fetcher &fetcher)
+    // `channel` is where the release's list lies: its files and patches lie below it.
+    Builder(const QString &staging, const QString &currentFolder, const QUrl &channel,
+            const FetchPlaces::Mirrors &mirrors, const PatchList &patches, qint64 patchMemory,
+            const std::atomic_bool *cancel, Fetcher &fetcher)
         : m_staging(staging),
           m_current(currentFolder),
-          m_content(contentFolder),
+          m_channel(channel),
           m_mirrors(mirrors),
+          m_patches(patches),
+          m_patchMemory(patchMemory),
           m_cancel(cancel),
           m_fetcher(fetcher)
     {
@@ -144,6 +152,7 @@ public:
 
     qint64 bytesCopied() const { return m_copied; }
     const std::array<qint64, 4> &bytesFrom() const { return m_from; }
+    int filesPatched() const { return m_patched; }
 
     QString build(const PackageFormat::FileList &list)
     {
@@ -282,7 +291,9 @@ private:
         return true;
     }
 
-    // Fetches the entry from the first place that gives it as listed.
+    // Fetches the entry from the first place that gives it as listed: IT's
+    // share, which costs the network nothing, before a patch, which costs it
+    // little, before the other places.
     QString fetch(const Entry &entry)
     {
         QFile file;
@@ -292,22 +303,44 @@ private:
             written(entry, file);
             return QString();
         }
-        const QString sum = QString::fromLatin1(entry.sha256);
-        QString problem;
-        for (const Place &place :
-             FetchPlaces::inOrder(m_mirrors, PackageFormat::contentFolder() + QLatin1Char('/') + sum,
-                                  m_content.resolved(QUrl(sum)))) {
+        const QString name =
+                PackageFormat::contentFolder() + QLatin1Char('/') + QString::fromLatin1(entry.sha256);
+        QList<Place> places = FetchPlaces::inOrder(m_mirrors, name, m_channel.resolved(QUrl(name)));
+        QList<Place> shared;
+        while (!places.isEmpty() && places.constFirst().kind == FetchPlaces::Kind::Share)
+            shared << places.takeFirst();
+        std::optional<FetchPlaces::Kind> gave;
+        QString problem = takeFirst(shared, entry, file, gave);
+        if (!gave && patch(entry, file))
+            return QString();
+        if (!gave)
+            problem = takeFirst(places, entry, file, gave);
+        if (!gave) {
+            file.remove();
+            return QStringLiteral("%1 (%2): %3").arg(entry.path, QString::fromLatin1(entry.sha256), problem);
+        }
+        m_from[size_t(*gave)] += entry.size;
+        written(entry, file);
+        if (*gave != FetchPlaces::Kind::Share)
+            share(entry);
+        return QString();
+    }
+
+    // Writes into `file` what the first of `places` that gives `listed` (its
+    // size and sum) holds, and names the place in `gave`; the last problem.
+    QString takeFirst(const QList<Place> &places, const Entry &listed, QFile &file,
+                      std::optional<FetchPlaces::Kind> &gave)
+    {
+        QString problem = QStringLiteral("nowhere to fetch it from");
+        for (const Place &place : places) {
             if ((place.kind != FetchPlaces::Kind::Origin && m_down.contains(server(place)))
                 || (place.kind == FetchPlaces::Kind::Share && !shareReachable()))
                 continue;
             if (!file.isOpen() && !file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-                return QStringLiteral("cannot write %1").arg(entry.path);
-            problem = take(place, entry, file);
+                return QStringLiteral("cannot write %1").arg(listed.path);
+            problem = take(place, listed, file);
             if (problem.isEmpty()) {
-                m_from[size_t(place.kind)] += entry.size;
-                written(entry, file);
-                if (place.kind != FetchPlaces::Kind::Share)
-                    share(entry);
+                gave = place.kind;
                 return QString();
             }
             file.close();
@@ -321,11 +354,74 @@ private:
                 log(QStringLiteral("not asking %1 again for this release: %2").arg(server(place), problem));
             } else if (place.kind != FetchPlaces::Kind::Share || QFileInfo::exists(place.path)) {
                 // A share that lacks a file awaits the first desktop: nothing to say.
-                log(QStringLiteral("skipped %1 for %2: %3").arg(where(place), entry.path, problem));
+                log(QStringLiteral("skipped %1 for %2: %3").arg(where(place), listed.path, problem));
             }
         }
-        file.remove();
-        return QStringLiteral("%1 (%2): %3").arg(entry.path, sum, problem);
+        return problem;
+    }
+
+    // Makes the entry into `file` from a file of the running version and its
+    // patch, when the patch list has one and it fits in the memory given;
+    // whether it did. Any failure leaves the file to be fetched whole.
+    bool patch(const Entry &entry, QFile &file)
+    {
+        const auto listed = std::find_if(
+                m_patches.entries.cbegin(), m_patches.entries.cend(), [&](const PatchList::Entry &patch) {
+                    return patch.to == entry.sha256 && m_currentBySum.contains(patch.from);
+                });
+        if (listed == m_patches.entries.cend() || cancelled())
+            return false;
+        const QString old = m_current + QLatin1Char('/') + m_currentBySum.value(listed->from);
+        const QFileInfo oldInfo(old);
+        if (!oldInfo.isFile() || oldInfo.isSymLink())
+            return false;
+        const int windowLog = ZstdPatch::windowLogWithin(oldInfo.size(), entry.size, m_patchMemory);
+        if (windowLog == 0) {
+            log(QStringLiteral(
+                        "fetching %1 whole: its patch would need more than the %2 MiB of memory it may take")
+                        .arg(entry.path)
+                        .arg(m_patchMemory / (1024 * 1024)));
+            return false;
+        }
+        // Beside the files being staged, and gone with it whatever happens.
+        QTemporaryFile patchFile(m_staging + QStringLiteral("/.patch-XXXXXX"));
+        if (!patchFile.open())
+            return false;
+        const Entry asListed { Entry::Type::File, listed->name(), listed->size, listed->sha256 };
+        const QList<Place> places =
+                FetchPlaces::inOrder(m_mirrors, listed->name(), m_channel.resolved(QUrl(listed->name())));
+        std::optional<FetchPlaces::Kind> gave;
+        QString problem = takeFirst(places, asListed, patchFile, gave);
+        if (gave) {
+            patchFile.close();
+            QCryptographicHash hash(QCryptographicHash::Sha256);
+            qint64 made = 0;
+            if (!file.isOpen() && !file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+                return false;
+            problem = ZstdPatch::apply(
+                    old, patchFile.fileName(), entry.size, windowLog,
+                    [&](QByteArrayView piece) {
+                        hash.addData(piece);
+                        made += piece.size();
+                        return file.write(piece.data(), piece.size()) == piece.size();
+                    },
+                    m_cancel);
+            if (problem.isEmpty() && (made != entry.size || hash.result().toHex() != entry.sha256))
+                problem = QStringLiteral("it does not make the listed file");
+            if (problem.isEmpty() && !file.flush())
+                problem = QStringLiteral("cannot write it");
+        }
+        if (!problem.isEmpty()) {
+            file.close();
+            log(QStringLiteral("could not patch %1: %2; fetching it whole").arg(entry.path, problem));
+            return false;
+        }
+        m_from[size_t(*gave)] += listed->size;
+        ++m_patched;
+        written(entry, file);
+        // The next desktop of the plant takes the whole file from the share.
+        share(entry);
+        return true;
     }
 
     // Writes the entry as `place` holds it into `file`; the problem, or empty.
@@ -419,19 +515,38 @@ private:
 
     const QString m_staging;
     const QString m_current;
-    const QUrl m_content;
+    const QUrl m_channel;
     const FetchPlaces::Mirrors m_mirrors;
+    const PatchList m_patches;
+    const qint64 m_patchMemory;
     const std::atomic_bool *m_cancel;
     Fetcher &m_fetcher;
     QHash<QByteArray, QString> m_currentBySum; // sum -> path in the running version
     QHash<QByteArray, QString> m_staged; // sum -> a file written into the staging folder
     qint64 m_copied = 0;
     std::array<qint64, 4> m_from {};
+    int m_patched = 0;
     QSet<QString> m_down; // servers that did not answer
     QSet<QByteArray> m_wrongInShare; // sums of files the share holds wrong
     bool m_shareUnwritable = false;
     std::optional<bool> m_shareReachable; // asked once, when first needed
 };
+
+// The list `reference` names, as listed, into `text`; the problem, or empty.
+QString fetchList(Fetcher &fetcher, const UpdateManifest::Reference &reference, const char *what,
+                  QByteArray &text)
+{
+    text.clear();
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    const QString problem = fetcher.get(reference.url, reference.size, [&](QByteArrayView piece) {
+        text.append(piece);
+        hash.addData(piece);
+        return true;
+    });
+    if (problem.isEmpty() && (text.size() != reference.size || hash.result().toHex() != reference.sha256))
+        return QStringLiteral("not the listed %1").arg(QLatin1String(what));
+    return problem;
+}
 
 } // namespace
 
@@ -448,7 +563,7 @@ FetchPlaces::Kind Result::mostlyFrom() const
 }
 
 Result stage(const UpdateManifest::Release &release, const QString &currentFolder,
-             const QString &versionsFolder, const FetchPlaces::Mirrors &mirrors,
+             const QString &versionsFolder, const FetchPlaces::Mirrors &mirrors, qint64 patchMemory,
              const std::atomic_bool *cancel)
 {
     Result result;
@@ -460,32 +575,34 @@ Result stage(const UpdateManifest::Release &release, const QString &currentFolde
         return result;
     Fetcher fetcher(cancel);
     QByteArray text;
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    result.problem = fetcher.get(release.files->url, release.files->size, [&](QByteArrayView piece) {
-        text.append(piece);
-        hash.addData(piece);
-        return true;
-    });
+    result.problem = fetchList(fetcher, *release.files, "file list", text);
     result.bytesFetched = fetcher.bytesFetched();
     PackageFormat::FileList list;
-    if (result.problem.isEmpty()
-        && (text.size() != release.files->size || hash.result().toHex() != release.files->sha256))
-        result.problem = QStringLiteral("not the listed file list");
-    else if (result.problem.isEmpty() && !PackageFormat::FileList::read(text, list))
+    if (result.problem.isEmpty() && !PackageFormat::FileList::read(text, list))
         result.problem = QStringLiteral("an unreadable file list");
     if (!result.problem.isEmpty())
         return result;
+    // Without its patches the release is fetched as well, only by more bytes.
+    PatchList patches;
+    if (release.patches && patchMemory > 0) {
+        QString problem = fetchList(fetcher, *release.patches, "patch list", text);
+        if (problem.isEmpty() && !PatchList::read(text, patches))
+            problem = QStringLiteral("an unreadable patch list");
+        if (!problem.isEmpty())
+            log(QStringLiteral("no patches for %1: %2").arg(release.version, problem));
+    }
 
     QString staging;
     result.problem = PackageStager::beginStaging(versionsFolder, release.version, &staging).problem;
     if (!result.problem.isEmpty())
         return result;
-    const QUrl content = release.files->url.resolved(QUrl(PackageFormat::contentFolder() + QLatin1Char('/')));
-    Builder builder(staging, currentFolder, content, mirrors, cancel, fetcher);
+    Builder builder(staging, currentFolder, release.files->url, mirrors, patches, patchMemory, cancel,
+                    fetcher);
     result.problem = builder.build(list);
     result.bytesFetched = fetcher.bytesFetched();
     result.bytesCopied = builder.bytesCopied();
     result.bytesFrom = builder.bytesFrom();
+    result.filesPatched = builder.filesPatched();
     if (!result.problem.isEmpty()) {
         PackageStager::removeVersionFolder(staging);
         return result;

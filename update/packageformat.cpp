@@ -27,14 +27,25 @@ QString fileListName(const QString &version, const QString &platform)
     return QStringLiteral("fenestra-%1-%2.files").arg(version, platform);
 }
 
+QString patchListName(const QString &version, const QString &platform)
+{
+    return QStringLiteral("fenestra-%1-%2.patches").arg(version, platform);
+}
+
 QString contentFolder()
 {
     return QStringLiteral("files");
 }
 
+QString patchFolder()
+{
+    return QStringLiteral("patches");
+}
+
 namespace {
 
 constexpr char fileListHeading[] = "fenestra-files 1";
+constexpr char patchListHeading[] = "fenestra-patches 1";
 
 bool isHex64(const QByteArray &text)
 {
@@ -101,6 +112,50 @@ bool FileList::read(const QByteArray &text, FileList &out)
         if (!ok || entry.path.isEmpty() || paths.contains(entry.path))
             return false;
         paths.insert(entry.path);
+        parsed.entries.append(entry);
+    }
+    out = parsed;
+    return true;
+}
+
+QString PatchList::Entry::name() const
+{
+    return patchFolder() + QLatin1Char('/') + QString::fromLatin1(from + '-' + to) + QStringLiteral(".zst");
+}
+
+QByteArray PatchList::toText() const
+{
+    QByteArray text = QByteArray(patchListHeading) + '\n';
+    for (const Entry &entry : entries)
+        text += entry.from + '\t' + entry.to + '\t' + QByteArray::number(entry.size) + '\t' + entry.sha256
+                + '\n';
+    return text;
+}
+
+bool PatchList::read(const QByteArray &text, PatchList &out)
+{
+    out.entries.clear();
+    if (text.size() > maxSize)
+        return false;
+    const QList<QByteArray> lines = text.split('\n');
+    if (lines.size() > maxEntries + 2 || lines.constFirst() != patchListHeading)
+        return false;
+    PatchList parsed;
+    QSet<QByteArray> pairs;
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        if (lines.at(i).isEmpty())
+            continue;
+        const QList<QByteArray> fields = lines.at(i).split('\t');
+        if (fields.size() != 4)
+            return false;
+        Entry entry { fields.at(0), fields.at(1), 0, fields.at(3) };
+        bool ok = false;
+        entry.size = fields.at(2).toLongLong(&ok);
+        const QByteArray pair = entry.from + entry.to;
+        if (!ok || entry.size <= 0 || !isHex64(entry.from) || !isHex64(entry.to) || !isHex64(entry.sha256)
+            || entry.from == entry.to || pairs.contains(pair))
+            return false;
+        pairs.insert(pair);
         parsed.entries.append(entry);
     }
     out = parsed;

@@ -53,10 +53,44 @@ struct FileList
     static bool read(const QByteArray &text, FileList &out);
 };
 
+// The list of a release's patches beside its file list: for a big file that
+// changed, zstd patches (`zstd --patch-from`) that make it from the same path's
+// content in one of the channel's last releases. Each is published as
+// `patches/<from sha256>-<to sha256>.zst`. A list of its own, so that shells
+// that read only the file list meet nothing new there. One tab-separated line
+// each after the heading "fenestra-patches 1":
+//   <from sha256> <to sha256> <patch size> <patch sha256>
+struct PatchList
+{
+    struct Entry
+    {
+        QByteArray from; // hex SHA-256 of the file the patch applies to
+        QByteArray to; // hex SHA-256 of the file it makes
+        qint64 size = 0; // the patch's
+        QByteArray sha256; // the patch's, hex
+
+        // patches/<from>-<to>.zst, relative to the channel's folder.
+        QString name() const;
+    };
+    QList<Entry> entries;
+
+    static constexpr qint64 maxSize = 1024 * 1024;
+    static constexpr int maxEntries = 4096;
+
+    QByteArray toText() const;
+    // The list `text` holds; false when a line is malformed, a pair repeated
+    // or a bound passed.
+    static bool read(const QByteArray &text, PatchList &out);
+};
+
 // fenestra-<version>-<platform>.files
 QString fileListName(const QString &version, const QString &platform);
+// fenestra-<version>-<platform>.patches
+QString patchListName(const QString &version, const QString &platform);
 // The channel's folder of files by content, beside the lists: files/<sha256>.
 QString contentFolder();
+// The channel's folder of patches: patches/<from>-<to>.zst.
+QString patchFolder();
 
 // Writes a package entry by entry, in the order given.
 class Writer

@@ -111,6 +111,11 @@ bool readRelease(const QJsonValue &value, UpdateManifest::Release &out)
     if (readReference(object.value(QLatin1String("files")).toObject(),
                       double(PackageFormat::FileList::maxSize), files))
         out.files = files;
+    UpdateManifest::Reference patches;
+    if (out.files
+        && readReference(object.value(QLatin1String("patches")).toObject(),
+                         double(PackageFormat::PatchList::maxSize), patches))
+        out.patches = patches;
     return true;
 }
 
@@ -226,6 +231,8 @@ QByteArray UpdateManifest::toJson() const
         release.insert(QStringLiteral("platform"), r.platform);
         if (r.files)
             release.insert(QStringLiteral("files"), referenceObject(*r.files));
+        if (r.patches)
+            release.insert(QStringLiteral("patches"), referenceObject(*r.patches));
         releaseList.append(release);
     }
     QJsonArray replaced;

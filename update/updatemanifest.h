@@ -35,6 +35,10 @@ struct UpdateManifest
         // SHA-256 beside it (PackageFormat::FileList), for a desktop that
         // fetches only the files it lacks; none in a channel's older releases.
         std::optional<Reference> files;
+        // The list of zstd patches for its big files ("patches",
+        // PackageFormat::PatchList); only with a file list, and none when no
+        // patch paid.
+        std::optional<Reference> patches;
     };
 
     struct Rollout

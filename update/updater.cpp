@@ -13,6 +13,7 @@
 #include "update/packagedownload.h"
 #include "update/packageformat.h"
 #include "update/updatereport.h"
+#include "update/zstdpatch.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -342,9 +343,13 @@ void Updater::fetchRelease(const UpdateManifest::Release &release)
     }
     // Copying and hashing a version's files takes seconds: off the window's thread.
     auto result = std::make_shared<FileStager::Result>();
-    QThread *thread = QThread::create([this, result, release, own, versions, mirrors = m_mirrors] {
-        *result = FileStager::stage(release, own, versions, mirrors, &m_cancelStaging);
-    });
+    // A patch that would crowd the desktop's memory is not worth the bytes it saves.
+    const qint64 patchMemory =
+            m_channel.patchMemory > 0 ? m_channel.patchMemory : ZstdPatch::availableMemory() / 4;
+    QThread *thread =
+            QThread::create([this, result, release, own, versions, mirrors = m_mirrors, patchMemory] {
+                *result = FileStager::stage(release, own, versions, mirrors, patchMemory, &m_cancelStaging);
+            });
     connect(thread, &QThread::finished, this, [this, thread, result, release] {
         thread->deleteLater();
         m_download.bytes += result->bytesFetched;
@@ -358,10 +363,11 @@ void Updater::fetchRelease(const UpdateManifest::Release &release)
         m_download.via = "files";
         m_download.from = FetchPlaces::word(result->mostlyFrom());
         m_download.seconds = m_downloadTook.elapsed() / 1000;
-        log(QStringLiteral("fetched %1 by its files: %2 bytes fetched, %3 bytes copied")
+        log(QStringLiteral("fetched %1 by its files: %2 bytes fetched, %3 bytes copied, %4 files patched")
                     .arg(release.version)
                     .arg(result->bytesFetched)
-                    .arg(result->bytesCopied));
+                    .arg(result->bytesCopied)
+                    .arg(result->filesPatched));
         // A package an earlier check began is no longer wanted.
         removeDownloads(QString());
         staged(release.version, PackageStager::Result());

@@ -41,6 +41,9 @@ public:
         // The most a desktop that takes a release waits at random before it
         // fetches it, so that the first of a plant fill its cache for the rest.
         int downloadSpreadMs = 0;
+        // The most memory a patch of a big file may take (the old file and the
+        // decoder's window); 0: a quarter of what the desktop has free.
+        qint64 patchMemory = 0;
     };
 
     // The manifest and its signature: at most 64 KiB each, given up after 30 s

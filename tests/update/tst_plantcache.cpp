@@ -82,7 +82,7 @@ private:
                 for (int desktop = lane; desktop < desktops; desktop += atOnce) {
                     const QString root = folders.filePath(QString::number(desktop));
                     results[desktop] = FileStager::stage(release, root + QStringLiteral("/none"),
-                                                         root + QStringLiteral("/versions"), mirrors);
+                                                         root + QStringLiteral("/versions"), mirrors, 0);
                     ++done;
                 }
             });

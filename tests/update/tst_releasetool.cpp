@@ -3,9 +3,12 @@
 #include "update/manifestcheck.h"
 #include "update/packageformat.h"
 #include "update/packagestager.h"
+#include "update/zstdpatch.h"
 
 #include <QCryptographicHash>
 #include <QProcess>
+#include <QRandomGenerator>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -62,10 +65,12 @@ class TestReleaseTool : public QObject
 
 private:
     MinisignKey key;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
 
     int run(const QStringList &arguments, QByteArray *output = nullptr)
     {
         QProcess tool;
+        tool.setProcessEnvironment(environment);
         tool.setProcessChannelMode(QProcess::MergedChannels);
         tool.start(QStringLiteral(FENESTRA_RELEASE_TOOL), arguments);
         if (!tool.waitForFinished(60000))
@@ -434,6 +439,113 @@ private Q_SLOTS:
                  0);
         QCOMPARE(readFile(core), QByteArray(10000, 'q'));
         QCOMPARE(QDir(channel + QStringLiteral("/files")).entryList(QDir::Files).size(), 3);
+    }
+
+    void patchesPayOrAreLeftOut_data()
+    {
+        QTest::addColumn<QString>("change"); // how each release changes the library
+        QTest::addColumn<qint64>("size"); // the library's
+        QTest::addColumn<bool>("zstd"); // whether the tool finds zstd
+        QTest::addColumn<int>("patches"); // listed for the fifth release
+        QTest::addColumn<QByteArray>("said");
+        const qint64 big = 2 * 1024 * 1024;
+        QTest::newRow("a few places, from the last three releases")
+                << "few" << big << true << 3
+                << QByteArray("Patches: 3 in fenestra-1.4.0-linux-x86_64.patches, 0 left out");
+        QTest::newRow("rewritten throughout: not worth a patch")
+                << "all" << big << true << 0 << QByteArray("Patches: 0 in no list, 3 left out as over 50 %");
+        QTest::newRow("a file of 1 MiB is fetched whole") << "few" << qint64(1024 * 1024) << true << 0
+                                                          << QByteArray("Patches: 0 in no list, 0 left out");
+        QTest::newRow("no zstd: published without patches")
+                << "few" << big << false << 0 << QByteArray("no zstd to make patches with");
+    }
+
+    // Five releases of a library: the fifth has patches from the three before
+    // it that pay, each making the library from the one before as a desktop applies it.
+    void patchesPayOrAreLeftOut()
+    {
+        QFETCH(QString, change);
+        QFETCH(qint64, size);
+        QFETCH(bool, zstd);
+        QFETCH(int, patches);
+        QFETCH(QByteArray, said);
+        QTemporaryDir dir;
+        // minisign alone, where the tool looks for zstd.
+        const QString tools = dir.filePath(QStringLiteral("tools"));
+        QVERIFY(QDir().mkpath(tools));
+        QVERIFY(QFile::link(QStandardPaths::findExecutable(QStringLiteral("minisign")),
+                            tools + QStringLiteral("/minisign")));
+        environment = QProcessEnvironment::systemEnvironment();
+        if (!zstd)
+            environment.insert(QStringLiteral("PATH"), tools);
+        const QString channel = dir.filePath(QStringLiteral("channel"));
+        const QString deployed = dir.filePath(QStringLiteral("deployed"));
+        QRandomGenerator engine(11);
+        QByteArray library(size, Qt::Uninitialized);
+        for (char &byte : library)
+            byte = char(engine.generate());
+        QByteArray output;
+        QList<QByteArray> libraries;
+        for (int i = 0; i < 5; ++i) {
+            if (change == QLatin1String("all")) {
+                for (char &byte : library)
+                    byte = char(engine.generate());
+            } else {
+                library.replace(i * 1000, 100, QByteArray(100, char('a' + i)));
+            }
+            libraries << library;
+            QVERIFY(QDir().mkpath(deployed + QStringLiteral("/bin")));
+            QFile shell(deployed + QStringLiteral("/bin/fenestra"));
+            QVERIFY(shell.open(QIODevice::WriteOnly) && shell.write("#!/bin/sh\n") > 0);
+            shell.close();
+            QVERIFY(shell.setPermissions(shell.permissions() | QFileDevice::ExeOwner));
+            QFile file(deployed + QStringLiteral("/libQt6WebEngineCore.so.6"));
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(library) == size);
+            file.close();
+            const QString version = QStringLiteral("1.%1.0").arg(i);
+            QCOMPARE(run({ deployed, version, key.secretKeyFile(), QStringLiteral("--channel"), channel,
+                           QStringLiteral("--serial"), QString::number(1000 + i) },
+                         &output),
+                     0);
+        }
+        QVERIFY2(output.contains(said), output.constData());
+        const QByteArray manifest = readFile(channel + QStringLiteral("/manifest.json"));
+        QString problem;
+        const UpdateManifest read = UpdateManifest::parse(manifest, &problem);
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        const UpdateManifest::Release *last =
+                read.release(QStringLiteral("1.4.0"), QStringLiteral("linux-x86_64"));
+        QVERIFY(last);
+        QCOMPARE(bool(last->patches), patches > 0);
+        if (!last->patches)
+            return;
+        const QByteArray text = readFile(channel + QStringLiteral("/fenestra-1.4.0-linux-x86_64.patches"));
+        QCOMPARE(QCryptographicHash::hash(text, QCryptographicHash::Sha256).toHex(), last->patches->sha256);
+        PackageFormat::PatchList list;
+        QVERIFY(PackageFormat::PatchList::read(text, list));
+        QCOMPARE(list.entries.size(), patches);
+        const auto sumOf = [](const QByteArray &content) {
+            return QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex();
+        };
+        for (int i = 0; i < patches; ++i) {
+            // Newest first: from 1.3.0, 1.2.0 and 1.1.0, never from 1.0.0.
+            const PackageFormat::PatchList::Entry &entry = list.entries.at(i);
+            QCOMPARE(entry.from, sumOf(libraries.at(3 - i)));
+            QCOMPARE(entry.to, sumOf(libraries.at(4)));
+            const QString patch = channel + QLatin1Char('/') + entry.name();
+            QCOMPARE(QFileInfo(patch).size(), entry.size);
+            QVERIFY(entry.size * 2 <= size);
+            QCOMPARE(sumOf(readFile(patch)), entry.sha256);
+            QByteArray made;
+            QCOMPARE(ZstdPatch::apply(channel + QStringLiteral("/files/") + QString::fromLatin1(entry.from),
+                                      patch, size, ZstdPatch::windowLogFor(size, size),
+                                      [&](QByteArrayView piece) {
+                                          made += piece;
+                                          return true;
+                                      }),
+                     QString());
+            QCOMPARE(made, libraries.at(4));
+        }
     }
 };
 

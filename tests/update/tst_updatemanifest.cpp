@@ -329,6 +329,10 @@ private Q_SLOTS:
             QUrl(QStringLiteral("http://127.0.0.1/fenestra-1.1.0-linux-x86_64.files")), 4000,
             QByteArray(64, 'b')
         };
+        m.releases[0].patches = UpdateManifest::Reference {
+            QUrl(QStringLiteral("http://127.0.0.1/fenestra-1.1.0-linux-x86_64.patches")), 300,
+            QByteArray(64, 'c')
+        };
         QString problem;
         const UpdateManifest read = UpdateManifest::parse(m.toJson(), &problem);
         QVERIFY2(problem.isEmpty(), qPrintable(problem));
@@ -348,6 +352,8 @@ private Q_SLOTS:
         QVERIFY(release->files);
         QCOMPARE(release->files->url, m.releases[0].files->url);
         QCOMPARE(release->files->size, 4000);
+        QVERIFY(release->patches);
+        QCOMPARE(release->patches->sha256, QByteArray(64, 'c'));
         QVERIFY(!read.release(QStringLiteral("1.1.0"), QStringLiteral("windows-x86_64")));
         // A file list larger than a desktop reads leaves the release to its package.
         m.releases[0].files->size = PackageFormat::FileList::maxSize + 1;
@@ -355,6 +361,8 @@ private Q_SLOTS:
         QVERIFY2(problem.isEmpty(), qPrintable(problem));
         QVERIFY(large.release(QStringLiteral("1.1.0"), QStringLiteral("linux-x86_64")));
         QVERIFY(!large.release(QStringLiteral("1.1.0"), QStringLiteral("linux-x86_64"))->files);
+        // Patches apply to files: without a list of them they are of no use.
+        QVERIFY(!large.release(QStringLiteral("1.1.0"), QStringLiteral("linux-x86_64"))->patches);
         QCOMPARE(read.rollout.pins.value(QStringLiteral("00112233445566778899aabbccddeeff")),
                  QStringLiteral("1.0.0"));
     }

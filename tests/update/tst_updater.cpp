@@ -66,6 +66,19 @@ void deploy(const QString &folder, const QByteArray &version)
     QFile::link(QStringLiteral("libQt6Core.so.6.8.0"), folder + QStringLiteral("/lib/libQt6Core.so.6"));
 }
 
+// A library of 2 MiB whose versions differ in a few places, as a rebuilt one
+// does: what the release tool makes a patch for.
+void deployBigLibrary(const QString &folder, int version)
+{
+    QRandomGenerator engine(9);
+    QByteArray library(2 * 1024 * 1024 + 1, Qt::Uninitialized);
+    for (char &byte : library)
+        byte = char(engine.generate());
+    for (qsizetype at = 100000; at < library.size(); at += 400000)
+        library.replace(at, 64, QByteArray(64, char('a' + version)));
+    writeFile(folder + QStringLiteral("/lib/libQt6Pdf.so.6"), library);
+}
+
 // Each entry of a version folder: a file's content and executable bit, a
 // link's target, a folder.
 QMap<QString, QByteArray> treeOf(const QString &folder)
@@ -116,6 +129,7 @@ private:
     // A plant cache of it below /cache/, and one below /wrong/ that gives
     // other bytes of the same size.
     qint64 mirrorBytes = 0; // served by them
+    qint64 patchMemory = 0; // the shell's bound for a patch; 0: its own
 
     QString rootFile(const QString &relative) const { return root.filePath(relative); }
 
@@ -184,6 +198,7 @@ private:
         Updater::Channel c;
         c.manifest = server.url(QStringLiteral("/manifest.json"));
         c.keys = QStringList { first.publicKey(), second.publicKey() };
+        c.patchMemory = patchMemory;
         Updater updater(c, root.path(), ownVersion);
         QSignalSpy finished(&updater, &Updater::checkFinished);
         updater.check();
@@ -250,6 +265,7 @@ private Q_SLOTS:
         QVERIFY(QDir().mkpath(rootFile(QStringLiteral("update"))));
         packages.clear();
         server.clearRequests();
+        patchMemory = 0;
     }
 
     // A fresh install, or one that missed manifests, meets an older manifest
@@ -551,6 +567,24 @@ private Q_SLOTS:
                                                                << "files" << shell << "origin";
         QTest::newRow("a share that cannot be reached is left alone") << QString() << "share gone"
                                                                       << "files" << shell << "origin";
+        // A big library that changed a little, with a patch from the running version's.
+        const QStringList shellAndLibrary = { QStringLiteral("bin/fenestra"),
+                                              QStringLiteral("lib/libQt6Pdf.so.6") };
+        QTest::newRow("a big file made from its patch") << "patch"
+                                                        << ""
+                                                        << "files" << shell << "origin";
+        QTest::newRow("a corrupted patch") << "corrupted patch"
+                                           << ""
+                                           << "files" << shellAndLibrary << "origin";
+        QTest::newRow("a patch over the memory bound") << "patch over memory"
+                                                       << ""
+                                                       << "files" << shellAndLibrary << "origin";
+        QTest::newRow("a damaged file under a patch") << "damaged under patch"
+                                                      << ""
+                                                      << "files" << shellAndLibrary << "origin";
+        QTest::newRow("a patch list not the listed one") << "wrong patch list"
+                                                         << ""
+                                                         << "files" << shellAndLibrary << "origin";
     }
 
     void fetchesOnlyTheFilesThatChanged()
@@ -575,12 +609,16 @@ private Q_SLOTS:
         const QString gone = share.filePath(QStringLiteral("gone"));
         if (mirror == QLatin1String("share gone"))
             QVERIFY(writeFile(rootFile(QStringLiteral("policy.ini")), "mirror=" + gone.toUtf8() + '\n'));
+        const bool patched = fault.contains(QLatin1String("patch"));
         UpdateManifest::Release releases[2];
+        PackageFormat::FileList firstList;
         const char *versions[2] = { "1.0.0", "1.1.0" };
         for (int i = 0; i < 2; ++i) {
             const QString version = QString::fromLatin1(versions[i]);
             const QString deployed = work.filePath(version);
             deploy(deployed, versions[i]);
+            if (patched)
+                deployBigLibrary(deployed, i);
             const QString name = QStringLiteral("fenestra-%1.tar.gz").arg(version);
             const Packer::Package package = Packer::pack(deployed, channelFolder.filePath(name));
             QVERIFY2(package.problem.isEmpty(), qPrintable(package.problem));
@@ -591,6 +629,17 @@ private Q_SLOTS:
             published.list.url = server.url(QStringLiteral("/channel/") + listName);
             releases[i] = { version,      Updater::platform(), server.url(QStringLiteral("/channel/") + name),
                             package.size, package.sha256,      published.list };
+            if (patched && i == 1) {
+                Packer::PublishedPatches patches =
+                        Packer::publishPatches(deployed, package, channelFolder.path(), { firstList },
+                                               QStringLiteral("1.1.0.patches"));
+                QVERIFY2(patches.problem.isEmpty() && patches.note.isEmpty(),
+                         qPrintable(patches.problem + patches.note));
+                QCOMPARE(patches.made, 1);
+                patches.list->url = server.url(QStringLiteral("/channel/1.1.0.patches"));
+                releases[i].patches = patches.list;
+            }
+            firstList = package.files;
         }
         // The running version, as a desktop staged it from its package.
         const QString installed = rootFile(QStringLiteral("versions"));
@@ -628,6 +677,20 @@ private Q_SLOTS:
         if (mirror == QLatin1String("wrong share"))
             QVERIFY(writeFile(sharedShell,
                               QByteArray(QFileInfo(contentOf(QStringLiteral("bin/fenestra"))).size(), '#')));
+        const QString patchFile = channelFolder.filePath(
+                QStringLiteral("patches/%1-%2.zst")
+                        .arg(QFileInfo(contentOf(QStringLiteral("../1.0.0/lib/libQt6Pdf.so.6"))).fileName(),
+                             QFileInfo(contentOf(QStringLiteral("lib/libQt6Pdf.so.6"))).fileName()));
+        const qint64 patchBytes = QFileInfo(patchFile).size();
+        if (fault == QLatin1String("corrupted patch"))
+            QVERIFY(writeFile(patchFile, QByteArray(patchBytes, '#')));
+        if (fault == QLatin1String("patch over memory"))
+            patchMemory = 3 * 1024 * 1024;
+        if (fault == QLatin1String("damaged under patch"))
+            QVERIFY(writeFile(installed + QStringLiteral("/1.0.0/lib/libQt6Pdf.so.6"),
+                              QByteArray(2 * 1024 * 1024 + 1, 'P')));
+        if (fault == QLatin1String("wrong patch list"))
+            target.patches->sha256 = QByteArray(64, 'a');
         channelFails = fault == QLatin1String("server error");
         UpdateManifest published = channel(1765000000, QStringLiteral("1.1.0"), { releases[0], target });
         if (mirror.endsWith(QLatin1String("manifest")))
@@ -666,14 +729,37 @@ private Q_SLOTS:
             contentBytes += QFileInfo(contentOf(path)).size();
             QVERIFY2(contentAsked.removeOne(QFileInfo(contentOf(path)).fileName()), qPrintable(path));
         }
-        if (fault.isEmpty() || fault == QLatin1String("damaged copy"))
+        if (fault.isEmpty() || fault == QLatin1String("damaged copy") || patched)
             QVERIFY2(contentAsked.isEmpty(), qPrintable(contentAsked.join(QLatin1Char(' '))));
+        // The patch list, and the patch unless the memory bound or the list ruled it out.
+        const bool patchAsked = patched && fault != QLatin1String("patch over memory")
+                && fault != QLatin1String("wrong patch list");
+        const qint64 patchListBytes =
+                patched ? QFileInfo(channelFolder.filePath(QStringLiteral("1.1.0.patches"))).size() : 0;
+        int patchRequests = 0;
+        for (const TestHttpServer::Request &request : server.requests())
+            patchRequests += request.path().startsWith("/channel/patches/") ? 1 : 0;
+        QCOMPARE(patchRequests, patchAsked ? 1 : 0);
+        if (via == QLatin1String("files"))
+            QCOMPARE(
+                    lines.filter(QStringLiteral(" files patched")).value(0).section(QLatin1Char(' '), -3, -3),
+                    QString::number(fault == QLatin1String("patch") ? 1 : 0));
+        if (fault == QLatin1String("corrupted patch") || fault == QLatin1String("damaged under patch"))
+            QCOMPARE(lines.filter(QStringLiteral("could not patch lib/libQt6Pdf.so.6: ")).size(), 1);
+        if (fault == QLatin1String("patch over memory"))
+            QVERIFY2(lines.contains(
+                             QStringLiteral("fetching lib/libQt6Pdf.so.6 whole: its patch would need more "
+                                            "than the 3 MiB of memory it may take")),
+                     qPrintable(lines.join(QLatin1Char('\n'))));
         const qint64 listBytes = fault == QLatin1String("no list") ? 0 : QFileInfo(list).size();
         const qint64 packageBytes = via == QLatin1String("package") ? target.size : 0;
         QCOMPARE(packageRequests(),
                  via == QLatin1String("package") ? (mirror == QLatin1String("wrong") ? 2 : 1) : 0);
         const qint64 packageFromMirror = mirror == QLatin1String("cache") ? packageBytes : 0;
-        QCOMPARE(channelBytes, listBytes + contentBytes + packageBytes - packageFromMirror);
+        // Of a patched file, the patch's bytes travel, not the file's.
+        QCOMPARE(channelBytes,
+                 listBytes + contentBytes + packageBytes - packageFromMirror + patchListBytes
+                         + (patchAsked ? patchBytes : 0));
         QVERIFY(!QFileInfo::exists(partial));
         const InstallState::State s = state();
         QCOMPARE(QString::fromStdString(s.downloadVia), via);

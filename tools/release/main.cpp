@@ -10,6 +10,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -48,6 +49,30 @@ bool readPairs(const QStringList &values, QHash<QString, QString> &out)
         out.insert(value.left(equals), value.mid(equals + 1));
     }
     return true;
+}
+
+// The file lists of the channel's last `count` releases for `platform`,
+// newest first, as `previous` lists them and the channel folder holds them.
+QList<PackageFormat::FileList> earlierLists(const std::optional<UpdateManifest> &previous,
+                                            const QString &channel, const QString &platform, int count)
+{
+    QList<PackageFormat::FileList> lists;
+    if (!previous)
+        return lists;
+    for (auto it = previous->releases.crbegin(); it != previous->releases.crend() && lists.size() < count;
+         ++it) {
+        if (it->platform != platform || !it->files)
+            continue;
+        QFile file(QDir(channel).filePath(it->files->url.fileName()));
+        const QByteArray text =
+                file.open(QIODevice::ReadOnly) ? file.read(it->files->size + 1) : QByteArray();
+        PackageFormat::FileList list;
+        if (text.size() == it->files->size
+            && QCryptographicHash::hash(text, QCryptographicHash::Sha256).toHex() == it->files->sha256
+            && PackageFormat::FileList::read(text, list))
+            lists << list;
+    }
+    return lists;
 }
 
 // A key id, or the .pub file of the key.
@@ -190,6 +215,7 @@ int main(int argc, char *argv[])
     std::optional<UpdateManifest::Release> packed;
     QString packagePath;
     QString listPath;
+    QString patchListPath;
     if (folder != QLatin1String("-")) {
         const QString platform =
                 parser.isSet(platformOption) ? parser.value(platformOption) : Packer::platformOf(folder);
@@ -235,6 +261,26 @@ int main(int argc, char *argv[])
         }
         published.list.url = QUrl(request.baseUrl).resolved(QUrl(listName));
         packed->files = published.list;
+        // Patches for the big files that changed since the last few releases.
+        const QString patchListName = PackageFormat::patchListName(request.target, packed->platform);
+        patchListPath = QDir(channel).filePath(patchListName);
+        Packer::PublishedPatches patches =
+                Packer::publishPatches(folder, package, channel,
+                                       earlierLists(previous, channel, packed->platform, 3), patchListName);
+        if (!patches.problem.isEmpty()) {
+            QFile::remove(packagePath);
+            QFile::remove(listPath);
+            return refuse(patches.problem);
+        }
+        if (!patches.note.isEmpty())
+            err() << "== " << patches.note << Qt::endl;
+        if (patches.list) {
+            patches.list->url = QUrl(request.baseUrl).resolved(QUrl(patchListName));
+            packed->patches = patches.list;
+        }
+        err() << "== Patches: " << patches.made << " in "
+              << (patches.list ? patchListName : QStringLiteral("no list")) << ", " << patches.leftOut
+              << " left out as over " << Packer::maxPatchPercent << " % of their file" << Qt::endl;
         plan = ReleasePlan::compose(previous, request, packed, filesInChannel(),
                                     QDateTime::currentDateTimeUtc());
         err() << "== Package " << QFileInfo(packagePath).fileName() << ": " << package.size << " bytes, "
@@ -265,6 +311,8 @@ int main(int argc, char *argv[])
             QFile::remove(packagePath);
         if (!listPath.isEmpty())
             QFile::remove(listPath);
+        if (!patchListPath.isEmpty())
+            QFile::remove(patchListPath);
         return refuse(problem);
     }
     err() << "== Manifest serial " << plan.manifest.serial << ": " << QFileInfo(manifestPath).size()

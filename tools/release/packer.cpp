@@ -2,13 +2,18 @@
 
 #include "launcher/installlayout.h"
 #include "update/packageformat.h"
+#include "update/zstdpatch.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QSet>
+#include <QTextStream>
 
+#include <algorithm>
 #include <filesystem>
 
 namespace Packer {
@@ -181,6 +186,133 @@ Published publishFiles(const QString &folder, const Package &package, const QStr
     published.list.size = list.size();
     published.list.sha256 = QCryptographicHash::hash(list, QCryptographicHash::Sha256).toHex();
     published.problem = publishFile(QDir(channel).filePath(listName), QString(), list, published.list.sha256);
+    return published;
+}
+
+namespace {
+
+// What `patch` makes of `old`, checked against the listed new file.
+bool makes(const QString &old, const QString &patch, const PackageFormat::FileList::Entry &entry)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    qint64 size = 0;
+    const QString problem = ZstdPatch::apply(old, patch, entry.size,
+                                             ZstdPatch::windowLogFor(QFileInfo(old).size(), entry.size),
+                                             [&](QByteArrayView piece) {
+                                                 hash.addData(piece);
+                                                 size += piece.size();
+                                                 return true;
+                                             });
+    return problem.isEmpty() && size == entry.size && hash.result().toHex() == entry.sha256;
+}
+
+enum class Made { Patch, NoTool, Failed };
+
+Made runZstd(const QString &old, const QString &file, const QString &out, qint64 newSize)
+{
+    // Its notes on better parameters at level 19 are no news; its errors are.
+    QProcess zstd;
+    zstd.start(QStringLiteral("zstd"),
+               { QStringLiteral("-q"), QStringLiteral("-f"),
+                 QStringLiteral("-%1").arg(newSize > largePatchSize ? largePatchLevel : patchLevel),
+                 QStringLiteral("--long=%1").arg(ZstdPatch::windowLogFor(QFileInfo(old).size(), newSize)),
+                 QStringLiteral("--patch-from=") + old, file, QStringLiteral("-o"), out });
+    if (!zstd.waitForStarted())
+        return Made::NoTool;
+    if (zstd.waitForFinished(60 * 60 * 1000) && zstd.exitStatus() == QProcess::NormalExit
+        && zstd.exitCode() == 0)
+        return Made::Patch;
+    QTextStream(stderr) << zstd.readAllStandardError();
+    return Made::Failed;
+}
+
+} // namespace
+
+PublishedPatches publishPatches(const QString &folder, const Package &package, const QString &channel,
+                                const QList<PackageFormat::FileList> &earlier, const QString &listName)
+{
+    using Entry = PackageFormat::FileList::Entry;
+    PublishedPatches published;
+    const QDir content(QDir(channel).filePath(PackageFormat::contentFolder()));
+    const QDir patches(QDir(channel).filePath(PackageFormat::patchFolder()));
+    PackageFormat::PatchList list;
+    QSet<QByteArray> tried; // from + to
+    for (const Entry &entry : package.files.entries) {
+        if (entry.type != Entry::Type::File || entry.size <= minPatchedSize)
+            continue;
+        for (const PackageFormat::FileList &release : earlier) {
+            const auto before =
+                    std::find_if(release.entries.cbegin(), release.entries.cend(), [&](const Entry &e) {
+                        return e.type == Entry::Type::File && e.path == entry.path;
+                    });
+            if (before == release.entries.cend() || before->sha256 == entry.sha256
+                || tried.contains(before->sha256 + entry.sha256))
+                continue;
+            tried.insert(before->sha256 + entry.sha256);
+            const QString old = content.filePath(QString::fromLatin1(before->sha256));
+            // A damaged old file would make a patch no desktop can use.
+            if (!holds(old, before->size, before->sha256))
+                continue;
+            PackageFormat::PatchList::Entry patch { before->sha256, entry.sha256, 0, {} };
+            const QString target = QDir(channel).filePath(patch.name());
+            // Published by an earlier release: a name never changes content.
+            if (!makes(old, target, entry)) {
+                if (!QDir().mkpath(patches.path())) {
+                    published.problem = QStringLiteral("cannot make %1").arg(patches.path());
+                    return published;
+                }
+                const QString part = target + QStringLiteral(".part");
+                const Made made = runZstd(old, QDir(folder).filePath(entry.path), part, entry.size);
+                if (made == Made::NoTool) {
+                    published.note = QStringLiteral("no zstd to make patches with (apt-get install zstd)");
+                    return published;
+                }
+                if (made != Made::Patch || !makes(old, part, entry)) {
+                    QFile::remove(part);
+                    published.note = QStringLiteral("zstd made no usable patch for %1").arg(entry.path);
+                    continue;
+                }
+                if (QFileInfo(part).size() * 100 > entry.size * maxPatchPercent) {
+                    QFile::remove(part);
+                    ++published.leftOut;
+                    continue;
+                }
+                QFile::remove(target);
+                if (!QFile::rename(part, target)) {
+                    published.problem = QStringLiteral("cannot write %1").arg(target);
+                    return published;
+                }
+            }
+            QFile written(target);
+            QCryptographicHash hash(QCryptographicHash::Sha256);
+            if (!written.open(QIODevice::ReadOnly) || !hash.addData(&written)) {
+                published.problem = QStringLiteral("cannot read %1").arg(target);
+                return published;
+            }
+            patch.size = written.size();
+            patch.sha256 = hash.result().toHex();
+            if (patch.size * 100 > entry.size * maxPatchPercent) {
+                ++published.leftOut;
+                continue;
+            }
+            list.entries << patch;
+            ++published.made;
+        }
+    }
+    if (list.entries.isEmpty())
+        return published;
+    const QByteArray text = list.toText();
+    if (text.size() > PackageFormat::PatchList::maxSize
+        || list.entries.size() > PackageFormat::PatchList::maxEntries) {
+        published.problem = QStringLiteral("the patch list would be larger than desktops read");
+        return published;
+    }
+    UpdateManifest::Reference reference;
+    reference.size = text.size();
+    reference.sha256 = QCryptographicHash::hash(text, QCryptographicHash::Sha256).toHex();
+    published.problem = publishFile(QDir(channel).filePath(listName), QString(), text, reference.sha256);
+    if (published.problem.isEmpty())
+        published.list = reference;
     return published;
 }
 
