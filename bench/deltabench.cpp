@@ -8,8 +8,8 @@
 //    puts one build's file at <path> of the first folder and the other's in
 //    the second, and the release tool makes its zstd patches, e.g.
 //      fenestra_bench_delta --pair shell-of-commit-A shell-of-commit-B bin/fenestra
-//    A pair whose patch would not pay (a new Qt's library) is left out by the
-//    tool and fetched whole.
+//    A pair whose patch is over half its file is left out by the tool and
+//    fetched whole.
 #include "packer.h"
 #include "testhttpserver.h"
 #include "update/filestager.h"
