@@ -94,8 +94,11 @@ bool WorkingDay::download(int n)
 {
     // The page asks the bridge, which shows its progress window while it
     // fetches, once the bridge has arrived after the page's load.
-    if (!QTest::qWaitFor([&] { return m_harness->runJavaScript(QStringLiteral("typeof zx")) == QStringLiteral("object"); },
-                         pageTimeoutMs))
+    if (!QTest::qWaitFor(
+                [&] {
+                    return m_harness->runJavaScript(QStringLiteral("typeof zx")) == QStringLiteral("object");
+                },
+                pageTimeoutMs))
         return false;
     m_harness->runJavaScript(
             QStringLiteral("window.dayFile = '';"
@@ -123,10 +126,11 @@ bool WorkingDay::print()
 {
     bool finished = false;
     bool printed = false;
-    const QMetaObject::Connection connection = QObject::connect(m_printer, &PagePrinter::finished, [&](bool ok) {
-        finished = true;
-        printed = ok;
-    });
+    const QMetaObject::Connection connection =
+            QObject::connect(m_printer, &PagePrinter::finished, [&](bool ok) {
+                finished = true;
+                printed = ok;
+            });
     // From a task of the page's own: window.print() holds its script until the print is done.
     m_harness->runJavaScript(QStringLiteral("setTimeout(function() { window.print(); }, 0); true"));
     const bool done = QTest::qWaitFor([&] { return finished; }, pageTimeoutMs);
