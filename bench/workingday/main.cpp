@@ -8,7 +8,8 @@
 //
 //   fenestra_bench_workingday [--steps N | --quick] [--pause S] [--foreign] [--plot FILE]
 //
-// Ctrl+C ends the day after the current step and reports what was measured.
+// Ctrl+C (or SIGTERM, as from timeout) ends the day after the current step and
+// reports what was measured; the temporary folders go with it.
 #include "dayplan.h"
 #include "memoryday.h"
 #include "processtree.h"
@@ -117,7 +118,8 @@ int main(int argc, char *argv[])
         out << "the window did not show its start page\n";
         return 1;
     }
-    std::signal(SIGINT, [](int) { interrupted = 1; });
+    for (const int signal : { SIGINT, SIGTERM })
+        std::signal(signal, [](int) { interrupted = 1; });
 
     const ProcessTree tree(getpid());
     MemoryDay memory;
