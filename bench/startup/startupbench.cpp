@@ -7,14 +7,13 @@
 // answering at once, and answering after 300 ms as on a slow factory network.
 // Prints medians, the ratios shell/bare and what the slow answer costs, for
 // this build and, with --before PATH, another build started in turn with it.
+#include "processtree.h"
 #include "shellprocess.h"
 #include "testhttpserver.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFile>
 #include <QTextStream>
 #include <QTimer>
 
@@ -47,37 +46,6 @@ struct Program
     // How long the index service waits before it answers this program.
     int indexDelayMs = 0;
 };
-
-qint64 pssOfTreeKiB(qint64 root)
-{
-    // Children of each process, read from /proc/<pid>/stat.
-    QHash<qint64, QList<qint64>> children;
-    const QStringList pids =
-            QDir(QStringLiteral("/proc")).entryList({ QStringLiteral("[0-9]*") }, QDir::Dirs);
-    for (const QString &pid : pids) {
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray line = stat.readAll();
-        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() > 1)
-            children[fields.at(1).toLongLong()].append(pid.toLongLong());
-    }
-    qint64 total = 0;
-    QList<qint64> pending { root };
-    while (!pending.isEmpty()) {
-        const qint64 pid = pending.takeLast();
-        pending += children.value(pid);
-        QFile rollup(QStringLiteral("/proc/%1/smaps_rollup").arg(pid));
-        if (!rollup.open(QIODevice::ReadOnly))
-            continue;
-        for (const QByteArray &line : rollup.readAll().split('\n')) {
-            if (line.startsWith("Pss:"))
-                total += line.mid(4).trimmed().split(' ').first().toLongLong();
-        }
-    }
-    return total;
-}
 
 qint64 median(QList<qint64> values)
 {
@@ -118,7 +86,7 @@ public:
             QEventLoop settle;
             QTimer::singleShot(settleMs, &settle, &QEventLoop::quit);
             settle.exec();
-            sample.pssKiB = pssOfTreeKiB(program.process().processId());
+            sample.pssKiB = ProcessTree(program.process().processId()).pssKiB();
         }
         if (!program.stop())
             program.process().kill();
