@@ -301,6 +301,9 @@ int takeKey(void *user, const char *section, const char *name, const char *value
     } else if (key == "download_seconds") {
         unsigned long long seconds = 0;
         state.downloadSeconds = parseUnsigned(value, seconds) ? (long long)std::min(seconds, MaxSeconds) : 0;
+    } else if (key == "download_patched") {
+        unsigned long long files = 0;
+        state.downloadPatched = parseUnsigned(value, files) ? int(std::min(files, MaxCount)) : 0;
     } else if (key == "bad") {
         state.bad = readList(value, isValidVersion);
     }
@@ -323,7 +326,7 @@ bool isWritable(const State &s)
             && (s.downloadResult.empty() || isResultWord(s.downloadResult))
             && (s.downloadVia.empty() || isDownloadWay(s.downloadVia))
             && (s.downloadFrom.empty() || isDownloadPlace(s.downloadFrom)) && s.downloadBytes >= 0
-            && s.downloadSeconds >= 0;
+            && s.downloadSeconds >= 0 && s.downloadPatched >= 0;
 }
 
 // The last `limit` values, comma-separated: the newest are kept.
@@ -348,9 +351,9 @@ std::string serialize(const State &s)
             + "\ngraphics_runtime=" + s.graphicsRuntime + "\ncrashes=" + std::to_string(s.crashes)
             + "\nlast_crash_module=" + s.lastCrashModule + "\nlast_check_at=" + std::to_string(s.lastCheckAt)
             + "\nlast_check_result=" + s.lastCheckResult + "\ndownload_result=" + s.downloadResult
-            + "\ndownload_via=" + s.downloadVia + "\ndownload_from=" + s.downloadFrom
-            + "\ndownload_bytes=" + std::to_string(s.downloadBytes)
-            + "\ndownload_seconds=" + std::to_string(s.downloadSeconds) + "\n";
+            + "\ndownload_via=" + s.downloadVia + "\ndownload_from=" + s.downloadFrom + "\ndownload_bytes="
+            + std::to_string(s.downloadBytes) + "\ndownload_seconds=" + std::to_string(s.downloadSeconds)
+            + "\ndownload_patched=" + std::to_string(s.downloadPatched) + "\n";
 }
 
 bool parse(const std::string &content, State &out)

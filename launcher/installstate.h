@@ -40,7 +40,8 @@ struct State
     // since 1970) and how it ended (a word, see isResultWord); the last package
     // download, how it ended, how it fetched the release (see isDownloadWay),
     // from which kind of place most of it came (see isDownloadPlace), the
-    // bytes it fetched and the seconds it took.
+    // bytes it fetched, the seconds it took and, fetched by its files, how
+    // many of them it made from patches (counted up to a million).
     int crashes = 0;
     std::string lastCrashModule;
     long long lastCheckAt = 0;
@@ -50,6 +51,7 @@ struct State
     std::string downloadFrom;
     long long downloadBytes = 0;
     long long downloadSeconds = 0;
+    int downloadPatched = 0;
 
     bool isBad(const std::string &version) const;
     bool isRevoked(const std::string &keyId) const;

@@ -284,6 +284,9 @@ std::string json(const Facts &facts)
     field(out, "last_download_from", downloaded && !s.downloadFrom.empty() ? quote(s.downloadFrom) : "null");
     field(out, "last_download_bytes", downloaded ? std::to_string(s.downloadBytes) : "null");
     field(out, "last_download_seconds", downloaded ? std::to_string(s.downloadSeconds) : "null");
+    // Only files are made from patches; a package is fetched whole.
+    field(out, "last_download_patched",
+          downloaded && s.downloadVia == "files" ? std::to_string(s.downloadPatched) : "null");
     const LastExit &exit = facts.lastExit;
     if (exit.kind == Exit::None) {
         field(out, "last_exit", "null", true);

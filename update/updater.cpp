@@ -363,6 +363,7 @@ void Updater::fetchRelease(const UpdateManifest::Release &release)
         m_download.via = "files";
         m_download.from = FetchPlaces::word(result->mostlyFrom());
         m_download.seconds = m_downloadTook.elapsed() / 1000;
+        m_download.patched = result->filesPatched;
         log(QStringLiteral("fetched %1 by its files: %2 bytes fetched, %3 bytes copied, %4 files patched")
                     .arg(release.version)
                     .arg(result->bytesFetched)
@@ -475,6 +476,7 @@ void Updater::finishCheck(const char *result)
             state.downloadFrom = m_download.from ? m_download.from : "";
             state.downloadBytes = m_download.bytes;
             state.downloadSeconds = m_download.seconds;
+            state.downloadPatched = m_download.patched;
         }
         if (writeState(state))
             refreshStatus(state);

@@ -124,6 +124,7 @@ private:
         const char *from = nullptr; // FetchPlaces::word() of the place that gave most
         qint64 bytes = 0; // the file list's and files' too when the package followed them
         qint64 seconds = 0;
+        int patched = 0; // files made from a patch, when by files
     } m_download;
     QElapsedTimer m_downloadTook;
 };

@@ -53,6 +53,8 @@ QUrl withReport(const QUrl &manifest, const ReleaseDecision::Situation &situatio
             query.addQueryItem(QStringLiteral("dlfrom"), fromStd(state.downloadFrom));
         query.addQueryItem(QStringLiteral("dlbytes"), QString::number(state.downloadBytes));
         query.addQueryItem(QStringLiteral("dlsec"), QString::number(state.downloadSeconds));
+        if (state.downloadVia == "files")
+            query.addQueryItem(QStringLiteral("dlpatched"), QString::number(state.downloadPatched));
     }
     QUrl reported = manifest;
     reported.setQuery(query);

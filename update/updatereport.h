@@ -34,6 +34,8 @@
 //            (IT's folder), manifest (a mirror the manifest names) or origin
 //   dlbytes  the bytes it fetched
 //   dlsec    the seconds it took
+//   dlpatched of the files it fetched, how many it made from patches; only
+//            with dlvia=files
 namespace UpdateReport {
 
 // `manifest` with the report added to its query, or as it is when IT turned reports off.

@@ -50,6 +50,7 @@ void readsWhatTheFileHolds()
     full.downloadFrom = "share";
     full.downloadBytes = 140509184;
     full.downloadSeconds = 95;
+    full.downloadPatched = 3;
     InstallState::State onlyCurrent;
     onlyCurrent.current = "1.0.0";
     InstallState::State windowsLines;
@@ -71,7 +72,7 @@ void readsWhatTheFileHolds()
                   + "\ngraphics_level=2\ngraphics_runtime=Qt6Core.dll:7341056\ncrashes=3\n"
                     "last_crash_module=nvwgf2umx.dll\nlast_check_at=1765350000\nlast_check_result=staged\n"
                     "download_result=ok\ndownload_via=files\ndownload_from=share\ndownload_bytes=140509184\n"
-                    "download_seconds=95\n",
+                    "download_seconds=95\ndownload_patched=3\n",
           true, full },
         { "the last line of a key wins, as the installer appends", "current=0.9\ncurrent=1.0.0\n", true,
           onlyCurrent },
@@ -97,7 +98,7 @@ void readsWhatTheFileHolds()
         { "report values that are not what their key holds",
           "crashes=-1\nlast_crash_module=C:\\x\\y.dll\nlast_check_at=x\nlast_check_result=Staged!\n"
           "download_result=\ndownload_via=parcel\ndownload_from=ftp\ndownload_bytes="
-          "99999999999999999999\ndownload_seconds=-3\n"
+          "99999999999999999999\ndownload_seconds=-3\ndownload_patched=2x\n"
           "current=1.0.0\n",
           true, onlyCurrent },
         { "id not 32 hex", "installation_id=xyz\ncurrent=1.0.0\n", true, onlyCurrent },
@@ -129,7 +130,8 @@ void readsWhatTheFileHolds()
         CHECK(row.name,
               got.downloadResult == e.downloadResult && got.downloadVia == e.downloadVia
                       && got.downloadFrom == e.downloadFrom && got.downloadBytes == e.downloadBytes
-                      && got.downloadSeconds == e.downloadSeconds);
+                      && got.downloadSeconds == e.downloadSeconds
+                      && got.downloadPatched == e.downloadPatched);
     }
 }
 
@@ -199,6 +201,8 @@ void writesAtomically()
     s.serial = 7;
     s.graphicsLevel = 3;
     s.graphicsRuntime = "libQt6Core.so.6.4.2:6543210";
+    s.downloadVia = "files";
+    s.downloadPatched = 2;
     // A write killed before its rename left its temporary file behind.
     writeFile(folder / "state.ini.fenestra-tmp", "current=9.9.9\ngarbage\xff");
     CHECK("write over a leftover", InstallState::write(file, s));
@@ -208,6 +212,7 @@ void writesAtomically()
                   && got.installationId == s.installationId);
     CHECK("read back: the graphics level",
           got.graphicsLevel == 3 && got.graphicsRuntime == "libQt6Core.so.6.4.2:6543210");
+    CHECK("read back: the download", got.downloadVia == "files" && got.downloadPatched == 2);
     CHECK("no temporary left", !fs::exists(folder / "state.ini.fenestra-tmp"));
     CHECK("the last copy",
           InstallState::readLastCopy(file, got) && got.current == "1.0.0" && got.serial == 7);

@@ -27,6 +27,7 @@ Status::Facts facts(const std::string &cause)
     f.state.downloadFrom = "share";
     f.state.downloadBytes = 140509184;
     f.state.downloadSeconds = 95;
+    f.state.downloadPatched = 3;
     f.lastExit.kind = Status::Exit::Crashed;
     f.lastExit.version = "1.1.0";
     f.lastExit.at = "2026-12-10T08:15:00Z";
@@ -75,7 +76,8 @@ void writesValidJson()
               members["last_check_at"] == "2026-12-10T08:16:00Z" && members["last_check_result"] == "staged");
         CHECK(row.name, members["last_download_via"] == "files" && members["last_download_from"] == "share");
         CHECK(row.name,
-              members["last_download_bytes"] == "140509184" && members["last_download_seconds"] == "95");
+              members["last_download_bytes"] == "140509184" && members["last_download_seconds"] == "95"
+                      && members["last_download_patched"] == "3");
         CHECK(row.name, json.size() < 8 * 1024);
         const Status::LastExit back = Status::readLastExit(json);
         CHECK(row.name, back.kind == Status::Exit::Crashed && back.version == "1.1.0");
@@ -139,6 +141,12 @@ void keepsTheLaunchersFactsWhenTheStateChanges()
           members["last_check_at"] == "2026-12-10T09:16:00Z"
                   && members["started_at"] == "2026-12-10T08:15:00Z" && members["graphics_level"] == "2"
                   && members["last_exit_cause"] == "signal 11 in \"x\".dll");
+    // A package is fetched whole: it has no count of patched files.
+    again.state.downloadVia = "package";
+    Members package;
+    CHECK("a package", Check::Json::object(Status::json(again), package));
+    CHECK("a package",
+          package["last_download_patched"] == "null" && package["last_download_bytes"] == "140509184");
     struct Row
     {
         const char *name;

@@ -164,6 +164,12 @@ void TestFleet::lines_data()
             << check(report + "&dl=ok&dlvia=%3Cb%3E") << 0 << 0 << 1 << 0;
     QTest::newRow("downloaded from a place no shell names")
             << check(report + "&dl=ok&dlfrom=%5C%5Cfs%5Cshare") << 0 << 0 << 1 << 0;
+    QTest::newRow("patched files not a count")
+            << check(report + "&dl=ok&dlvia=files&dlpatched=-1") << 0 << 0 << 1 << 0;
+    QTest::newRow("patched files beside a package")
+            << check(report + "&dl=ok&dlvia=package&dlpatched=2") << 1 << 0 << 0 << 0;
+    QTest::newRow("patched files over a million")
+            << check(report + "&dl=ok&dlvia=files&dlpatched=10000000") << 0 << 0 << 1 << 0;
 }
 
 void TestFleet::lines()
@@ -187,7 +193,8 @@ void TestFleet::reportValues()
     const Fleet fleet = fleetOf({ combinedLine(
             "/c/manifest.json?id=00112233445566778899aabbccddeeff&v=1%2E2.0"
             "&pending=1.3&trial=0&ring=hall_2&bad=12&os=linux-x86_64&gfx=2&crashes=31"
-            "&crashmod=libGLESv2.dll&dl=failed&dlvia=files&dlfrom=share&dlbytes=140509184&dlsec=1800",
+            "&crashmod=libGLESv2.dll&dl=failed&dlvia=files&dlfrom=share&dlbytes=140509184&dlsec=1800"
+            "&dlpatched=3",
             "200", "09/Dec/2026:23:30:00 -0500") });
     QCOMPARE(fleet.desktops().size(), 1);
     const Fleet::Report r = fleet.desktops().first().last;
@@ -206,11 +213,20 @@ void TestFleet::reportValues()
     QCOMPARE(r.downloadBytes, 140509184);
     QCOMPARE(r.downloadSeconds, 1800);
     QCOMPARE(r.downloadVia, QStringLiteral("files"));
-    const QStringList row = FleetPage::desktopRow(fleet.desktops().first(), r.time, 7);
-    QCOMPARE(row.value(FleetPage::desktopColumns().indexOf(QStringLiteral("下载方式"))),
-             QStringLiteral("按文件"));
-    QCOMPARE(row.value(FleetPage::desktopColumns().indexOf(QStringLiteral("下载来源"))),
-             QStringLiteral("共享文件夹"));
+    QCOMPARE(r.downloadPatched, 3);
+    using FleetPage::Table;
+    const auto cell = [&](Table table, const QString &column) {
+        return FleetPage::desktopRow(fleet.desktops().first(), r.time, 7, table)
+                .value(FleetPage::desktopColumns(table).indexOf(column));
+    };
+    QCOMPARE(cell(Table::Page, QStringLiteral("下载方式")), QStringLiteral("按文件（3 个补丁）"));
+    QCOMPARE(cell(Table::Page, QStringLiteral("下载来源")), QStringLiteral("共享文件夹"));
+    // The CSV's columns stay as IT's spreadsheets know them; the patches come last.
+    QCOMPARE(cell(Table::Csv, QStringLiteral("下载方式")), QStringLiteral("按文件"));
+    QCOMPARE(FleetPage::desktopColumns(Table::Csv).sliced(0, FleetPage::desktopColumns(Table::Page).size()),
+             FleetPage::desktopColumns(Table::Page));
+    QCOMPARE(FleetPage::desktopColumns(Table::Csv).constLast(), QStringLiteral("补丁文件数"));
+    QCOMPARE(cell(Table::Csv, QStringLiteral("补丁文件数")), QStringLiteral("3"));
     QCOMPARE(r.time, QDateTime(QDate(2026, 12, 10), QTime(4, 30), QTimeZone::utc()));
 }
 
@@ -291,7 +307,8 @@ void TestFleet::silence()
             fleetOf({ reportAt("01/Dec/2026:08:00:00 +0000", "00112233445566778899aabbccddeeff", "1.0") });
     QCOMPARE(FleetPage::isSilent(fleet.desktops().first(), now, silentDays), silent);
     const QByteArray csv = FleetCsv::write(fleet, now, silentDays);
-    QVERIFY(csv.endsWith(silent ? ",是\r\n" : ",否\r\n"));
+    // After 沉默, the patched files of a download it never told.
+    QVERIFY(csv.endsWith(silent ? ",是,\r\n" : ",否,\r\n"));
 }
 
 void TestFleet::history()
@@ -408,13 +425,15 @@ void TestFleet::realProgram()
     // day, so within a day of its latest line, except the IIS desktop.
     // One in 25 fell back a graphics level after a crash in its driver.
     int running110 = 0, rolledBack = 0, silent = 0, crashed = 0;
-    const int columns = int(FleetPage::desktopColumns().size());
+    const QStringList header = FleetPage::desktopColumns(FleetPage::Table::Csv);
+    const int columns = int(header.size());
+    const qsizetype silentColumn = header.indexOf(QStringLiteral("沉默"));
     for (const QByteArray &row : rows.mid(1, desktops)) {
         const QList<QByteArray> fields = row.trimmed().split(',');
         QCOMPARE(fields.size(), columns);
         running110 += fields[1] == "1.1.0" ? 1 : 0;
         rolledBack += fields[7] == "1.1.0" ? 1 : 0;
-        silent += fields[columns - 1] == "是" ? 1 : 0;
+        silent += fields[silentColumn] == "是" ? 1 : 0;
         crashed += fields[9] == "1" && fields[10] == "1" && fields[11] == "igd10iumd64.dll" ? 1 : 0;
     }
     // Desktops 7, 32, 57 … of 500; 82, 182 … send only other requests.

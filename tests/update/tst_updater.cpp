@@ -337,7 +337,7 @@ private Q_SLOTS:
                                             "&ring=pilot&bad=2&lastbad=1.0.5&os=")
                 + Updater::platform()
                 + QStringLiteral("&gfx=2&crashes=3&crashmod=igd10iumd64.dll&dl=ok&dlvia=files&dlbytes="
-                                 "140509184&dlsec=95");
+                                 "140509184&dlsec=95&dlpatched=2");
         QTest::newRow("reported") << QByteArray("ring=pilot\n") << full;
         QTest::newRow("a ring that is no name")
                 << QByteArray("ring=pilot&x=1\n") << QString(full).remove(QStringLiteral("&ring=pilot"));
@@ -361,6 +361,7 @@ private Q_SLOTS:
         s.downloadBytes = 140509184;
         s.downloadSeconds = 95;
         s.downloadVia = "files";
+        s.downloadPatched = 2;
         QVERIFY(InstallState::write(rootFile(QStringLiteral("update/state.ini")).toStdString(), s));
         addVersion(QStringLiteral("1.0.0"));
         QVERIFY(writeFile(rootFile(QStringLiteral("update-policy.ini")), policy));
@@ -764,6 +765,7 @@ private Q_SLOTS:
         const InstallState::State s = state();
         QCOMPARE(QString::fromStdString(s.downloadVia), via);
         QCOMPARE(QString::fromStdString(s.downloadFrom), from);
+        QCOMPARE(s.downloadPatched, fault == QLatin1String("patch") ? 1 : 0);
         const qint64 readOfShare = mirror == QLatin1String("wrong share") ? QFileInfo(sharedShell).size() : 0;
         QCOMPARE(s.downloadBytes, channelBytes + mirrorBytes + readOfShare);
         // A cache that does not answer costs one wait, not one for each file.

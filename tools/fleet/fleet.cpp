@@ -85,13 +85,18 @@ std::optional<Fleet::Report> Fleet::reportFrom(QByteArrayView query)
         || !optional("dlvia", isWay, report.downloadVia) || !optional("dlfrom", isPlace, report.downloadFrom))
         return std::nullopt;
     // The counts the shell bounds: rollbacks as its state keeps them, crashes
-    // up to a million, bytes up to a TiB, seconds up to the year 9999.
+    // and patched files up to a million, bytes up to a TiB, seconds up to the
+    // year 9999.
     const auto count = [&](const char *key, auto &out, int digits) {
         return !values.contains(key) || isCount(values.value(key), out, digits);
     };
     if (!count("bad", report.bad, 4) || !count("crashes", report.crashes, 7)
-        || !count("dlbytes", report.downloadBytes, 13) || !count("dlsec", report.downloadSeconds, 12))
+        || !count("dlbytes", report.downloadBytes, 13) || !count("dlsec", report.downloadSeconds, 12)
+        || !count("dlpatched", report.downloadPatched, 7))
         return std::nullopt;
+    // Patches make only files: a count beside a package says nothing.
+    if (report.downloadVia != QLatin1String("files"))
+        report.downloadPatched = -1;
     if (values.contains("gfx")) {
         const QByteArray level = values.value("gfx");
         if (level.size() != 1 || level[0] < '0' || level[0] > '3')

@@ -35,6 +35,7 @@ public:
         QString downloadFrom; // mirror, share, manifest, origin or empty
         qint64 downloadBytes = 0;
         qint64 downloadSeconds = 0;
+        int downloadPatched = -1; // by files, how many were made from patches; -1: not told
     };
 
     struct Desktop

@@ -23,8 +23,8 @@ QByteArray FleetCsv::write(const Fleet &fleet, const QDateTime &now, int silentD
         }
         out += "\r\n";
     };
-    row(FleetPage::desktopColumns());
+    row(FleetPage::desktopColumns(FleetPage::Table::Csv));
     for (const Fleet::Desktop &desktop : fleet.desktops())
-        row(FleetPage::desktopRow(desktop, now, silentDays));
+        row(FleetPage::desktopRow(desktop, now, silentDays, FleetPage::Table::Csv));
     return out;
 }

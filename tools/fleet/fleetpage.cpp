@@ -115,43 +115,55 @@ bool FleetPage::isSilent(const Fleet::Desktop &desktop, const QDateTime &now, in
     return desktop.last.time.secsTo(now) > qint64(silentDays) * 24 * 3600;
 }
 
-QStringList FleetPage::desktopColumns()
+QStringList FleetPage::desktopColumns(Table table)
 {
-    return { QStringLiteral("桌面电脑"),   QStringLiteral("版本"),           QStringLiteral("上一版本"),
-             QStringLiteral("待安装版本"), QStringLiteral("分组"),           QStringLiteral("试运行"),
-             QStringLiteral("已回滚"),     QStringLiteral("最后回滚的版本"), QStringLiteral("系统"),
-             QStringLiteral("图形级别"),   QStringLiteral("崩溃次数"),       QStringLiteral("最后崩溃的模块"),
-             QStringLiteral("最后下载"),   QStringLiteral("下载方式"),       QStringLiteral("下载来源"),
-             QStringLiteral("下载字节"),   QStringLiteral("下载秒数"),       QStringLiteral("最后报告"),
-             QStringLiteral("沉默") };
+    QStringList columns = {
+        QStringLiteral("桌面电脑"),   QStringLiteral("版本"),           QStringLiteral("上一版本"),
+        QStringLiteral("待安装版本"), QStringLiteral("分组"),           QStringLiteral("试运行"),
+        QStringLiteral("已回滚"),     QStringLiteral("最后回滚的版本"), QStringLiteral("系统"),
+        QStringLiteral("图形级别"),   QStringLiteral("崩溃次数"),       QStringLiteral("最后崩溃的模块"),
+        QStringLiteral("最后下载"),   QStringLiteral("下载方式"),       QStringLiteral("下载来源"),
+        QStringLiteral("下载字节"),   QStringLiteral("下载秒数"),       QStringLiteral("最后报告"),
+        QStringLiteral("沉默")
+    };
+    if (table == Table::Csv)
+        columns << QStringLiteral("补丁文件数");
+    return columns;
 }
 
-QStringList FleetPage::desktopRow(const Fleet::Desktop &desktop, const QDateTime &now, int silentDays)
+QStringList FleetPage::desktopRow(const Fleet::Desktop &desktop, const QDateTime &now, int silentDays,
+                                  Table table)
 {
     const Fleet::Report &r = desktop.last;
-    return { r.id,
-             r.version,
-             r.previous,
-             r.pending,
-             r.ring,
-             r.trial ? QStringLiteral("是") : QStringLiteral("否"),
-             QString::number(r.bad),
-             r.lastBad,
-             r.os,
-             r.graphicsLevel < 0 ? QString() : QString::number(r.graphicsLevel),
-             QString::number(r.crashes),
-             r.crashModule,
-             r.download == QLatin1String("ok")               ? QStringLiteral("成功")
-                     : r.download == QLatin1String("failed") ? QStringLiteral("失败")
-                                                             : QString(),
-             r.downloadVia == QLatin1String("files")             ? QStringLiteral("按文件")
-                     : r.downloadVia == QLatin1String("package") ? QStringLiteral("整包")
-                                                                 : QString(),
-             placeText(r.downloadFrom),
-             r.download.isEmpty() ? QString() : QString::number(r.downloadBytes),
-             r.download.isEmpty() ? QString() : QString::number(r.downloadSeconds),
-             timeText(r.time),
-             isSilent(desktop, now, silentDays) ? QStringLiteral("是") : QStringLiteral("否") };
+    QString way = r.downloadVia == QLatin1String("files") ? QStringLiteral("按文件")
+            : r.downloadVia == QLatin1String("package")   ? QStringLiteral("整包")
+                                                          : QString();
+    if (table == Table::Page && r.downloadPatched > 0)
+        way += QStringLiteral("（%1 个补丁）").arg(r.downloadPatched);
+    QStringList row = { r.id,
+                        r.version,
+                        r.previous,
+                        r.pending,
+                        r.ring,
+                        r.trial ? QStringLiteral("是") : QStringLiteral("否"),
+                        QString::number(r.bad),
+                        r.lastBad,
+                        r.os,
+                        r.graphicsLevel < 0 ? QString() : QString::number(r.graphicsLevel),
+                        QString::number(r.crashes),
+                        r.crashModule,
+                        r.download == QLatin1String("ok")               ? QStringLiteral("成功")
+                                : r.download == QLatin1String("failed") ? QStringLiteral("失败")
+                                                                        : QString(),
+                        way,
+                        placeText(r.downloadFrom),
+                        r.download.isEmpty() ? QString() : QString::number(r.downloadBytes),
+                        r.download.isEmpty() ? QString() : QString::number(r.downloadSeconds),
+                        timeText(r.time),
+                        isSilent(desktop, now, silentDays) ? QStringLiteral("是") : QStringLiteral("否") };
+    if (table == Table::Csv)
+        row << (r.downloadPatched < 0 ? QString() : QString::number(r.downloadPatched));
+    return row;
 }
 
 QByteArray FleetPage::write(const Fleet &fleet, const QDateTime &now, int silentDays)
@@ -209,9 +221,9 @@ QByteArray FleetPage::write(const Fleet &fleet, const QDateTime &now, int silent
                     "td");
     page += QStringLiteral("</table>\n");
 
-    page += QStringLiteral("<h2>桌面电脑</h2>\n<table>\n") + cells(desktopColumns(), "th");
+    page += QStringLiteral("<h2>桌面电脑</h2>\n<table>\n") + cells(desktopColumns(Table::Page), "th");
     for (const Fleet::Desktop &desktop : fleet.desktops())
-        page += cells(desktopRow(desktop, now, silentDays), "td");
+        page += cells(desktopRow(desktop, now, silentDays, Table::Page), "td");
     page += QStringLiteral("</table>\n</body>\n</html>\n");
     return page.toUtf8();
 }

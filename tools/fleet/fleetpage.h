@@ -16,8 +16,12 @@ constexpr int chartDays = 14;
 // Silent: no report for more than `silentDays` days before `now`.
 bool isSilent(const Fleet::Desktop &desktop, const QDateTime &now, int silentDays);
 // The desktop table's header and one desktop's cells, shared with the CSV.
-QStringList desktopColumns();
-QStringList desktopRow(const Fleet::Desktop &desktop, const QDateTime &now, int silentDays);
+// The page tells the files a download made from patches in its 下载方式
+// cell; the CSV keeps that cell a word to filter by and tells them in a
+// column after those IT's spreadsheets already know.
+enum class Table { Page, Csv };
+QStringList desktopColumns(Table table);
+QStringList desktopRow(const Fleet::Desktop &desktop, const QDateTime &now, int silentDays, Table table);
 
 QByteArray write(const Fleet &fleet, const QDateTime &now, int silentDays);
 
