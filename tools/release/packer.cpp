@@ -18,6 +18,18 @@
 
 namespace Packer {
 
+namespace {
+
+// The file's SHA-256 in hex; empty when it cannot be read.
+QByteArray sha256Of(const QString &path)
+{
+    QFile file(path);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    return file.open(QIODevice::ReadOnly) && hash.addData(&file) ? hash.result().toHex() : QByteArray();
+}
+
+} // namespace
+
 QString platformOf(const QString &folder)
 {
     if (QFileInfo(folder + QStringLiteral("/fenestra.exe")).isFile())
@@ -96,14 +108,12 @@ Package pack(const QString &folder, const QString &file)
         QFile::remove(file);
         return package;
     }
-    QFile packed(file);
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!packed.open(QIODevice::ReadOnly) || !hash.addData(&packed)) {
+    package.sha256 = sha256Of(file);
+    if (package.sha256.isEmpty()) {
         package.problem = QStringLiteral("cannot read %1").arg(file);
         return package;
     }
-    package.size = packed.size();
-    package.sha256 = hash.result().toHex();
+    package.size = QFileInfo(file).size();
     return package;
 }
 
@@ -146,10 +156,7 @@ QString publishFile(const QString &target, const QString &source, const QByteArr
 
 bool holds(const QString &path, qint64 size, const QByteArray &sha256)
 {
-    QFile file(path);
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    return file.size() == size && file.open(QIODevice::ReadOnly) && hash.addData(&file)
-            && hash.result().toHex() == sha256;
+    return QFileInfo(path).size() == size && sha256Of(path) == sha256;
 }
 
 } // namespace
@@ -283,14 +290,12 @@ PublishedPatches publishPatches(const QString &folder, const Package &package, c
                     return published;
                 }
             }
-            QFile written(target);
-            QCryptographicHash hash(QCryptographicHash::Sha256);
-            if (!written.open(QIODevice::ReadOnly) || !hash.addData(&written)) {
+            patch.sha256 = sha256Of(target);
+            if (patch.sha256.isEmpty()) {
                 published.problem = QStringLiteral("cannot read %1").arg(target);
                 return published;
             }
-            patch.size = written.size();
-            patch.sha256 = hash.result().toHex();
+            patch.size = QFileInfo(target).size();
             if (patch.size * 100 > entry.size * maxPatchPercent) {
                 ++published.leftOut;
                 continue;
